@@ -1,0 +1,70 @@
+#include "platform/clock.h"
+
+#include <sched.h>
+#include <time.h>
+
+static struct {
+    bool started;
+    struct timespec start;
+    void (*source)(long *sec, long *usec);
+} g_clock;
+
+static void system_clock(long *sec, long *usec)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (!g_clock.started) {
+        g_clock.start = now;
+        g_clock.started = true;
+    }
+    long long us = (long long)(now.tv_sec - g_clock.start.tv_sec) * 1000000LL +
+                   (now.tv_nsec - g_clock.start.tv_nsec) / 1000;
+    us -= us % 1000;        // a millisecond clock, as the game's timing rules assume
+    *sec = (long)(us / 1000000);
+    *usec = (long)(us % 1000000);
+}
+
+void clock_now(long *sec, long *usec)
+{
+    if (g_clock.source)
+        g_clock.source(sec, usec);
+    else
+        system_clock(sec, usec);
+}
+
+double clock_seconds(void)
+{
+    long sec, usec;
+    clock_now(&sec, &usec);
+    return (double)sec + (double)usec * 1e-6;
+}
+
+void clock_set_source(void (*source)(long *sec, long *usec))
+{
+    g_clock.source = source;
+}
+
+void sleep_for(long sec, long usec)
+{
+    if (g_clock.source)
+        return;
+    struct timespec begin;
+    clock_gettime(CLOCK_MONOTONIC, &begin);
+    long long total_us = (long long)sec * 1000000LL + usec;
+    if (total_us <= 0)
+        return;
+    if (total_us > 1000) {
+        long long coarse = total_us - 1000;
+        struct timespec req = { (time_t)(coarse / 1000000), (long)(coarse % 1000000) * 1000 };
+        while (nanosleep(&req, &req) != 0) {
+        }
+    }
+    for (;;) {
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long long done = (long long)(now.tv_sec - begin.tv_sec) * 1000000LL + (now.tv_nsec - begin.tv_nsec) / 1000;
+        if (done >= total_us)
+            break;
+        sched_yield();
+    }
+}

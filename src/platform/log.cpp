@@ -1,0 +1,123 @@
+#include "platform/log.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <SDL.h>
+
+#include "platform/clock.h"
+
+static struct {
+    bool opened;            // the first call has happened
+    FILE *file;
+    char last_error[1024];
+} g_log;
+
+static void write_prefixed(const char *text)
+{
+    if (!g_log.file || (unsigned char)text[0] == 19)
+        return;
+    long sec, usec;
+    clock_now(&sec, &usec);
+    fprintf(g_log.file, "[%ld:%02ld:%02ld.%02ld] %s", sec / 3600, (sec / 60) % 60, sec % 60, usec / 10000, text);
+    fflush(g_log.file);
+}
+
+static void open_log(const char *first_message)
+{
+    g_log.opened = true;
+    const char *path = getenv("TOVA_LOGFILE");
+    bool first_names_path = strncmp(first_message, "TOVA_LOGFILE=", 13) == 0;
+    char from_message[1024];
+    if (!path && first_names_path) {
+        snprintf(from_message, sizeof from_message, "%s", first_message + 13);
+        from_message[strcspn(from_message, "\r\n")] = 0;
+        path = from_message;
+    }
+    if (!path || !*path)
+        return;
+    const char *mode = "w";
+    if (strncmp(path, ">>", 2) == 0) {
+        mode = "a";
+        path += 2;
+    } else if (path[0] == '>') {
+        path += 1;
+    }
+    const char *flags = getenv("TOVA_LOGFILE_FLAGS");
+    if (flags && *flags)
+        mode = flags;
+    g_log.file = fopen(path, mode);
+    if (!g_log.file)
+        return;
+    char line[1200];
+    snprintf(line, sizeof line, "Logfile \"%s\" opened\n", path);
+    write_prefixed(line);
+    write_prefixed("TOVA 0.31\n");
+}
+
+void log_printf(const char *format, ...)
+{
+    if (!format) {
+        if (g_log.file)
+            fclose(g_log.file);
+        g_log.file = nullptr;
+        return;
+    }
+    char text[4096];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    if (!g_log.opened) {
+        open_log(text);
+        if (strncmp(text, "TOVA_LOGFILE=", 13) == 0)
+            return;
+    }
+    write_prefixed(text);
+}
+
+bool log_is_open(void)
+{
+    return g_log.file != nullptr;
+}
+
+void log_error(const char *text)
+{
+    snprintf(g_log.last_error, sizeof g_log.last_error, "%s", text);
+    log_printf("Error: %s\n", text);
+}
+
+const char *last_error(void)
+{
+    return g_log.last_error[0] ? g_log.last_error : "Unknown";
+}
+
+void message_box(const char *caption, const char *format, ...)
+{
+    char text[1024];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    fprintf(stderr, "%s: %s%s", caption, text, (text[0] && text[strlen(text) - 1] == '\n') ? "" : "\n");
+    log_printf("%s: %s\n", caption, text);
+    // Unattended runs (tests, capture) never block on a box nobody can click.
+    if (getenv("SK_QUIT_AFTER_FRAMES") || getenv("SK_TEST"))
+        return;
+    const char *display = getenv("DISPLAY");
+    const char *wayland = getenv("WAYLAND_DISPLAY");
+    if ((!display || !*display) && (!wayland || !*wayland))
+        return;
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr);
+}
+
+void log_reset_for_tests(void)
+{
+    if (g_log.file)
+        fclose(g_log.file);
+    g_log.file = nullptr;
+    g_log.opened = false;
+    g_log.last_error[0] = 0;
+}

@@ -1,0 +1,17 @@
+// The log file, the last error and message boxes.
+#pragma once
+
+// The first call opens the log (see log.cpp for the TOVA_LOGFILE rules).
+// Each message gets the "[h:mm:ss.cc] " prefix and is flushed at once; a message whose
+// first byte is 19 is not written; a null format closes the log.
+void log_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void log_error(const char *text);           // logs "Error: %s" and remembers the text
+const char *last_error(void);               // "Unknown" before any error
+bool log_is_open(void);
+
+// Formats at most 1,023 characters. Shown in a modal box when a display is available
+// and the run is attended; always copied to standard error and the log.
+void message_box(const char *caption, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// Test hook: closes the log and forgets that it was ever opened.
+void log_reset_for_tests(void);

@@ -1,0 +1,28 @@
+// The one window and its OpenGL compatibility context.
+#pragma once
+
+enum {
+    WINDOW_NO_MODE_SWITCH = 256,    // never change the display mode
+    WINDOW_FULLSCREEN = 512,
+};
+
+struct VideoMode {
+    int width, height, bits;        // a zero entry ends a list
+};
+
+// Creates the window, reads the options, enumerates input devices and makes a GL context
+// current. color_bits_and_flags: colour bits (16, 24 or 32) or'ed with the flags above.
+// Width and height 0 mean the desktop size. False (after logging why) on failure.
+bool open_window(const char *title, int width, int height, int color_bits_and_flags,
+                 int alpha_bits, int depth_bits, int stencil_bits, int accum_bits);
+bool set_video_mode(int width, int height, int flags);     // false: mode unchanged
+// True with the drawable size in pixels; false while minimised, hidden or closing
+// (the frame is then skipped and end_frame must not be called).
+bool begin_frame(int *width, int *height);
+void end_frame(void);                                        // swaps buffers
+void close_window(void);
+bool window_is_open(void);
+
+// The desktop's current mode first, then every other 16/24/32-bit mode once; ends with
+// a zero entry. The array stays valid until the next call.
+const VideoMode *video_modes(void);
