@@ -31,32 +31,6 @@ struct SetupValues : ::testing::Test {
     }
 };
 
-TEST_F(SetupValues, DefaultBlockInItsFixedOrder)
-{
-    const char *expected =
-        "bike=yz250f(2017)\nname=Joe Motocross\nnumber=999\nrider_texture=\nhead_texture=\n"
-        "bike_texture=\nwheel_texture=\nstability=100.000000\nleveling=20.000000\n"
-        "roll_damping=80.000000\nroll_limit_angle=45.000000\nroll_limit_factor=32.000000\n"
-        "steering_damping=60.000000\nsteering_strength=75.000000\nmax_steering_force=400.000000\n"
-        "direct_steering=0.125000\nslow_damping_speed=40.000000\nslow_damping_factor=2.000000\n"
-        "land_damping_falloff=0.250000\nland_damping_factor=2.000000\nfull_lock_speed=10.000000\n"
-        "restricted_lock_speed=50.000000\nrestricted_lock=1.000000\narcade=Yes\n"
-        "front_brake=Antilock\nrear_brake=Normal\nstop_wheelies=Yes\nauto_shift=Yes\n"
-        "auto_dab=Yes\nauto_align=Yes\nsticky_dab=No\nreverse_steering=Yes\nlean_indicator=Yes\n"
-        "auto_clutch_rpms=5000.000000\nbrake_torque=500.000000\nrear_brake_torque=250.000000\n"
-        "max_dab_speed=60.000000\nfront_sprocket_adjustment=0.000000\n"
-        "rear_sprocket_adjustment=0.000000\nfork_compression_adjustment=50.000000\n"
-        "fork_slow_compression_adjustment=50.000000\nfork_rebound_adjustment=50.000000\n"
-        "fork_slow_rebound_adjustment=50.000000\nfork_spring_rate_adjustment=50.000000\n"
-        "fork_preload_adjustment=50.000000\nfork_oil_level_adjustment=50.000000\n"
-        "shock_compression_adjustment=75.000000\nshock_slow_compression_adjustment=50.000000\n"
-        "shock_rebound_adjustment=75.000000\nshock_slow_rebound_adjustment=50.000000\n"
-        "shock_spring_rate_adjustment=50.000000\nshock_preload_adjustment=50.000000\n"
-        "rider_yspring=50.000000\nrider_ydamping=50.000000\nrider_zspring=50.000000\n"
-        "rider_zdamping=50.000000\nrider_mass_distribution=0.330000\n";
-    EXPECT_EQ(block(), expected);
-}
-
 TEST_F(SetupValues, StoredAssistsOverrideTheStabilityPreset)
 {
     EXPECT_TRUE(read_setup_pair("stability", "0"));

@@ -210,10 +210,10 @@ static std::string written(void)
 
 // Settings start from the defaults every test; files live in a fresh temporary home.
 struct Config : ::testing::Test {
-    char root[64];
+    char root[512];
     void SetUp() override
     {
-        strcpy(root, "/tmp/sk_config_XXXXXX");
+        snprintf(root, sizeof root, "%ssk_config_XXXXXX", testing::TempDir().c_str());
         ASSERT_NE(mkdtemp(root), nullptr);
         setenv("SK_HOME", root, 1);
         setenv("XDG_DATA_HOME", root, 1);
@@ -224,7 +224,7 @@ struct Config : ::testing::Test {
     void TearDown() override
     {
         bindings_release();
-        char cmd[128];
+        char cmd[600];
         snprintf(cmd, sizeof cmd, "rm -rf '%s'", root);
         ASSERT_EQ(system(cmd), 0);
         vfs_reset_for_tests();
