@@ -4,21 +4,25 @@
 #include <time.h>
 
 static struct {
-    bool started;
-    struct timespec start;
     void (*source)(long *sec, long *usec);
 } g_clock;
 
+static struct timespec first_reading(void)
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t;
+}
+
 static void system_clock(long *sec, long *usec)
 {
+    // The clock counts from its first reading; a function-level static is set once even
+    // when the sound thread reads the clock first.
+    static const struct timespec start = first_reading();
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    if (!g_clock.started) {
-        g_clock.start = now;
-        g_clock.started = true;
-    }
-    long long us = (long long)(now.tv_sec - g_clock.start.tv_sec) * 1000000LL +
-                   (now.tv_nsec - g_clock.start.tv_nsec) / 1000;
+    long long us = (long long)(now.tv_sec - start.tv_sec) * 1000000LL +
+                   (now.tv_nsec - start.tv_nsec) / 1000;
     us -= us % 1000;        // a millisecond clock, as the game's timing rules assume
     *sec = (long)(us / 1000000);
     *usec = (long)(us % 1000000);

@@ -20,17 +20,35 @@ struct Event {
 // when full new events are dropped. False when the queue was full.
 bool queue_event(int code, int pressed, long sec, long usec);
 // Pumps the window system and devices, then takes the oldest event. False when none.
+// A key held down repeats its pressed event (and its typed character) at the system's
+// key-repeat rate; Backspace, Tab, Enter and Esc also type characters 8, 9, 13 and 27.
 bool next_event(Event *out);
 bool next_event_before(long sec, long usec, Event *out);    // only events not later than the time
 void clear_events(void);
+int  queued_events(void);           // events waiting in the queue
+
+// Moves pending window-system messages and device input into the queue without taking
+// anything (for loading screens). Does nothing while no window and no device is open.
+void pump_events(void);
+// True once the user asked to close the window (the Close event was queued) since
+// open_window; the Close event itself still waits in the queue.
+bool close_requested(void);
 
 // Names. -1 when the name is unknown.
 int key_code(const char *name);
-// Writes the name of a code into out (at most size bytes) and returns out.
+// Writes the name of a code into out (at most size bytes) and returns out. Keyboard codes
+// are written in the fixed table's spelling where it has one, so configuration files move
+// between systems; an unnamed code gives "".
 const char *key_name(int code, char *out, int size);
+// SDL scancode to PC set-1 scan code (extended keys + 256), -1 for a key without one;
+// and back (SDL_SCANCODE_UNKNOWN, 0, when none).
+int scan_code_from_sdl(int sdl_scancode);
+int sdl_from_scan_code(int scan_code);
 
 // Aliases: false (and "Second alias for '%s' ('%s') ignored" logged) when already defined.
 bool define_alias(const char *name, const char *target);
+// Forgets every alias but the fixed ones of Part 14.1 (a configuration is loaded anew).
+void reset_aliases(void);
 
 // Axes. open_axis gives an axis handle (>= 0) or -1.
 int   open_axis(const char *name);
@@ -41,6 +59,12 @@ const char *const *axis_names(void);
 
 // Devices. Axis mode of a device.
 enum { AXIS_ABSOLUTE = 0, AXIS_RELATIVE = 1 };
+enum {
+    MAX_INPUT_DEVICES = 32,
+    MAX_DEVICE_AXES = 100,          // "Wow! This thing has a lot of axes!"
+    MAX_DEVICE_BUTTONS = 500,       // "Wow! This thing has a lot of buttons!"
+    MAX_OPEN_AXES = 256,
+};
 
 // Adds a device to the device table (used by enumeration, and by tests without hardware).
 // Applies "#2" naming, identifier folding, the axis/button limits and their messages.
@@ -49,8 +73,34 @@ int  add_input_device(const char *instance_name, int axes, int buttons, int axis
 int  input_device_count(void);
 const char *input_device_name(int device);
 int  input_device_id(int device);           // bits 16..30
+int  input_device_axes(int device);         // axes in use (after the limit)
+int  input_device_buttons(int device);      // buttons in use (after the limit)
+int  find_input_device(const char *name);   // device index, -1 when none has the name
 // Sets a device axis value (absolute) or adds motion (relative).
 void input_device_axis(int device, int axis, float value);
+// Queues the event of a device button (identifier + button index).
+void input_device_button(int device, int button, int pressed, long sec, long usec);
+// The platform-clock time of a device event whose stamp (milliseconds, on the platform
+// clock's scale as the device reports it) may run ahead of the clock: the stamp less the
+// device's adjustment, the adjustment growing so that no event lies in the future and the
+// device's events keep their order.
+void input_device_event_time(int device, long long stamp_ms, long *sec, long *usec);
+int  input_device_adjustment(int device);   // milliseconds, 0 until a stamp ran ahead
 void clear_input_devices(void);
 // Folds a device name into bits 16..30 (before the uniqueness rule).
 int  fold_device_name(const char *name);
+
+// The platform options that govern the window and the devices, read from TOVA_OPTIONS
+// (logged as "Options:" lines).
+struct PlatformOptions {
+    bool threaded;                  // "threaded", default off
+    bool dinput;                    // "dinput", default on: SDL joysticks
+    bool xinput;                    // "xinput", default on: SDL game controllers as XInputGamepad0..3
+    bool dinputsticksonly;          // "dinputsticksonly", default on; off adds Keyboard and Mouse
+};
+PlatformOptions read_platform_options(void);
+
+// Finds the input devices in the Part's order: SDL joysticks (dinput), then up to four
+// SDL game controllers (xinput), then "cursor". Needs no display. Returns the device count.
+int  open_input_devices(const PlatformOptions *options);
+void close_input_devices(void);             // logs "Closing input devices"

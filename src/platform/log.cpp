@@ -5,19 +5,29 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <mutex>
+
 #include <SDL.h>
 
 #include "platform/clock.h"
+#include "platform/window.h"
 
+// The sound thread logs too, so every write happens under one lock.
 static struct {
+    std::recursive_mutex lock;
     bool opened;            // the first call has happened
     FILE *file;
     char last_error[1024];
+    void (*observer)(const char *text);
 } g_log;
 
 static void write_prefixed(const char *text)
 {
-    if (!g_log.file || (unsigned char)text[0] == 19)
+    if ((unsigned char)text[0] == 19)
+        return;
+    if (g_log.observer)
+        g_log.observer(text);
+    if (!g_log.file)
         return;
     long sec, usec;
     clock_now(&sec, &usec);
@@ -38,6 +48,7 @@ static void open_log(const char *first_message)
     }
     if (!path || !*path)
         return;
+    // ">>path" appends, ">path" or a bare path writes anew.
     const char *mode = "w";
     if (strncmp(path, ">>", 2) == 0) {
         mode = "a";
@@ -57,8 +68,19 @@ static void open_log(const char *first_message)
     write_prefixed("TOVA 0.31\n");
 }
 
+static void log_text(const char *text)
+{
+    if (!g_log.opened) {
+        open_log(text);
+        if (strncmp(text, "TOVA_LOGFILE=", 13) == 0)
+            return;
+    }
+    write_prefixed(text);
+}
+
 void log_printf(const char *format, ...)
 {
+    std::lock_guard<std::recursive_mutex> hold(g_log.lock);
     if (!format) {
         if (g_log.file)
             fclose(g_log.file);
@@ -68,23 +90,35 @@ void log_printf(const char *format, ...)
     char text[4096];
     va_list ap;
     va_start(ap, format);
-    vsnprintf(text, sizeof text, format, ap);
+    int n = vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
-    if (!g_log.opened) {
-        open_log(text);
-        if (strncmp(text, "TOVA_LOGFILE=", 13) == 0)
-            return;
+    if (n < (int)sizeof text) {
+        log_text(text);
+        return;
     }
-    write_prefixed(text);
+    // A long message (a script dump, a file list) is written whole. Plain malloc: the
+    // tracked allocator reports through this log.
+    char *big = (char *)malloc((size_t)n + 1);
+    if (!big) {
+        log_text(text);
+        return;
+    }
+    va_start(ap, format);
+    vsnprintf(big, (size_t)n + 1, format, ap);
+    va_end(ap);
+    log_text(big);
+    free(big);
 }
 
 bool log_is_open(void)
 {
+    std::lock_guard<std::recursive_mutex> hold(g_log.lock);
     return g_log.file != nullptr;
 }
 
 void log_error(const char *text)
 {
+    std::lock_guard<std::recursive_mutex> hold(g_log.lock);
     snprintf(g_log.last_error, sizeof g_log.last_error, "%s", text);
     log_printf("Error: %s\n", text);
 }
@@ -102,7 +136,7 @@ void message_box(const char *caption, const char *format, ...)
     vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
     fprintf(stderr, "%s: %s%s", caption, text, (text[0] && text[strlen(text) - 1] == '\n') ? "" : "\n");
-    log_printf("%s: %s\n", caption, text);
+    log_printf("%s: %s%s", caption, text, (text[0] && text[strlen(text) - 1] == '\n') ? "" : "\n");
     // Unattended runs (tests, capture) never block on a box nobody can click.
     if (getenv("SK_QUIT_AFTER_FRAMES") || getenv("SK_TEST"))
         return;
@@ -110,11 +144,24 @@ void message_box(const char *caption, const char *format, ...)
     const char *wayland = getenv("WAYLAND_DISPLAY");
     if ((!display || !*display) && (!wayland || !*wayland))
         return;
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr);
+    // Modal to the game's window while there is one; a full-screen window is left
+    // first so that the box can be seen.
+    SDL_Window *parent = (SDL_Window *)window_sdl_handle();
+    if (parent && (SDL_GetWindowFlags(parent) & SDL_WINDOW_FULLSCREEN))
+        SDL_SetWindowFullscreen(parent, 0);
+    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, parent) != 0 && parent)
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr);
+}
+
+void log_set_observer(void (*observer)(const char *text))
+{
+    std::lock_guard<std::recursive_mutex> hold(g_log.lock);
+    g_log.observer = observer;
 }
 
 void log_reset_for_tests(void)
 {
+    std::lock_guard<std::recursive_mutex> hold(g_log.lock);
     if (g_log.file)
         fclose(g_log.file);
     g_log.file = nullptr;

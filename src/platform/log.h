@@ -13,5 +13,8 @@ bool log_is_open(void);
 // and the run is attended; always copied to standard error and the log.
 void message_box(const char *caption, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
+// Test hook: every message that would be written (without its prefix, the log file open or
+// not) is passed to the observer; null removes it.
+void log_set_observer(void (*observer)(const char *text));
 // Test hook: closes the log and forgets that it was ever opened.
 void log_reset_for_tests(void);

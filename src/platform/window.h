@@ -12,16 +12,23 @@ struct VideoMode {
 
 // Creates the window, reads the options, enumerates input devices and makes a GL context
 // current. color_bits_and_flags: colour bits (16, 24 or 32) or'ed with the flags above.
-// Width and height 0 mean the desktop size. False (after logging why) on failure.
+// Width and height 0 mean the desktop size. False (after logging why, see last_error) on
+// failure; also when SDL's video cannot start (no display), which the caller takes for a
+// headless run. Only the window functions need a display; nothing else in the platform
+// layer opens the video system.
 bool open_window(const char *title, int width, int height, int color_bits_and_flags,
                  int alpha_bits, int depth_bits, int stencil_bits, int accum_bits);
 bool set_video_mode(int width, int height, int flags);     // false: mode unchanged
 // True with the drawable size in pixels; false while minimised, hidden or closing
-// (the frame is then skipped and end_frame must not be called).
+// (the frame is then skipped; end_frame then does nothing).
 bool begin_frame(int *width, int *height);
-void end_frame(void);                                        // swaps buffers
+void end_frame(void);               // swaps buffers; nothing when no frame is open
+// Deletes the context, closes the input devices, destroys the window (the display mode is
+// restored) and quits SDL's video subsystem.
 void close_window(void);
 bool window_is_open(void);
+// The SDL_Window of the open window (null when none), for message boxes.
+void *window_sdl_handle(void);
 
 // The desktop's current mode first, then every other 16/24/32-bit mode once; ends with
 // a zero entry. The array stays valid until the next call.
