@@ -23,6 +23,7 @@ enum { MAX_BINDINGS = 64 };
 static const double k_setup_report_period = 5;      // seconds of game_clock
 static const int k_gate_animation_tics = 10 * TICS_PER_SECOND;
 static const float k_chase_yaw_step = 0.006135923f; // 2 pi / 1024 per tic
+static const float k_pi = 3.14159265358979f;
 
 static struct {
     const StartupSettings *settings;
@@ -472,10 +473,10 @@ void loop_handle_key(int code, int pressed)
 
 static float wrap_pi(float a)
 {
-    while (a > (float)M_PI)
-        a -= 2 * (float)M_PI;
-    while (a < -(float)M_PI)
-        a += 2 * (float)M_PI;
+    while (a > k_pi)
+        a -= 2 * k_pi;
+    while (a < -k_pi)
+        a += 2 * k_pi;
     return a;
 }
 

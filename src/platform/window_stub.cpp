@@ -4,6 +4,7 @@
 #include "platform/window.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <SDL.h>
@@ -62,6 +63,12 @@ bool open_window(const char *title, int width, int height, int color_bits_and_fl
     (void)alpha_bits;
     (void)stencil_bits;
     (void)accum_bits;
+    // Without a display SDL would fall back to an invisible off-screen driver.
+    const char *x11 = getenv("DISPLAY"), *wayland = getenv("WAYLAND_DISPLAY"), *driver = getenv("SDL_VIDEODRIVER");
+    if ((!x11 || !*x11) && (!wayland || !*wayland) && (!driver || !*driver)) {
+        log_printf("No display to open the window on\n");
+        return false;
+    }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         log_printf("Can't start the video system: %s\n", SDL_GetError());
         return false;
