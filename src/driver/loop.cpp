@@ -720,6 +720,8 @@ int run_main_loop(void)
     const char *quit_env = getenv("SK_QUIT_AFTER_FRAMES");
     long quit_after = quit_env ? strtol(quit_env, nullptr, 10) : 0;
     int frames = 0;
+    long long tics = 0;
+    double started = g_loop.game_clock;
     for (;;) {
         g_loop.menu_changed_this_frame = false;
         g_loop.menu_key_ignored = false;
@@ -753,7 +755,7 @@ int run_main_loop(void)
             step *= server_step_scale(d, g_loop.race_tic < g_loop.gate_drop_tic);
         }
         mouse_frame();
-        loop_advance(step);
+        tics += loop_advance(step);
 
         if (g_loop.view != VIEW_TITLE) {
             if (g_loop.settings && g_loop.settings->warp && race_leader_finished())
@@ -774,5 +776,7 @@ int run_main_loop(void)
         if (quit_after > 0 && frames >= quit_after)
             break;
     }
+    if (g_loop.settings && g_loop.settings->verbosity >= 1)
+        log_printf("Main loop: %d frames, %lld tics, %.3f s of game time\n", frames, tics, g_loop.game_clock - started);
     return frames;
 }
