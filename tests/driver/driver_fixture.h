@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <filesystem>
 #include <string>
 
 #include "platform/clock.h"
@@ -21,8 +22,8 @@ struct DriverDirs : ::testing::Test {
     std::string root, home, data;
     void SetUp() override
     {
-        char tmpl[] = "/tmp/sk_driver_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        std::string tmpl = (std::filesystem::temp_directory_path() / "sk_driver_XXXXXX").string();
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
         root = tmpl;
         data = root + "/data";
         home = root + "/xdg/Skorva/";
