@@ -1,9 +1,7 @@
-// Placeholder entry point until the driver's start-up sequence lands.
-#include "platform/log.h"
+// The game's entry; everything else lives in the driver library so tests can link it.
+#include "driver/game.h"
 
-int main(int, char **)
+int main(int argc, char **argv)
 {
-    log_printf("Skorva\n");
-    log_printf(nullptr);
-    return 0;
+    return game_main(argc, argv);
 }

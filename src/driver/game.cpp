@@ -1,0 +1,293 @@
+#include "driver/game.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <GL/gl.h>
+
+#include "common/mem.h"
+#include "common/mt.h"
+#include "driver/args.h"
+#include "driver/lists.h"
+#include "driver/loop.h"
+#include "driver/messages.h"
+#include "driver/progress.h"
+#include "driver/startup_stubs.h"
+#include "platform/clock.h"
+#include "platform/input.h"
+#include "platform/log.h"
+#include "platform/window.h"
+#include "vfs/vfs.h"
+
+static const long k_show_wait_us = 62500;
+static const int k_show_wait_tries = 80;        // 5 s before start-up gives up on the window
+
+static const char *const k_named_keys[] = {
+    "up", "down", "left", "right", "enter", "keypad enter", "esc", "pause",
+    "cursor-left", "cursor-right", "page up", "page down", "close",
+};
+enum { NAMED_KEYS = sizeof k_named_keys / sizeof k_named_keys[0] };
+
+static struct {
+    int named_keys[NAMED_KEYS];
+    const char *start_track_long_name;
+    bool demo_playing;
+} g_game;
+
+bool game_data_found(void)
+{
+    for (int i = 0; search_dir(i); i++) {
+        char path[1100];
+        snprintf(path, sizeof path, "%s%s", search_dir(i), GAME_DATA_MARKER);
+        if (access(path, R_OK) == 0)
+            return true;
+    }
+    return false;
+}
+
+static void close_for_out_of_memory(void)
+{
+    sound_close();
+    close_window();
+}
+
+static void log_settings(const StartupSettings *s)
+{
+    log_printf("Settings: fugly=%d nosound=%d learn=%d verbosity=%d practice=%d warp=%d "
+               "texture_detail=%d,%d roost=%d erode=%d detail=%g max_detail=%g,%g lod=%g,%g "
+               "lock_fps=%g fake_lag=%g fake_loss=%d video=%d editor=%d size=%dx%d depth=%d,%d "
+               "track='%.200s' demo='%.200s' connect=%d '%.200s' chase=%g,%g,%g\n",
+               s->flat_shading, s->sound_off, s->learn_lines, s->verbosity, s->practice_robots, s->warp,
+               s->model_texture_detail, s->ground_texture_detail, s->roost_frequency, s->erode_rate,
+               s->terrain_detail, s->max_detail_distance, s->detail_fade_end, s->lod_scale, s->lod_bias,
+               s->lock_fps, s->fake_lag, s->fake_loss, s->record_video, s->editor, s->width, s->height,
+               s->depth, s->zdepth, s->track, s->demo_file, s->connect_requested, s->server,
+               s->chase_center[0], s->chase_center[1], s->chase_center[2]);
+}
+
+static bool open_game_window(const StartupSettings *s)
+{
+    int entry = config_video_mode();
+    int width = s->width, height = s->height, flags = 0;
+    if (entry != VIDEO_MODE_WINDOWED) {
+        if (!video_mode_size(entry, &width, &height))
+            width = height = 0;     // an entry the list no longer has: the desktop mode
+        flags = WINDOW_FULLSCREEN;
+    }
+    int bits = s->depth == 32 ? 24 : s->depth;
+    return open_window("Skorva", width, height, bits | flags, 0, s->zdepth, 0, 0);
+}
+
+// Start-up step 17: the platform may take a moment to show the window.
+static bool wait_for_drawable(void)
+{
+    for (int i = 0; i < k_show_wait_tries; i++) {
+        int w, h;
+        if (!window_is_open())
+            return false;
+        if (begin_frame(&w, &h)) {
+            end_frame();
+            return true;
+        }
+        loop_drain_events();
+        sleep_for(0, k_show_wait_us);
+    }
+    return false;
+}
+
+static void probe_gl(const StartupSettings *s)
+{
+    const char *names[4] = { "GL_VENDOR", "GL_RENDERER", "GL_VERSION", "GL_EXTENSIONS" };
+    const GLenum ids[4] = { GL_VENDOR, GL_RENDERER, GL_VERSION, GL_EXTENSIONS };
+    for (int i = 0; i < 4; i++) {
+        const char *v = (const char *)glGetString(ids[i]);
+        log_printf("%s: %.4000s\n", names[i], v ? v : "");   // the log cuts lines at 4 KiB
+    }
+    shaders_setup();
+    glClearColor(0.196078f, 0.6f, 0.8f, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_CULL_FACE);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (s->flat_shading)
+        glShadeModel(GL_FLAT);
+}
+
+static void shutdown_game(const StartupSettings *s)
+{
+    if (net_connected())
+        net_disconnect();
+    series_record_pending();
+    lines_write_and_free(s->learn_lines);
+
+    physics_contact_group_destroy();
+    progress_log("Deallocating bikes");
+    for (int i = 0; i < RIDER_SLOTS; i++) {
+        RiderSlot *slot = rider_slot(i);
+        if (slot->bike)
+            bike_free(slot->bike);
+    }
+    clear_rider_slots();
+    progress_log("Finished deallocating bikes");
+    script_shutdown();
+    sound_release_voices();
+    demo_close();
+    progress_log("Deallocating track");
+    track_free();
+    progress_log("Finished deallocating track");
+    physics_world_destroy();
+
+    progress_log("Freeing memory (1)");
+    session_tables_free();
+    progress_log("Closing input devices");
+    loop_release_input();
+    bindings_release();
+    progress_log("Closing audio");
+    sound_close();
+    texture_cache_free();
+    progress_log("Writing config files");
+    config_write_file();
+    progress_log("Freeing memory (2)");
+    free_series_list();
+    free_track_list();
+    progress_log("Freeing memory (3)");
+    free_texture_lists();
+    free_demo_list();
+    free_video_mode_list();
+    progress_log("Freeing file list");
+    vfs_shutdown();
+    progress_log("Freeing memory (4)");
+    renderer_tables_free();
+    progress_log("Deleting textures");
+    textures_delete_all();
+    progress_log("Deleting models");
+    models_delete_all();
+    fonts_free();
+    close_window();
+    log_printf(nullptr);
+    if (mem_checking())
+        mem_list_live_blocks();
+    // Gives the sound device time to go quiet; unattended runs have none to wait for.
+    if (!getenv("SK_TEST") && !getenv("SK_QUIT_AFTER_FRAMES"))
+        sleep_for(1, 0);
+}
+
+// Ends a start-up that failed after the log was opened.
+static int fail_start(int status)
+{
+    log_printf(nullptr);
+    return status;
+}
+
+int game_main(int argc, char **argv)
+{
+    if (argc == 2 && strcmp(argv[1], "--open-home") == 0) {
+        open_home_folder();
+        return 0;
+    }
+
+    messages_clear();
+
+    const char *home = search_dir(0);
+    char log_path[1100];
+    snprintf(log_path, sizeof log_path, "%slastlog.txt", home ? home : "");
+    make_parent_dirs(log_path);
+    log_printf("TOVA_LOGFILE=%s\n", log_path);
+    if (!game_data_found()) {
+        log_printf("No \"%s\" in any search directory\n", GAME_DATA_MARKER);
+        message_box("Problem starting Skorva", "Can't find game data\n");
+        return fail_start(0);
+    }
+
+    log_printf("Skorva version %s\n", VERSION_TEXT);
+    server_history_clear();
+    build_video_mode_list(video_modes());
+
+    StartupSettings *s = startup_settings();
+    bike_selection_defaults();
+    apply_stability_level();
+    apply_graphics_preset(0);
+    settings_defaults(s, config_ground_detail());
+    config_load_file();
+    config_apply_to_settings(s);
+    s->terrain_detail = terrain_detail_for(config_ground_detail());
+    setup_report_take_reference();
+
+    if (parse_command_line(argc, argv, s) != ARGS_OK) {
+        free_video_mode_list();
+        return fail_start(1);
+    }
+    if (s->open_home) {
+        open_home_folder();
+        free_video_mode_list();
+        return fail_start(0);
+    }
+    messages_set_max_showing(config_message_lines());
+    if (s->verbosity >= 2)
+        log_settings(s);
+    if (getenv("SK_TEST") && getenv("SK_TEST_SEED"))
+        set_session_seed_for_tests(true, (uint32_t)strtoul(getenv("SK_TEST_SEED"), nullptr, 10));
+
+    if (!open_game_window(s)) {
+        fputs("Can't open the game window (is a display available?)\n", stderr);
+        free_video_mode_list();
+        return fail_start(1);
+    }
+    set_out_of_memory_hook(close_for_out_of_memory);
+
+    progress_tick();
+    vfs_set_progress_hook(progress_tick);
+    file_index_names();
+    build_texture_lists();
+    if (!build_track_list()) {
+        fputs("No tracks found\n", stderr);
+        close_window();
+        vfs_shutdown();
+        free_video_mode_list();
+        return fail_start(1);
+    }
+    build_demo_list(file_index_names(), s->verbosity);
+    build_series_list();
+    g_game.start_track_long_name = track_long_name(s->track);
+
+    if (s->record_audio[0])
+        sound_open_capture(s->record_audio, 88320, 690);
+    else if (!s->sound_off)
+        sound_open_device();
+
+    if (!wait_for_drawable()) {
+        fputs("The game window never became visible\n", stderr);
+        log_printf("The game window never became visible\n");
+        sound_close();
+        close_window();
+        free_demo_list();
+        vfs_shutdown();
+        free_video_mode_list();
+        return fail_start(1);
+    }
+    probe_gl(s);
+    fonts_and_pictures_load();
+
+    loop_init(s);
+    if (window_is_open()) {
+        bindings_resolve();
+        for (int i = 0; i < NAMED_KEYS; i++)
+            g_game.named_keys[i] = key_code(k_named_keys[i]);
+    }
+    physics_world_create();
+
+    if (s->demo_file[0])
+        g_game.demo_playing = demo_open_playback(s->demo_file);
+    clear_rider_slots();
+    mt_seed(session_seed());
+    if (!s->connect_requested)
+        track_session_request(s->track, g_game.demo_playing, 1000);
+    if (!s->connect_requested)
+        open_menu(MENU_MAIN, 0);
+    run_main_loop();
+
+    shutdown_game(s);
+    return 0;
+}

@@ -1,0 +1,24 @@
+// Lists built once at start-up: the video modes and the demos found in the file index.
+#pragma once
+
+struct VideoMode;
+
+enum { VIDEO_MODE_FULLSCREEN = 0, VIDEO_MODE_WINDOWED = 1 };
+
+// Entry 0 "Default Fullscreen", entry 1 "Windowed", then "%dx%d" for every platform mode
+// with the desktop's colour depth (the first platform mode is the desktop's), in its order.
+// Returns the number of entries.
+int  build_video_mode_list(const VideoMode *platform_modes);
+int  video_mode_count(void);
+const char *video_mode_label(int entry);    // null when out of range
+// Width and height of an entry; 0 x 0 for the desktop mode. False when out of range.
+bool video_mode_size(int entry, int *width, int *height);
+void free_video_mode_list(void);
+
+// Every index name beginning "demos/" and ending ".skdemo"; shown by the part between the
+// last "/" and the last ".". Verbose runs log "%s -> %s\n" for each. Returns the count.
+int  build_demo_list(const char *const *index_names, int verbosity);
+int  demo_list_count(void);
+const char *demo_list_file(int i);          // null when out of range
+const char *demo_list_label(int i);         // null when out of range
+void free_demo_list(void);

@@ -1,0 +1,782 @@
+#include "driver/loop.h"
+
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <GL/gl.h>
+
+#include "driver/args.h"
+#include "driver/capture.h"
+#include "driver/frame_timing.h"
+#include "driver/messages.h"
+#include "driver/startup_stubs.h"
+#include "platform/clock.h"
+#include "platform/input.h"
+#include "platform/log.h"
+#include "platform/window.h"
+
+enum { MAX_BINDINGS = 64 };
+
+static const double k_setup_report_period = 5;      // seconds of game_clock
+static const int k_gate_animation_tics = 10 * TICS_PER_SECOND;
+static const float k_chase_yaw_step = 0.006135923f; // 2 pi / 1024 per tic
+static const float k_pi = 3.14159265358979f;
+
+static struct {
+    const StartupSettings *settings;
+    FrameTiming timing;
+    double game_clock;
+    int32_t race_tic;
+    int32_t gate_drop_tic;
+    RiderSlot slots[RIDER_SLOTS];
+    int viewed_slot;
+    int view;
+    int menu;
+    int menu_item;
+    bool menu_changed_this_frame;
+    bool menu_key_ignored;
+    bool menu_drag;
+    bool paused;
+    bool close_seen;
+    float channels[CONTROL_CHANNELS];
+    float binding_values[MAX_BINDINGS];
+    ChaseCamera chase;
+    int camera;                 // trackside camera, -1 free camera
+    bool auto_camera;
+    bool auto_camera_was_high;
+    double free_speed;
+    int cursor_axes[2];
+    float cursor[2];
+    int width, height;          // drawable size of the last frame
+    double stutter_threshold;
+    double stutter_last;
+    bool stutter_started;
+    double next_setup_report;
+    double setup_reference[SETUP_WATCHED_VALUES];
+    bool have_setup_reference;
+    bool fixed_seed;
+    uint32_t seed;
+    void (*tic_observer)(void);
+} g_loop = {};
+
+static void reset_state(void)
+{
+    memset(&g_loop, 0, sizeof g_loop);
+    for (RiderSlot &s : g_loop.slots)
+        s.kind = CONTROL_REPLAYED;
+    g_loop.viewed_slot = 0;
+    g_loop.view = VIEW_TITLE;
+    g_loop.menu = MENU_NONE;
+    g_loop.chase = { 0, 10, 5 };
+    g_loop.camera = -1;
+    g_loop.cursor_axes[0] = g_loop.cursor_axes[1] = -1;
+    g_loop.next_setup_report = k_setup_report_period;
+}
+
+static struct LoopInit {
+    LoopInit() { reset_state(); }
+} g_loop_init;
+
+static long long clock_us(void)
+{
+    long sec, usec;
+    clock_now(&sec, &usec);
+    return (long long)sec * 1000000LL + usec;
+}
+
+int race_tic(void) { return g_loop.race_tic; }
+void set_race_tic(int tic) { g_loop.race_tic = tic; }
+int gate_drop_tic(void) { return g_loop.gate_drop_tic; }
+void set_gate_drop_tic(int tic) { g_loop.gate_drop_tic = tic; }
+double game_clock(void) { return g_loop.game_clock; }
+
+RiderSlot *rider_slot(int slot)
+{
+    return slot >= 0 && slot < RIDER_SLOTS ? &g_loop.slots[slot] : nullptr;
+}
+
+void clear_rider_slots(void)
+{
+    for (RiderSlot &s : g_loop.slots)
+        s = { nullptr, CONTROL_REPLAYED };
+}
+
+int viewed_slot(void) { return g_loop.viewed_slot; }
+
+void set_viewed_slot(int slot)
+{
+    if (slot >= 0 && slot < RIDER_SLOTS)
+        g_loop.viewed_slot = slot;
+}
+
+int view_mode(void) { return g_loop.view; }
+void set_view_mode(int view) { g_loop.view = view; }
+const ChaseCamera *chase_camera(void) { return &g_loop.chase; }
+int selected_camera(void) { return g_loop.camera; }
+bool auto_camera_switching(void) { return g_loop.auto_camera; }
+
+int camera_for_digit(int digit, int camera_count)
+{
+    if (digit <= 0)
+        return -1;
+    return (digit < camera_count ? digit : camera_count) - 1;
+}
+
+void open_menu(int screen, int item)
+{
+    if (screen != g_loop.menu)
+        g_loop.menu_changed_this_frame = true;
+    g_loop.menu = screen;
+    g_loop.menu_item = item;
+}
+
+void close_menu(void)
+{
+    if (g_loop.menu != MENU_NONE)
+        g_loop.menu_changed_this_frame = true;
+    g_loop.menu = MENU_NONE;
+}
+
+int menu_screen(void) { return g_loop.menu; }
+int menu_item(void) { return g_loop.menu_item; }
+bool game_paused(void) { return g_loop.paused; }
+const float *control_channels(void) { return g_loop.channels; }
+
+void loop_clear_analog_controls(void)
+{
+    memset(g_loop.binding_values, 0, sizeof g_loop.binding_values);
+}
+
+bool loop_close_requested(void) { return g_loop.close_seen; }
+
+void loop_drain_events(void)
+{
+    Event e;
+    while (next_event(&e))
+        if (e.code == EVENT_CLOSE)
+            g_loop.close_seen = true;
+}
+
+void set_stutter_threshold(double seconds)
+{
+    g_loop.stutter_threshold = seconds > 0 ? seconds : 0;
+}
+
+void stutter_check(const char *label)
+{
+    if (g_loop.stutter_threshold == 0)
+        return;
+    double now = clock_seconds();
+    if (g_loop.stutter_started && now - g_loop.stutter_last > g_loop.stutter_threshold) {
+        char text[128];
+        snprintf(text, sizeof text, "Stutter in %s - %f seconds", label, now - g_loop.stutter_last);
+        post_message(text);
+    }
+    g_loop.stutter_started = true;
+    g_loop.stutter_last = now;
+}
+
+uint32_t session_seed(void)
+{
+    return g_loop.fixed_seed ? g_loop.seed : (uint32_t)time(nullptr);
+}
+
+void set_session_seed_for_tests(bool fixed, uint32_t seed)
+{
+    g_loop.fixed_seed = fixed;
+    g_loop.seed = seed;
+}
+
+void loop_set_tic_observer(void (*observer)(void))
+{
+    g_loop.tic_observer = observer;
+}
+
+void loop_reset_for_tests(void)
+{
+    reset_state();
+}
+
+void frame_histogram(int out[8])
+{
+    memcpy(out, g_loop.timing.histogram, sizeof g_loop.timing.histogram);
+}
+
+void clear_frame_histogram(void)
+{
+    memset(g_loop.timing.histogram, 0, sizeof g_loop.timing.histogram);
+}
+
+// ---- setup change report
+
+static const char k_setup_letters[SETUP_WATCHED_VALUES + 1] = "ldaxdsmdsxlxlsacfrdggCcRrsplCcRrspyzYZm";
+
+bool build_setup_change_report(const double *reference, const double *current, char *out, int size)
+{
+    if (size > 0)
+        out[0] = 0;
+    char text[64 + SETUP_WATCHED_VALUES];
+    int n = snprintf(text, sizeof text, "[SPAM] Setup change ");
+    bool any = false;
+    for (int i = 0; i < SETUP_WATCHED_VALUES; i++) {
+        bool changed = reference[i] != current[i] && !(isnan(reference[i]) && isnan(current[i]));
+        text[n++] = changed ? k_setup_letters[i] : '-';
+        any = any || changed;
+    }
+    text[n++] = '\n';
+    text[n] = 0;
+    if (!any || size <= 0)
+        return false;
+    snprintf(out, size, "%s", text);
+    return true;
+}
+
+void setup_report_take_reference(void)
+{
+    g_loop.have_setup_reference = setup_watched_values(g_loop.setup_reference);
+}
+
+static void setup_change_report(void)
+{
+    if (g_loop.game_clock < g_loop.next_setup_report)
+        return;
+    g_loop.next_setup_report = g_loop.game_clock + k_setup_report_period;
+    double now[SETUP_WATCHED_VALUES];
+    if (!setup_watched_values(now))
+        return;
+    char text[128];
+    if (g_loop.have_setup_reference && build_setup_change_report(g_loop.setup_reference, now, text, sizeof text)) {
+        if (net_connected())
+            net_send_chat(text);
+        else
+            post_message(text);
+    }
+    memcpy(g_loop.setup_reference, now, sizeof now);
+    g_loop.have_setup_reference = true;
+}
+
+// ---- simulation
+
+static bool online(void)
+{
+    return net_connected();
+}
+
+void simulation_tic(void)
+{
+    bool net = online();
+    script_tic();
+    for (int i = 0; i < RIDER_SLOTS; i++)
+        if (g_loop.slots[i].bike && g_loop.slots[i].kind == CONTROL_REPLAYED)
+            replay_set_bike_state(i);
+
+    // Contacts with the world and between bikes. Slots are visited in order, so the list of
+    // bikes that collide is already sorted by slot.
+    int occupied[RIDER_SLOTS], n_occupied = 0;
+    int active[RIDER_SLOTS], n_active = 0;
+    for (int i = 0; i < RIDER_SLOTS; i++) {
+        if (!g_loop.slots[i].bike)
+            continue;
+        occupied[n_occupied++] = i;
+        if (g_loop.slots[i].kind != CONTROL_REPLAYED)
+            active[n_active++] = i;
+    }
+    if (!net) {
+        for (int k = 0; k < n_occupied; k++) {
+            RiderSlot &s = g_loop.slots[occupied[k]];
+            if (s.kind != CONTROL_REPLAYED)
+                bike_gather_static(s.bike);
+            else if (g_loop.race_tic < g_loop.gate_drop_tic + k_gate_animation_tics)
+                gate_pieces_touch(s.bike);
+        }
+        for (int a = 0; a < n_active; a++)
+            for (int b = a + 1; b < n_active; b++)
+                bike_collide_pair(g_loop.slots[active[a]].bike, g_loop.slots[active[b]].bike);
+    } else if (net_in_race()) {
+        RiderSlot *own = nullptr;
+        for (int k = 0; k < n_active && !own; k++)
+            if (g_loop.slots[active[k]].kind == CONTROL_HUMAN)
+                own = &g_loop.slots[active[k]];
+        for (int k = 0; own && k < n_active; k++)
+            if (&g_loop.slots[active[k]] != own)
+                bike_collide_pair(own->bike, g_loop.slots[active[k]].bike);
+    }
+
+    // Wheel contacts in a rotating order, so no bike always goes first.
+    if (n_occupied > 0) {
+        int start = (int)(((int64_t)g_loop.race_tic % n_occupied + n_occupied) % n_occupied);
+        for (int k = 0; k < n_occupied; k++)
+            bike_wheel_contacts(g_loop.slots[occupied[(start + k) % n_occupied]].bike);
+    }
+    physics_world_step();
+
+    if (g_loop.settings && g_loop.settings->erode_rate > 0 && (!net || net_in_race()))
+        for (int k = 0; k < n_active; k++)
+            bike_dig_terrain(g_loop.slots[active[k]].bike);
+
+    for (int k = 0; k < n_occupied; k++) {
+        int slot = occupied[k];
+        RiderSlot &s = g_loop.slots[slot];
+        if (s.kind == CONTROL_ROBOT)
+            robot_autopilot(slot);
+        else if (net && s.kind == CONTROL_REPLAYED)
+            net_correct_remote(slot);
+        else if (net && s.kind == CONTROL_HUMAN)
+            false_start_rule(slot);
+        bike_control_update(s.bike);
+        if (!net || s.kind == CONTROL_HUMAN)
+            bike_gate_passing(s.bike);
+    }
+    roost_move_chunks();
+    if (g_loop.race_tic < g_loop.gate_drop_tic + k_gate_animation_tics)
+        starting_gate_animate();
+    if (net && g_loop.race_tic % 512 == 510)
+        results_refresh();
+    g_loop.race_tic = (int32_t)((uint32_t)g_loop.race_tic + 1u);    // wraps instead of overflowing
+    demo_tic();
+    time_trial_tic();
+    physics_log_capture();
+}
+
+// ---- keys
+
+static bool viewed_is_human(void)
+{
+    const RiderSlot &s = g_loop.slots[g_loop.viewed_slot];
+    if (config_spy() && g_loop.view == VIEW_CAMERA)
+        return false;
+    return s.bike && s.kind == CONTROL_HUMAN;
+}
+
+static int digit_of(int code)
+{
+    static const char *const k_digits[10] = { "0", "1", "2", "3", "4", "5", "6", "7", "8", "9" };
+    for (int d = 0; d < 10; d++)
+        if (code == key_code(k_digits[d]))
+            return d;
+    return -1;
+}
+
+static void cycle_view(void)
+{
+    switch (g_loop.view) {
+    case VIEW_EDITOR:
+        for (RiderSlot &s : g_loop.slots)
+            if (s.bike)
+                bike_settle_on_ground(s.bike);
+        g_loop.view = VIEW_CHASE;
+        break;
+    case VIEW_CHASE:
+        g_loop.view = VIEW_CAMERA;
+        break;
+    case VIEW_RIDER:
+        g_loop.view = (g_loop.settings && g_loop.settings->editor) ? VIEW_EDITOR : VIEW_CHASE;
+        break;
+    default:                    // 4, 1 and 5
+        g_loop.view = VIEW_RIDER;
+        break;
+    }
+}
+
+static void riding_key(int code, int pressed)
+{
+    if (g_loop.view == VIEW_EDITOR && editor_key(code, pressed))
+        return;
+    if (!pressed)
+        return;
+    if (code == command_key(COMMAND_CONSOLE)) {
+        open_menu(MENU_CONSOLE, 0);
+        return;
+    }
+    if (g_loop.view == VIEW_TITLE)
+        return;
+    if (code == command_key(COMMAND_PAUSE)) {
+        if (!net_connected())
+            g_loop.paused = !g_loop.paused;
+    } else if (code == command_key(COMMAND_STEP)) {
+        if (g_loop.paused)
+            simulation_tic();
+    } else if (code == key_code("tab")) {
+        cycle_view();
+    } else if (code == command_key(COMMAND_REWIND)) {
+        demo_step_seconds(-1);
+    } else if (code == command_key(COMMAND_SKIP)) {
+        demo_step_seconds(1);
+    } else if (code == command_key(COMMAND_PREVIOUS) || code == command_key(COMMAND_NEXT)) {
+        if (!viewed_is_human() || net_spectating() || config_spy())
+            set_viewed_slot(running_order_step(g_loop.viewed_slot, code == command_key(COMMAND_NEXT) ? 1 : -1));
+    } else if (code == command_key(COMMAND_SCREENSHOT)) {
+        take_screenshot(g_loop.width, g_loop.height);
+    } else {
+        int digit = digit_of(code);
+        if (digit >= 0)
+            g_loop.camera = camera_for_digit(digit, track_camera_count());
+    }
+}
+
+void loop_handle_key(int code, int pressed)
+{
+    if (code == EVENT_CLOSE) {
+        g_loop.close_seen = true;
+        return;
+    }
+    for (int b = 0; b < binding_count() && b < MAX_BINDINGS; b++)
+        if (binding_key(b) == code)
+            g_loop.binding_values[b] = pressed ? 1.0f : 0.0f;
+    if (code == EVENT_MOUSE_LEFT)
+        g_loop.menu_drag = pressed != 0;
+    int esc = key_code("esc");
+    if (binding_capture_active()) {
+        if (pressed) {
+            if (code == esc)
+                binding_capture_end();
+            else {
+                char name[64];
+                binding_capture_key(key_name(code, name, sizeof name));
+            }
+            return;
+        }
+        if (!(code == esc && g_loop.menu == MENU_NONE))
+            return;
+        riding_key(code, pressed);
+        return;
+    }
+    if (code == esc) {
+        if (pressed && g_loop.menu == MENU_NONE) {
+            open_menu(MENU_MAIN, 0);
+            menu_key(MENU_MAIN, code, pressed);
+            return;
+        }
+        if (pressed)
+            close_menu();
+        else if (g_loop.menu != MENU_NONE)
+            return;
+        riding_key(code, pressed);
+        return;
+    }
+    if (g_loop.menu != MENU_NONE) {
+        if (!pressed)
+            return;
+        if (g_loop.menu_changed_this_frame)
+            g_loop.menu_key_ignored = true;
+        else
+            menu_key(g_loop.menu, code, pressed);
+        return;
+    }
+    riding_key(code, pressed);
+}
+
+// ---- one tic
+
+static float wrap_pi(float a)
+{
+    while (a > k_pi)
+        a -= 2 * k_pi;
+    while (a < -k_pi)
+        a += 2 * k_pi;
+    return a;
+}
+
+static void camera_from_channels(void)
+{
+    const float *c = g_loop.channels;
+    if (g_loop.view == VIEW_CHASE) {
+        g_loop.chase.yaw = wrap_pi(g_loop.chase.yaw + c[CHANNEL_STEER] * k_chase_yaw_step);
+        if (c[CHANNEL_THROTTLE] > 0.5f)
+            g_loop.chase.distance = fmaxf(0.25f, g_loop.chase.distance - 1.0f / 64);
+        if (c[CHANNEL_FRONT_BRAKE] > 0.5f)
+            g_loop.chase.distance += 1.0f / 64;
+        g_loop.chase.height += c[CHANNEL_SHIFT] * (float)TIC_SECONDS;
+    } else if (g_loop.view == VIEW_CAMERA) {
+        bool high = c[CHANNEL_SIT_DAB] > 0.5f;
+        if (high && !g_loop.auto_camera_was_high)
+            g_loop.auto_camera = !g_loop.auto_camera;
+        g_loop.auto_camera_was_high = high;
+        if (g_loop.auto_camera) {
+            int cam = camera_for_next_gate(g_loop.viewed_slot);
+            if (cam >= 0 && cam != g_loop.camera)
+                g_loop.camera = cam;
+        }
+        if (g_loop.camera == -1) {
+            double &v = g_loop.free_speed;
+            if (c[CHANNEL_THROTTLE] > 0.5f)
+                v = fmin(100, v + 80 * TIC_SECONDS);
+            if (c[CHANNEL_FRONT_BRAKE] > 0.5f)
+                v = fmax(-100, v - 80 * TIC_SECONDS);
+            double decay = 60 * TIC_SECONDS;
+            v = v > decay ? v - decay : v < -decay ? v + decay : 0;
+            if (fabs(v) > 0.0001)
+                free_camera_move(v * TIC_SECONDS);
+        }
+    }
+}
+
+static void read_tic_events(double ends_ago, long long now_us)
+{
+    Event e;
+    long long end_us = now_us - (long long)llround(ends_ago * 1e6);
+    for (;;) {
+        bool got = ends_ago <= 0 ? next_event(&e) : next_event_before((long)(end_us / 1000000), (long)(end_us % 1000000), &e);
+        if (!got)
+            break;
+        stutter_check("getmessage");
+        loop_handle_key(e.code, e.pressed);
+    }
+}
+
+static void build_channels(void)
+{
+    binding_capture_advance();
+    for (int b = 0; b < binding_count() && b < MAX_BINDINGS; b++) {
+        int axis = binding_axis(b);
+        if (axis >= 0 && binding_key(b) < 0) {
+            float raw = read_axis(axis);
+            float v = (int16_t)(raw * 32767.0f) * (1.0f / 32768.0f);
+            float range = binding_full(b) - binding_rest(b);
+            float value = range != 0 ? (v - binding_rest(b)) / range : 0;
+            g_loop.binding_values[b] = value < 0 ? 0 : value > 1 ? 1 : value;
+        }
+        int ch = binding_channel(b);
+        if (ch >= 0 && ch < CONTROL_CHANNELS)
+            g_loop.channels[ch] += g_loop.binding_values[b] * binding_sign(b);
+    }
+}
+
+// Returns after the step of the tic that ends it; the observer sees every tic.
+static void tic_body(double ends_ago, long long now_us)
+{
+    memset(g_loop.channels, 0, sizeof g_loop.channels);
+    read_tic_events(ends_ago, now_us);
+    stutter_check("processmessage");
+    build_channels();
+    bool net = net_connected();
+    if (g_loop.menu == MENU_NONE) {
+        if (g_loop.view == VIEW_EDITOR) {
+            editor_tic();
+            if (!net)
+                return;
+        } else if (g_loop.view != VIEW_TITLE) {
+            RiderSlot &s = g_loop.slots[g_loop.viewed_slot];
+            if (viewed_is_human()) {
+                time_trial_restart_input();
+                bike_apply_channels(s.bike, g_loop.channels);
+            } else {
+                camera_from_channels();
+            }
+        }
+    } else if ((viewed_is_human() || g_loop.view == VIEW_EDITOR) && !net) {
+        return;                 // the game stands still behind menus
+    }
+    stutter_check("action");
+    if (net) {
+        g_loop.paused = false;
+        net_poll();
+        stutter_check("net");
+    }
+    if (!track_is_loaded()) {
+        g_loop.view = VIEW_TITLE;
+        return;
+    }
+    if (g_loop.paused || g_loop.view == VIEW_TITLE || (net && !net_synchronised()))
+        return;
+    simulation_tic();
+    stutter_check("tic");
+    if (g_loop.settings && g_loop.settings->record_audio[0])
+        sound_capture_tic();
+}
+
+int loop_advance(double step)
+{
+    if (step > 0)
+        g_loop.game_clock += step;
+    frame_timing_add(&g_loop.timing, step);
+    long long now = clock_us();
+    int tics = 0;
+    double ends_ago;
+    while (frame_timing_take_tic(&g_loop.timing, &ends_ago)) {
+        tic_body(ends_ago, now);
+        tics++;
+        if (g_loop.tic_observer)
+            g_loop.tic_observer();
+    }
+    return tics;
+}
+
+// ---- one frame
+
+static void pick_view(void)
+{
+    if (!track_is_loaded()) {
+        g_loop.view = VIEW_TITLE;
+        return;
+    }
+    const RiderSlot &s = g_loop.slots[g_loop.viewed_slot];
+    bool spy_camera = config_spy() && g_loop.view == VIEW_CAMERA;
+    if (!s.bike)
+        g_loop.view = VIEW_CAMERA;
+    else if (g_loop.view == VIEW_TITLE)
+        g_loop.view = VIEW_RIDER;
+    else if (s.kind == CONTROL_HUMAN && !spy_camera && g_loop.view != VIEW_EDITOR && g_loop.view != VIEW_CHASE)
+        g_loop.view = VIEW_RIDER;
+}
+
+static void draw_frame(int width, int height)
+{
+    if (width != g_loop.width || height != g_loop.height) {
+        g_loop.width = width;
+        g_loop.height = height;
+        glViewport(0, 0, width, height);
+        set_projection(width, height, config_fov());
+    }
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    bool hud = !g_loop.settings || g_loop.settings->show_hud;
+    switch (g_loop.view) {
+    case VIEW_RIDER:
+    case VIEW_CHASE:
+        render_view(g_loop.view);
+        if (hud) {
+            hud_draw();
+            results_overlay_draw();
+        }
+        break;
+    case VIEW_CAMERA:
+        render_view(g_loop.view);
+        if (hud)
+            results_overlay_draw();
+        break;
+    case VIEW_EDITOR:
+        render_view(g_loop.view);
+        break;
+    default:
+        title_screen_draw("");
+        break;
+    }
+    if (g_loop.paused && (!g_loop.settings || g_loop.settings->show_paused))
+        draw_centered_text("Paused", 0.1f);
+    if (g_loop.settings && g_loop.settings->record_video && g_loop.view != VIEW_TITLE)
+        capture_video_frame(width, height);
+    if (viewed_is_human() && net_connected() && !net_in_race())
+        draw_centered_text("Warmup mode - collisions disabled", 0.2f);
+    if (g_loop.menu != MENU_NONE)
+        menu_draw(g_loop.menu);
+}
+
+static float sound_gain(void)
+{
+    if (g_loop.paused || g_loop.view == VIEW_EDITOR)
+        return 0;
+    if (g_loop.menu == MENU_NONE)
+        return 1;
+    return viewed_is_human() ? 0 : 0.25f;
+}
+
+static void mouse_frame(void)
+{
+    float x = g_loop.cursor_axes[0] >= 0 ? read_axis(g_loop.cursor_axes[0]) : 0;
+    float y = g_loop.cursor_axes[1] >= 0 ? read_axis(g_loop.cursor_axes[1]) : 0;
+    bool moved = x != g_loop.cursor[0] || y != g_loop.cursor[1];
+    g_loop.cursor[0] = x;
+    g_loop.cursor[1] = y;
+    if (!moved || g_loop.menu == MENU_NONE)
+        return;
+    if (g_loop.menu_drag) {
+        if (!g_loop.menu_key_ignored)
+            menu_mouse(x, y, true);
+    } else if (!binding_capture_active()) {
+        menu_mouse(x, y, false);
+    }
+}
+
+static BikeState *first_human_bike(void)
+{
+    for (const RiderSlot &s : g_loop.slots)
+        if (s.bike && s.kind == CONTROL_HUMAN)
+            return s.bike;
+    return nullptr;
+}
+
+void loop_init(const StartupSettings *settings)
+{
+    g_loop.settings = settings;
+    frame_timing_init(&g_loop.timing, clock_us(), settings ? settings->lock_fps : 0, settings && settings->warp);
+    g_loop.cursor_axes[0] = open_axis("cursor-x");
+    g_loop.cursor_axes[1] = open_axis("cursor-y");
+}
+
+void loop_release_input(void)
+{
+    for (int &a : g_loop.cursor_axes) {
+        if (a >= 0)
+            close_axis(a);
+        a = -1;
+    }
+}
+
+int run_main_loop(void)
+{
+    const char *quit_env = getenv("SK_QUIT_AFTER_FRAMES");
+    long quit_after = quit_env ? strtol(quit_env, nullptr, 10) : 0;
+    int frames = 0;
+    long long tics = 0;
+    double started = g_loop.game_clock;
+    for (;;) {
+        g_loop.menu_changed_this_frame = false;
+        g_loop.menu_key_ignored = false;
+        pick_view();
+        int w, h;
+        if (begin_frame(&w, &h)) {
+            draw_frame(w, h);
+            stutter_check("draw");
+            if (g_loop.settings && g_loop.settings->glfinish)
+                glFinish();
+            end_frame();
+            frames++;
+            stutter_check("flip");
+        } else if (!window_is_open()) {
+            break;
+        }
+        if (sound_is_open())
+            sound_mix_frame(sound_gain());
+        stutter_check("sound");
+
+        bool net = net_connected();
+        long long now = clock_us();
+        long long sleep_us = frame_timing_wait(&g_loop.timing, now, net);
+        if (sleep_us > 0) {
+            sleep_for((long)(sleep_us / 1000000), (long)(sleep_us % 1000000));
+            now = clock_us();
+        }
+        double step = frame_timing_step(&g_loop.timing, now, net);
+        if (net) {
+            double d = (net_server_tic() - g_loop.race_tic - 1) * TIC_SECONDS;
+            step *= server_step_scale(d, g_loop.race_tic < g_loop.gate_drop_tic);
+        }
+        mouse_frame();
+        tics += loop_advance(step);
+
+        if (g_loop.view != VIEW_TITLE) {
+            if (g_loop.settings && g_loop.settings->warp && race_leader_finished())
+                race_restart_rotated(1);
+            if (g_loop.settings && g_loop.settings->erode_rate > 0) {
+                terrain_erode_around(first_human_bike());
+                stutter_check("erode");
+            }
+            int delay = config_reshade_delay();
+            int budget = g_loop.view == VIEW_EDITOR ? 0 : (1 << (delay < 0 ? 0 : delay > 30 ? 30 : delay)) - 1;
+            terrain_update_shading(budget);
+            stutter_check("update");
+        }
+        setup_change_report();
+        messages_update(g_loop.game_clock);
+        if (g_loop.close_seen)
+            break;
+        if (quit_after > 0 && frames >= quit_after)
+            break;
+    }
+    if (g_loop.settings && g_loop.settings->verbosity >= 1)
+        log_printf("Main loop: %d frames, %lld tics, %.3f s of game time\n", frames, tics, g_loop.game_clock - started);
+    return frames;
+}

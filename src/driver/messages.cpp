@@ -1,0 +1,88 @@
+#include "driver/messages.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "driver/loop.h"
+#include "platform/log.h"
+
+static const double k_first_expiry = 2;     // seconds of game_clock after the last message
+static const double k_next_expiry = 5;      // then one more line every this many seconds
+
+static struct {
+    char lines[MESSAGE_LOG_LINES][MESSAGE_LINE_CHARS + 1];
+    int next;
+    int showing;
+    int max_showing = 5;
+    double expires;
+    bool hide_spam;
+} g_messages;
+
+void post_message(const char *text)
+{
+    if (!text)
+        return;
+    if (g_messages.hide_spam && strstr(text, "[SPAM]"))
+        return;
+    size_t n = strlen(text);
+    const char *reset = strchr(text, 27) ? "\033[0m" : "";
+    if (n > 0 && text[n - 1] == '\n')
+        log_printf("%s%s", text, reset);
+    else
+        log_printf("%s%s\n", text, reset);
+    snprintf(g_messages.lines[g_messages.next], MESSAGE_LINE_CHARS + 1, "%s", text);
+    g_messages.next = (g_messages.next + 1) % MESSAGE_LOG_LINES;
+    if (g_messages.showing < g_messages.max_showing)
+        g_messages.showing++;
+    g_messages.expires = game_clock() + k_first_expiry;
+}
+
+void messages_clear(void)
+{
+    memset(g_messages.lines, 0, sizeof g_messages.lines);
+    g_messages.next = 0;
+    g_messages.showing = 0;
+    g_messages.expires = 0;
+}
+
+const char *message_line(int age)
+{
+    if (age < 0 || age >= MESSAGE_LOG_LINES)
+        return "";
+    return g_messages.lines[(g_messages.next - 1 - age + 2 * MESSAGE_LOG_LINES) % MESSAGE_LOG_LINES];
+}
+
+int message_next_index(void)
+{
+    return g_messages.next;
+}
+
+int messages_showing(void)
+{
+    return g_messages.showing;
+}
+
+void messages_update(double now)
+{
+    if (g_messages.showing > 0 && now >= g_messages.expires) {
+        g_messages.showing--;
+        g_messages.expires = now + k_next_expiry;
+    }
+}
+
+void messages_set_max_showing(int lines)
+{
+    g_messages.max_showing = lines < 0 ? 0 : lines;
+    if (g_messages.showing > g_messages.max_showing)
+        g_messages.showing = g_messages.max_showing;
+}
+
+void messages_set_hide_spam(bool on)
+{
+    g_messages.hide_spam = on;
+}
+
+bool messages_hide_spam(void)
+{
+    return g_messages.hide_spam;
+}

@@ -1,0 +1,20 @@
+// The player's message log: every one-line message for the player, also copied to the game log.
+#pragma once
+
+enum {
+    MESSAGE_LOG_LINES = 1000,
+    MESSAGE_LINE_CHARS = 255,       // longer messages are cut
+};
+
+// Logs the text, stores it as the newest line and shows it over the game for a while.
+void post_message(const char *text);
+
+void messages_clear(void);                  // empties the log and the shown lines
+const char *message_line(int age);          // 0 the newest; "" for a line never written or age out of range
+int  message_next_index(void);              // the ring index the next message goes to
+int  messages_showing(void);                // newest lines shown over the game
+// Removes one shown line when its time has come (called once a frame with game_clock).
+void messages_update(double now);
+void messages_set_max_showing(int lines);   // "message_lines"; at least 0
+void messages_set_hide_spam(bool on);       // drops texts containing "[SPAM]"
+bool messages_hide_spam(void);

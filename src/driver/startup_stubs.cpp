@@ -1,0 +1,154 @@
+// Stand-ins for steps whose subsystems are not in the game yet (see startup_stubs.h).
+#include "driver/startup_stubs.h"
+
+#include "driver/args.h"
+#include "platform/input.h"
+
+struct DefaultBinding {
+    const char *key;
+    int channel;
+    float sign;
+};
+
+// The twelve analog controls with their default keys, then the command keys.
+static const DefaultBinding k_controls[] = {
+    { "x", 1, 1 }, { "c", 2, 1 }, { "v", 3, 1 }, { "left", 0, 1 }, { "right", 0, -1 }, { "z", 5, 1 },
+    { "up", 4, 1 }, { "down", 4, -1 }, { "right ctrl", 6, 1 }, { "b", 7, 1 }, { "n", 8, -1 }, { "m", 8, 1 },
+};
+static const char *const k_command_keys[COMMAND_COUNT] = { "pause", ".", "\\", "/", "]", "[", "t", "s" };
+
+static struct {
+    int keys[12];
+    int commands[COMMAND_COUNT];
+    bool resolved;
+} g_stub;
+
+void server_history_clear(void) {}
+void server_history_push(const char *) {}
+void bike_selection_defaults(void) {}
+void apply_stability_level(void) {}
+void apply_graphics_preset(int) {}
+void config_load_file(void) {}
+void config_apply_to_settings(StartupSettings *) {}
+void config_write_file(void) {}
+float config_ground_detail(void) { return 70; }
+float config_fov(void) { return 110; }
+int config_reshade_delay(void) { return 8; }
+int config_message_lines(void) { return 5; }
+// Windowed until the configuration file can choose a mode.
+int config_video_mode(void) { return 1; }
+bool config_spy(void) { return false; }
+bool setup_watched_values(double *) { return false; }
+
+void bindings_resolve(void)
+{
+    for (int i = 0; i < 12; i++)
+        g_stub.keys[i] = key_code(k_controls[i].key);
+    for (int i = 0; i < COMMAND_COUNT; i++)
+        g_stub.commands[i] = key_code(k_command_keys[i]);
+    g_stub.resolved = true;
+}
+
+void bindings_release(void) { g_stub.resolved = false; }
+int binding_count(void) { return 12; }
+int binding_key(int b) { return g_stub.resolved && b >= 0 && b < 12 ? g_stub.keys[b] : -1; }
+int binding_axis(int) { return -1; }
+int binding_channel(int b) { return b >= 0 && b < 12 ? k_controls[b].channel : 0; }
+float binding_sign(int b) { return b >= 0 && b < 12 ? k_controls[b].sign : 0; }
+float binding_rest(int) { return 0; }
+float binding_full(int) { return 1; }
+int command_key(int c) { return g_stub.resolved && c >= 0 && c < COMMAND_COUNT ? g_stub.commands[c] : -1; }
+bool binding_capture_active(void) { return false; }
+void binding_capture_key(const char *) {}
+void binding_capture_end(void) {}
+void binding_capture_advance(void) {}
+
+void build_texture_lists(void) {}
+void free_texture_lists(void) {}
+bool build_track_list(void) { return true; }
+void free_track_list(void) {}
+const char *track_long_name(const char *) { return nullptr; }
+void build_series_list(void) {}
+void free_series_list(void) {}
+
+bool sound_open_capture(const char *, int, int) { return false; }
+bool sound_open_device(void) { return false; }
+bool sound_is_open(void) { return false; }
+void sound_mix_frame(float) {}
+void sound_capture_tic(void) {}
+void sound_release_voices(void) {}
+void sound_close(void) {}
+
+void shaders_setup(void) {}
+void fonts_and_pictures_load(void) {}
+void title_screen_draw(const char *) {}
+void activity_indicator_draw(int) {}
+void set_projection(int, int, float) {}
+void render_view(int) {}
+void hud_draw(void) {}
+void results_overlay_draw(void) {}
+void draw_centered_text(const char *, float) {}
+void terrain_update_shading(int) {}
+void texture_cache_free(void) {}
+void renderer_tables_free(void) {}
+void textures_delete_all(void) {}
+void models_delete_all(void) {}
+void fonts_free(void) {}
+
+void physics_world_create(void) {}
+void physics_world_step(void) {}
+void physics_contact_group_destroy(void) {}
+void physics_world_destroy(void) {}
+void bike_free(BikeState *) {}
+void bike_gather_static(BikeState *) {}
+void bike_collide_pair(BikeState *, BikeState *) {}
+void bike_wheel_contacts(BikeState *) {}
+void bike_dig_terrain(BikeState *) {}
+void bike_control_update(BikeState *) {}
+void bike_gate_passing(BikeState *) {}
+void bike_apply_channels(BikeState *, const float *) {}
+void replay_set_bike_state(int) {}
+void robot_autopilot(int) {}
+void roost_move_chunks(void) {}
+void starting_gate_animate(void) {}
+void gate_pieces_touch(BikeState *) {}
+void bike_settle_on_ground(BikeState *) {}
+int running_order_step(int slot, int) { return slot; }
+bool race_leader_finished(void) { return false; }
+void race_restart_rotated(int) {}
+void time_trial_restart_input(void) {}
+int camera_for_next_gate(int) { return -1; }
+void free_camera_move(double) {}
+void results_refresh(void) {}
+void time_trial_tic(void) {}
+void physics_log_capture(void) {}
+bool track_session_request(const char *, bool, int) { return false; }
+bool track_is_loaded(void) { return false; }
+int track_camera_count(void) { return 0; }
+void track_free(void) {}
+void session_tables_free(void) {}
+void lines_write_and_free(bool) {}
+void series_record_pending(void) {}
+void terrain_erode_around(BikeState *) {}
+
+bool demo_open_playback(const char *) { return false; }
+void demo_tic(void) {}
+void demo_step_seconds(float) {}
+void demo_close(void) {}
+bool net_connected(void) { return false; }
+bool net_synchronised(void) { return false; }
+bool net_in_race(void) { return false; }
+bool net_spectating(void) { return false; }
+int net_server_tic(void) { return 0; }
+void net_correct_remote(int) {}
+void false_start_rule(int) {}
+void net_poll(void) {}
+void net_disconnect(void) {}
+void net_send_chat(const char *) {}
+void script_tic(void) {}
+void script_shutdown(void) {}
+void menu_draw(int) {}
+void menu_key(int, int, int) {}
+void menu_mouse(float, float, bool) {}
+void editor_tic(void) {}
+bool editor_key(int, int) { return false; }

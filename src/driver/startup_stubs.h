@@ -1,0 +1,136 @@
+// Steps of start-up, the main loop and shutdown that belong to subsystems not yet in the game.
+// Each stands in its place in the order; until its subsystem fills it, it does nothing or
+// reports "nothing there", and none of them fails start-up.
+#pragma once
+
+struct BikeState;
+struct StartupSettings;
+
+// Configuration and control bindings.
+void  server_history_clear(void);
+void  server_history_push(const char *name);
+void  bike_selection_defaults(void);
+void  apply_stability_level(void);
+void  apply_graphics_preset(int preset);
+void  config_load_file(void);
+void  config_apply_to_settings(StartupSettings *s);  // xres, yres, track, details, HUD switches
+void  config_write_file(void);
+float config_ground_detail(void);           // "ground_detail" (graphics preset 0: 70)
+float config_fov(void);                     // degrees
+int   config_reshade_delay(void);
+int   config_message_lines(void);
+int   config_video_mode(void);                // index into the video-mode list
+bool  config_spy(void);
+bool  setup_watched_values(double out[39]);     // false: no bike setup to watch yet
+// Bindings: twelve analog controls, then the command keys.
+enum { COMMAND_PAUSE, COMMAND_STEP, COMMAND_REWIND, COMMAND_SKIP, COMMAND_NEXT, COMMAND_PREVIOUS,
+       COMMAND_CONSOLE, COMMAND_SCREENSHOT, COMMAND_COUNT };
+void  bindings_resolve(void);
+void  bindings_release(void);
+int   binding_count(void);
+int   binding_key(int binding);             // key code, -1 none
+int   binding_axis(int binding);            // open axis, -1 none
+int   binding_channel(int binding);
+float binding_sign(int binding);
+float binding_rest(int binding);
+float binding_full(int binding);
+int   command_key(int command);             // key code, -1 none
+bool  binding_capture_active(void);
+void  binding_capture_key(const char *name);
+void  binding_capture_end(void);
+void  binding_capture_advance(void);
+
+// Lists built from the file index.
+void  build_texture_lists(void);
+void  free_texture_lists(void);
+bool  build_track_list(void);               // false: no tracks at all
+void  free_track_list(void);
+const char *track_long_name(const char *folder);    // null when unknown
+void  build_series_list(void);
+void  free_series_list(void);
+
+// Sound.
+bool  sound_open_capture(const char *file, int rate, int samples_per_tic);
+bool  sound_open_device(void);
+bool  sound_is_open(void);
+void  sound_mix_frame(float gain);
+void  sound_capture_tic(void);              // appends one tic's mixed sound to the capture file
+void  sound_release_voices(void);
+void  sound_close(void);
+
+// Renderer.
+void  shaders_setup(void);
+void  fonts_and_pictures_load(void);
+void  title_screen_draw(const char *text);  // title picture, centred text, version text
+void  activity_indicator_draw(int ticks);
+void  set_projection(int width, int height, float fov_degrees);
+void  render_view(int view);
+void  hud_draw(void);
+void  results_overlay_draw(void);
+void  draw_centered_text(const char *text, float y_fraction);
+void  terrain_update_shading(int budget);
+void  texture_cache_free(void);
+void  renderer_tables_free(void);
+void  textures_delete_all(void);
+void  models_delete_all(void);
+void  fonts_free(void);
+
+// Physics, bikes and the track session.
+void  physics_world_create(void);
+void  physics_world_step(void);             // one tic, then empties the contact group
+void  physics_contact_group_destroy(void);
+void  physics_world_destroy(void);
+void  bike_free(BikeState *bike);
+void  bike_gather_static(BikeState *bike);
+void  bike_collide_pair(BikeState *a, BikeState *b);
+void  bike_wheel_contacts(BikeState *bike);
+void  bike_dig_terrain(BikeState *bike);
+void  bike_control_update(BikeState *bike);
+void  bike_gate_passing(BikeState *bike);
+void  bike_apply_channels(BikeState *bike, const float *channels);
+void  replay_set_bike_state(int slot);
+void  robot_autopilot(int slot);
+void  roost_move_chunks(void);
+void  starting_gate_animate(void);
+void  gate_pieces_touch(BikeState *bike);   // a replayed bike against the starting-gate pieces
+void  bike_settle_on_ground(BikeState *bike);
+int   running_order_step(int slot, int direction);  // the rider before (-1) or after (+1)
+bool  race_leader_finished(void);
+void  race_restart_rotated(int slots);
+void  time_trial_restart_input(void);
+int   camera_for_next_gate(int slot);        // -1 when the track assigns none
+void  free_camera_move(double distance);    // along the view direction, kept 2 above the terrain
+void  results_refresh(void);
+void  time_trial_tic(void);
+void  physics_log_capture(void);
+bool  track_session_request(const char *track, bool from_demo, int lap_limit);  // false: no track
+bool  track_is_loaded(void);
+int   track_camera_count(void);
+void  track_free(void);
+void  session_tables_free(void);
+void  lines_write_and_free(bool learn);
+void  series_record_pending(void);
+void  terrain_erode_around(BikeState *bike);
+
+// Demos, network, scripts, menus, editor.
+bool  demo_open_playback(const char *file);
+void  demo_tic(void);
+void  demo_step_seconds(float seconds);
+void  demo_close(void);
+bool  net_connected(void);
+bool  net_synchronised(void);               // the race clock follows the server's
+bool  net_in_race(void);                    // the own slot takes part in the race
+bool  net_spectating(void);
+int   net_server_tic(void);
+void  net_correct_remote(int slot);
+void  false_start_rule(int slot);
+void  net_poll(void);
+void  net_disconnect(void);
+void  net_send_chat(const char *text);
+void  script_tic(void);
+void  script_shutdown(void);
+void  menu_draw(int screen);
+void  menu_key(int screen, int code, int pressed);
+void  menu_mouse(float x, float y, bool drag);
+void  editor_tic(void);
+bool  editor_key(int code, int pressed);    // true when the editor used the key

@@ -1,0 +1,148 @@
+// Runs the built game the way a player or a script would, under the test display.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "driver_fixture.h"
+
+struct GameRun {
+    int status;
+    std::string out, err, log;
+};
+
+struct GameExe : DriverDirs {
+    void SetUp() override
+    {
+        DriverDirs::SetUp();
+        write_file(data + "/skorva.dat", "test data\n");
+        if (!getenv("DISPLAY"))
+            GTEST_SKIP() << "needs a display";
+    }
+    static std::string quote(const std::string &s)
+    {
+        std::string q = "'";
+        for (char c : s)
+            q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return q + "'";
+    }
+    // env entries are "NAME=value" or "-NAME" to unset.
+    GameRun run(const std::vector<std::string> &args, const std::vector<std::string> &env = {})
+    {
+        std::string cmd = "cd " + quote(root) + " && env -u TOVA_LOGFILE";
+        for (const std::string &e : env)
+            cmd += e[0] == '-' ? " -u " + e.substr(1) : " " + quote(e);
+        cmd += std::string(" ") + quote(SK_GAME_EXE);
+        for (const std::string &a : args)
+            cmd += " " + quote(a);
+        cmd += " >" + quote(root + "/out") + " 2>" + quote(root + "/err");
+        int rc = system(cmd.c_str());
+        GameRun r;
+        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        r.out = read_file(root + "/out");
+        r.err = read_file(root + "/err");
+        r.log = read_file(home + "lastlog.txt");
+        return r;
+    }
+};
+
+TEST_F(GameExe, QuitAfterFramesRunsTheWholeShutdownInOrder)
+{
+    GameRun r = run({ "--lock-fps", "30", "--nosound" }, { "SK_QUIT_AFTER_FRAMES=3" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    const char *order[] = { "Skorva version 2021-03-20-1564 snapshot\n", "GL_VENDOR: ", "GL_RENDERER: ", "GL_VERSION: ",
+                            "GL_EXTENSIONS: ", "Deallocating bikes\n", "Finished deallocating bikes\n",
+                            "Deallocating track\n", "Finished deallocating track\n", "Freeing memory (1)\n",
+                            "Closing input devices\n", "Closing audio\n", "Writing config files\n",
+                            "Freeing memory (2)\n", "Freeing memory (3)\n", "Freeing file list\n",
+                            "Freeing memory (4)\n", "Deleting textures\n", "Deleting models\n" };
+    size_t at = 0;
+    for (const char *line : order) {
+        size_t found = r.log.find(std::string("] ") + line, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << r.log;
+        at = found;
+    }
+    std::regex prefix(R"(^\[\d+:\d\d:\d\d\.\d\d\] )");
+    std::istringstream lines(r.log);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_TRUE(std::regex_search(line, prefix)) << line;
+        count++;
+    }
+    EXPECT_GE(count, 20);
+    EXPECT_EQ(r.out, "") << "standard output stays clean for video capture";
+}
+
+TEST_F(GameExe, BadCommandLinesExitWithStatus1)
+{
+    struct Case {
+        std::vector<std::string> args;
+        const char *message;
+    };
+    const Case cases[] = {
+        { { "--weird" }, "bad option '--weird'\n" },
+        { { "one.skdemo", "two.skdemo" }, "Too many files!\n" },
+        { { "--texture-detail", "x" }, "Bad arg for --texture-detail\n" },
+        { { "--ground-texture-detail", "x" }, "Bad arg for --ground-texture-detail\n" },
+        { { "--roostfrequency", "x" }, "Bad arg for --roostfrequency\n" },
+        { { "--erode", "x" }, "Bad arg for --erode\n" },
+        { { "--detail", "x" }, "Bad arg for --detail\n" },
+        { { "--max-detail-distance", "x" }, "Bad arg for --max-detail-distance\n" },
+        { { "--lod-scale", "x" }, "Bad arg for --lod-scale\n" },
+        { { "--lod-bias", "x" }, "Bad arg for --lod-bias\n" },
+        { { "--lock-fps", "x" }, "Bad arg for --lock-fps\n" },
+        { { "--fake-lag", "x" }, "Bad arg for --fake-lag\n" },
+        { { "--fake-loss", "x" }, "Bad arg for --fake-loss\n" },
+        { { "--chase-center", "1,2" }, "Bad arg for --chase-center\n" },
+    };
+    for (const Case &c : cases) {
+        GameRun r = run(c.args, { "SK_QUIT_AFTER_FRAMES=1" });
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.err, c.message);
+    }
+}
+
+TEST_F(GameExe, EdgeCaseArgumentsStillStart)
+{
+    GameRun a = run({ "--super-debug", "--track=abc", "--texture-detail", "9", "--roostfrequency", "-5", "--fake-lag",
+                  "250", "--erode", "100.5", "--bikes", "3" },
+                { "SK_QUIT_AFTER_FRAMES=1" });
+    ASSERT_EQ(a.status, 0) << a.err;
+    EXPECT_EQ(a.err, "--bikes doesn't do anything anymore\n");
+    EXPECT_NE(a.log.find("texture_detail=4,4 roost=0 erode=102400 "), std::string::npos) << a.log;
+    EXPECT_NE(a.log.find("fake_lag=0.25 "), std::string::npos);
+    EXPECT_NE(a.log.find("track='abc'"), std::string::npos);
+
+    GameRun b = run({ "--super-debug", "--track", "abc", "--", "--weird" }, { "SK_QUIT_AFTER_FRAMES=1" });
+    ASSERT_EQ(b.status, 0) << b.err;
+    EXPECT_NE(b.log.find("track='abc' demo='--weird'"), std::string::npos) << b.log;
+}
+
+TEST_F(GameExe, CheckedAllocationsAreAllFreedAtShutdown)
+{
+    GameRun r = run({ "--lock-fps", "60" }, { "SK_QUIT_AFTER_FRAMES=2", "SK_CHECK_ALLOC=1" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::regex live(R"(0x[0-9a-f]+:\d+)");
+    EXPECT_FALSE(std::regex_search(r.err, live)) << "blocks still live:\n" << r.err;
+}
+
+TEST_F(GameExe, NoDisplayIsAClearFailure)
+{
+    GameRun r = run({}, { "-DISPLAY", "-WAYLAND_DISPLAY", "SK_QUIT_AFTER_FRAMES=1" });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Can't open the game window"), std::string::npos) << r.err;
+}
+
+TEST_F(GameExe, MissingGameDataIsReported)
+{
+    std::string empty = root + "/empty";
+    make_dirs(empty + "/");
+    GameRun r = run({}, { "SK_HOME=" + empty, "SK_QUIT_AFTER_FRAMES=1" });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("Problem starting Skorva: Can't find game data"), std::string::npos) << r.err;
+    EXPECT_NE(r.log.find("Can't find game data"), std::string::npos);
+}

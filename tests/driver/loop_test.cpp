@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <math.h>
+#include <string.h>
+#include <time.h>
+#include <string>
+#include <vector>
+
+#include "driver/frame_timing.h"
+#include "driver/loop.h"
+#include "driver/messages.h"
+#include "driver/startup_stubs.h"
+#include "driver_fixture.h"
+#include "platform/input.h"
+
+static std::vector<float> g_throttle_per_tic;
+
+static void record_throttle(void)
+{
+    g_throttle_per_tic.push_back(control_channels()[CHANNEL_THROTTLE]);
+}
+
+struct Loop : DriverDirs {
+    void SetUp() override
+    {
+        DriverDirs::SetUp();
+        g_fake_clock_us = 1000000;
+        loop_reset_for_tests();
+        messages_clear();
+        clear_events();
+        loop_init(nullptr);
+        bindings_resolve();
+        g_throttle_per_tic.clear();
+    }
+    void TearDown() override
+    {
+        loop_set_tic_observer(nullptr);
+        set_stutter_threshold(0);
+        clear_events();
+        bindings_release();
+        loop_reset_for_tests();
+        DriverDirs::TearDown();
+    }
+    static void press(const char *key) { loop_handle_key(key_code(key), 1); }
+    static void release(const char *key) { loop_handle_key(key_code(key), 0); }
+};
+
+TEST_F(Loop, InputGoesToTheTicItHappenedIn)
+{
+    // Four tics end at 0.9765625, 0.984375, 0.9921875 and 1.0 s: the press at 0.980 s lands
+    // in the second, the release at 0.990 s in the third.
+    int x = key_code("x");
+    ASSERT_GE(x, 0);
+    queue_event(x, 1, 0, 980000);
+    queue_event(x, 0, 0, 990000);
+    loop_set_tic_observer(record_throttle);
+    EXPECT_EQ(loop_advance(4 * TIC_SECONDS), 4);
+    ASSERT_EQ(g_throttle_per_tic.size(), 4u);
+    EXPECT_EQ(g_throttle_per_tic[0], 0);
+    EXPECT_EQ(g_throttle_per_tic[1], 1);
+    EXPECT_EQ(g_throttle_per_tic[2], 0);
+    EXPECT_EQ(g_throttle_per_tic[3], 0);
+}
+
+TEST_F(Loop, LastTicTakesEveryPendingEvent)
+{
+    int x = key_code("x");
+    queue_event(x, 1, 0, 1500000);      // stamped after the present: still read by the last tic
+    loop_set_tic_observer(record_throttle);
+    loop_advance(2 * TIC_SECONDS);
+    ASSERT_EQ(g_throttle_per_tic.size(), 2u);
+    EXPECT_EQ(g_throttle_per_tic[0], 0);
+    EXPECT_EQ(g_throttle_per_tic[1], 1);
+}
+
+TEST_F(Loop, ChannelsSumBindingsWithTheirSigns)
+{
+    press("left");
+    press("right");
+    press("up");
+    press("n");
+    loop_advance(TIC_SECONDS);
+    const float *c = control_channels();
+    EXPECT_EQ(c[CHANNEL_STEER], 0) << "left (+1) and right (-1) cancel";
+    EXPECT_EQ(c[CHANNEL_SHIFT], 1);
+    EXPECT_EQ(c[CHANNEL_LEAN], -1);
+    release("left");
+    loop_advance(TIC_SECONDS);
+    EXPECT_EQ(control_channels()[CHANNEL_STEER], -1);
+}
+
+TEST_F(Loop, GameClockGrowsByEachStep)
+{
+    loop_advance(1.0 / 30);
+    loop_advance(1.0 / 30);
+    EXPECT_DOUBLE_EQ(game_clock(), 2.0 / 30);
+}
+
+TEST_F(Loop, StepKeyOnlyWhilePaused)
+{
+    set_view_mode(VIEW_CHASE);
+    int before = race_tic();
+    press(".");
+    EXPECT_EQ(race_tic(), before) << "step does nothing unless paused";
+    press("pause");
+    EXPECT_TRUE(game_paused());
+    press(".");
+    press(".");
+    EXPECT_EQ(race_tic(), before + 2);
+    release(".");
+    EXPECT_EQ(race_tic(), before + 2) << "releases do nothing";
+    press("pause");
+    EXPECT_FALSE(game_paused());
+}
+
+TEST_F(Loop, EscOpensAndClosesTheMainMenu)
+{
+    set_view_mode(VIEW_RIDER);
+    press("esc");
+    EXPECT_EQ(menu_screen(), MENU_MAIN);
+    EXPECT_EQ(menu_item(), 0);
+    press("pause");
+    EXPECT_FALSE(game_paused()) << "keys go to the open menu";
+    press("esc");
+    EXPECT_EQ(menu_screen(), MENU_NONE);
+    press("t");
+    EXPECT_EQ(menu_screen(), MENU_CONSOLE);
+}
+
+TEST_F(Loop, TabCyclesTheViews)
+{
+    set_view_mode(VIEW_RIDER);
+    press("tab");
+    EXPECT_EQ(view_mode(), VIEW_CHASE);
+    press("tab");
+    EXPECT_EQ(view_mode(), VIEW_CAMERA);
+    press("tab");
+    EXPECT_EQ(view_mode(), VIEW_RIDER);
+    set_view_mode(VIEW_EDITOR);
+    press("tab");
+    EXPECT_EQ(view_mode(), VIEW_CHASE);
+    set_view_mode(VIEW_TITLE);
+    press("tab");
+    EXPECT_EQ(view_mode(), VIEW_TITLE) << "nothing but the console on the title screen";
+}
+
+TEST_F(Loop, DigitsSelectTracksideCameras)
+{
+    EXPECT_EQ(camera_for_digit(3, 2), 1);
+    EXPECT_EQ(camera_for_digit(1, 2), 0);
+    EXPECT_EQ(camera_for_digit(0, 2), -1);
+    EXPECT_EQ(camera_for_digit(9, 4), 3);
+    EXPECT_EQ(camera_for_digit(3, 0), -1) << "no cameras: the free camera";
+}
+
+TEST_F(Loop, CloseEventEndsTheLoop)
+{
+    EXPECT_FALSE(loop_close_requested());
+    queue_event(EVENT_CLOSE, 1, 0, 999000);
+    loop_advance(TIC_SECONDS);
+    EXPECT_TRUE(loop_close_requested());
+}
+
+TEST_F(Loop, ChaseCameraFollowsTheChannels)
+{
+    set_view_mode(VIEW_CHASE);
+    press("left");
+    press("x");
+    loop_advance(TIC_SECONDS);
+    EXPECT_NEAR(chase_camera()->yaw, 2 * M_PI / 1024, 1e-7);
+    EXPECT_FLOAT_EQ(chase_camera()->distance, 10 - 1.0f / 64);
+    EXPECT_FLOAT_EQ(chase_camera()->height, 5);
+}
+
+TEST_F(Loop, SimulationTicCountsAndWraps)
+{
+    set_race_tic(5);
+    simulation_tic();
+    EXPECT_EQ(race_tic(), 6);
+    set_race_tic(INT_MAX);
+    simulation_tic();
+    EXPECT_EQ(race_tic(), INT_MIN);
+}
+
+TEST_F(Loop, RiderSlotsStartReplayedAndEmpty)
+{
+    clear_rider_slots();
+    EXPECT_EQ(rider_slot(0)->kind, CONTROL_REPLAYED);
+    EXPECT_EQ(rider_slot(159)->bike, nullptr);
+    EXPECT_EQ(rider_slot(160), nullptr);
+    EXPECT_EQ(rider_slot(-1), nullptr);
+    set_viewed_slot(NO_SLOT);
+    EXPECT_EQ(viewed_slot(), 0) << "the viewed slot stays a real slot";
+}
+
+TEST_F(Loop, StutterCheckReportsLongGaps)
+{
+    set_stutter_threshold(0.1);
+    stutter_check("draw");
+    g_fake_clock_us += 50000;
+    stutter_check("flip");
+    EXPECT_STREQ(message_line(0), "");
+    g_fake_clock_us += 250000;
+    stutter_check("tic");
+    EXPECT_STREQ(message_line(0), "Stutter in tic - 0.250000 seconds");
+    set_stutter_threshold(0);
+    g_fake_clock_us += 5000000;
+    stutter_check("net");
+    EXPECT_STREQ(message_line(0), "Stutter in tic - 0.250000 seconds") << "0 turns the checks off";
+}
+
+TEST_F(Loop, SetupChangeReport)
+{
+    double ref[SETUP_WATCHED_VALUES] = {}, now[SETUP_WATCHED_VALUES] = {};
+    char text[128];
+    EXPECT_FALSE(build_setup_change_report(ref, now, text, sizeof text));
+    EXPECT_STREQ(text, "") << "no changed value, nothing to post";
+    now[0] = 1;         // Leveling
+    now[21] = 2;        // Fork High Speed Compression Damping
+    now[38] = 0.5;      // Rider Mass Distribution
+    EXPECT_TRUE(build_setup_change_report(ref, now, text, sizeof text));
+    std::string want = "[SPAM] Setup change l" + std::string(20, '-') + "C" + std::string(16, '-') + "m\n";
+    EXPECT_EQ(std::string(text), want);
+}
+
+TEST_F(Loop, SessionSeedCanBeFixedByTests)
+{
+    set_session_seed_for_tests(true, 1234);
+    EXPECT_EQ(session_seed(), 1234u);
+    set_session_seed_for_tests(false, 0);
+    uint32_t now = (uint32_t)time(nullptr);
+    EXPECT_LE(session_seed() - now, 2u);
+}
