@@ -666,13 +666,15 @@ void terrain_reshade(Terrain *t)
         return;
     ensure_light();
     int dim = t->dim;
-    size_t bytes = bit_bytes((size_t)dim * dim);
+    size_t vertices = (size_t)dim * dim, bytes = bit_bytes(vertices);
     for (size_t b = 0; b < bytes; b++) {
         uint8_t shade = t->reshade_flags[b], normal = t->normal_dirty ? t->normal_dirty[b] : 0;
         if (!(shade | normal))
             continue;
         for (int bit = 0; bit < 8; bit++) {
             size_t k = b * 8 + bit;
+            if (k >= vertices)
+                break;
             int i = (int)(k % dim), j = (int)(k / dim);
             if (shade >> bit & 1)
                 shade_vertex(t, i, j);
