@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/mem.h"
 #include "platform/log.h"
 #include "terrain/terrain.h"
 #include "terrain/tiles.h"
