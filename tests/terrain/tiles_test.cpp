@@ -270,7 +270,7 @@ TEST_F(Tiles, TilemapAndLookup)
     std::string map((size_t)128 * 128, '\0');
     map[0] = 3;
     map[127] = 5;
-    map[(size_t)127 * 128] = 200;
+    map[(size_t)127 * 128] = (char)200;
     map[1 + 2 * 128] = 9;
     put("tilemap", map);
     DataFile *f = open_data_file("@tilemap", "rb");
