@@ -4,25 +4,6 @@
 #include "driver/args.h"
 #include "platform/input.h"
 
-struct DefaultBinding {
-    const char *key;
-    int channel;
-    float sign;
-};
-
-// The twelve analog controls with their default keys, then the command keys.
-static const DefaultBinding k_controls[] = {
-    { "x", 1, 1 }, { "c", 2, 1 }, { "v", 3, 1 }, { "left", 0, 1 }, { "right", 0, -1 }, { "z", 5, 1 },
-    { "up", 4, 1 }, { "down", 4, -1 }, { "right ctrl", 6, 1 }, { "b", 7, 1 }, { "n", 8, -1 }, { "m", 8, 1 },
-};
-static const char *const k_command_keys[COMMAND_COUNT] = { "pause", ".", "\\", "/", "]", "[", "t", "s" };
-
-static struct {
-    int keys[12];
-    int commands[COMMAND_COUNT];
-    bool resolved;
-} g_stub;
-
 void server_history_clear(void) {}
 void server_history_push(const char *) {}
 void bike_selection_defaults(void) {}
@@ -40,24 +21,22 @@ int config_video_mode(void) { return 1; }
 bool config_spy(void) { return false; }
 bool setup_watched_values(double *) { return false; }
 
-void bindings_resolve(void)
+// The loop's view of the bindings, over the bindings module.
+static const int k_command_binding[COMMAND_COUNT] = {
+    BIND_PAUSE, BIND_STEP, BIND_REWIND, BIND_SKIP, BIND_NEXT, BIND_PREV, BIND_CONSOLE, BIND_SCREENSHOT,
+};
+int binding_count(void) { return ANALOG_BINDING_COUNT; }
+int binding_key(int b) { Binding *x = b < ANALOG_BINDING_COUNT ? binding_get(b) : nullptr; return x ? x->key_code : -1; }
+int binding_axis(int b) { Binding *x = b < ANALOG_BINDING_COUNT ? binding_get(b) : nullptr; return x ? x->axis_handle : -1; }
+int binding_channel(int b) { Binding *x = binding_get(b); return x ? x->channel : -1; }
+float binding_sign(int b) { Binding *x = binding_get(b); return x ? (float)x->sign : 0; }
+float binding_rest(int b) { Binding *x = binding_get(b); return x ? x->rest : 0; }
+float binding_full(int b) { Binding *x = binding_get(b); return x ? x->full : 1; }
+int command_key(int c)
 {
-    for (int i = 0; i < 12; i++)
-        g_stub.keys[i] = key_code(k_controls[i].key);
-    for (int i = 0; i < COMMAND_COUNT; i++)
-        g_stub.commands[i] = key_code(k_command_keys[i]);
-    g_stub.resolved = true;
+    Binding *x = c >= 0 && c < COMMAND_COUNT ? binding_get(k_command_binding[c]) : nullptr;
+    return x ? x->key_code : -1;
 }
-
-void bindings_release(void) { g_stub.resolved = false; }
-int binding_count(void) { return 12; }
-int binding_key(int b) { return g_stub.resolved && b >= 0 && b < 12 ? g_stub.keys[b] : -1; }
-int binding_axis(int) { return -1; }
-int binding_channel(int b) { return b >= 0 && b < 12 ? k_controls[b].channel : 0; }
-float binding_sign(int b) { return b >= 0 && b < 12 ? k_controls[b].sign : 0; }
-float binding_rest(int) { return 0; }
-float binding_full(int) { return 1; }
-int command_key(int c) { return g_stub.resolved && c >= 0 && c < COMMAND_COUNT ? g_stub.commands[c] : -1; }
 bool binding_capture_active(void) { return false; }
 void binding_capture_key(const char *) {}
 void binding_capture_end(void) {}

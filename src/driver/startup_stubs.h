@@ -2,6 +2,7 @@
 // Each stands in its place in the order; until its subsystem fills it, it does nothing or
 // reports "nothing there", and none of them fails start-up.
 #pragma once
+#include "driver/bindings.h"
 
 struct BikeState;
 struct StartupSettings;
@@ -25,8 +26,6 @@ bool  setup_watched_values(double out[39]);     // false: no bike setup to watch
 // Bindings: twelve analog controls, then the command keys.
 enum { COMMAND_PAUSE, COMMAND_STEP, COMMAND_REWIND, COMMAND_SKIP, COMMAND_NEXT, COMMAND_PREVIOUS,
        COMMAND_CONSOLE, COMMAND_SCREENSHOT, COMMAND_COUNT };
-void  bindings_resolve(void);
-void  bindings_release(void);
 int   binding_count(void);
 int   binding_key(int binding);             // key code, -1 none
 int   binding_axis(int binding);            // open axis, -1 none
