@@ -15,7 +15,7 @@
 #include "platform/log.h"
 
 // ---------------------------------------------------------------------------------------
-// Fixed tables of Part 14.1
+// Fixed tables: the key names and aliases every configuration file relies on
 
 struct KeyName {
     const char *name;

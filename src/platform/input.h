@@ -47,7 +47,7 @@ int sdl_from_scan_code(int scan_code);
 
 // Aliases: false (and "Second alias for '%s' ('%s') ignored" logged) when already defined.
 bool define_alias(const char *name, const char *target);
-// Forgets every alias but the fixed ones of Part 14.1 (a configuration is loaded anew).
+// Forgets every alias but the fixed ones (a configuration is loaded anew).
 void reset_aliases(void);
 
 // Axes. open_axis gives an axis handle (>= 0) or -1.

@@ -39,7 +39,7 @@ std::string name_of(int code)
     return key_name(code, buf, sizeof buf);
 }
 
-// The fixed key table of Part 14.1, written out again from the design.
+// The fixed key table, written out again by hand so that a slip in the source shows.
 struct FixedKey {
     const char *name;
     int scan;
