@@ -114,14 +114,42 @@ static void collect_text(PngJob *job)
     job->text[at] = 0;
 }
 
-bool png_decode_memory(const unsigned char *data, size_t n, const char *name, Image *out)
+// Walks the chunk list: every chunk must lie within the file. libpng would otherwise allocate
+// and clear a buffer of the claimed length before noticing that the bytes are not there.
+static bool chunks_fit(const unsigned char *data, size_t n)
 {
-    memset(out, 0, sizeof *out);
-    PngSource src = { data, n, 0 };
+    size_t pos = 8;
+    while (pos + 8 <= n) {
+        size_t len = (size_t)data[pos] << 24 | (size_t)data[pos + 1] << 16 | (size_t)data[pos + 2] << 8 | data[pos + 3];
+        if (len > n - pos - 8 || n - pos - 8 - len < 4)
+            return false;
+        if (memcmp(data + pos + 4, "IEND", 4) == 0)
+            return true;
+        pos += 12 + len;
+    }
+    return false;
+}
+
+// The checks before libpng sees the bytes; logs and returns false for a file that cannot be a PNG.
+static bool png_precheck(const unsigned char *data, size_t n, const char *name)
+{
     if (n < 8 || png_sig_cmp(data, 0, 8) != 0) {
         log_printf("Can't read %.900s: not a PNG file\n", name ? name : "image");
         return false;
     }
+    if (!chunks_fit(data, n)) {
+        log_printf("Can't read %.900s: PNG file truncated or damaged\n", name ? name : "image");
+        return false;
+    }
+    return true;
+}
+
+bool png_decode_memory(const unsigned char *data, size_t n, const char *name, Image *out)
+{
+    memset(out, 0, sizeof *out);
+    PngSource src = { data, n, 0 };
+    if (!png_precheck(data, n, name))
+        return false;
     // On the heap, so that the fields libpng's longjmp skips over keep their values.
     PngJob &job = *(PngJob *)xcalloc(1, sizeof(PngJob));
     png_colorp palette = nullptr;
@@ -194,10 +222,8 @@ bool png_decode_memory(const unsigned char *data, size_t n, const char *name, Im
 uint16_t *png16_decode_memory(const unsigned char *data, size_t n, const char *name, int *width, int *height)
 {
     PngSource src = { data, n, 0 };
-    if (n < 8 || png_sig_cmp(data, 0, 8) != 0) {
-        log_printf("Can't read %.900s: not a PNG file\n", name ? name : "image");
+    if (!png_precheck(data, n, name))
         return nullptr;
-    }
     PngJob &job = *(PngJob *)xcalloc(1, sizeof(PngJob));
     if (!job_start(&job, &src)) {
         job_free(&job);
