@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 
+#include "driver/bindings.h"
 #include "driver/loop.h"
 #include "driver/startup_stubs.h"
 #include "platform/clock.h"
@@ -51,7 +52,7 @@ void progress_message(const char *text)
     if (!text)
         text = "";
     loop_drain_events();
-    loop_clear_analog_controls();
+    bindings_clear_values();
     double now = clock_seconds();
     if (g_progress.have_previous) {
         double gap = now - g_progress.previous_time;

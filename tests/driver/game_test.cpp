@@ -15,6 +15,10 @@ struct GameRun {
 };
 
 struct GameExe : DriverDirs {
+    // The generated data (tracks, textures, a "config" naming the sample track); runs only
+    // read it, every write goes to the home directory under the test's XDG_DATA_HOME.
+    std::string game_data = SK_GAME_DATA_DIR;
+
     void SetUp() override
     {
         DriverDirs::SetUp();
@@ -29,12 +33,17 @@ struct GameExe : DriverDirs {
             q += c == '\'' ? std::string("'\\''") : std::string(1, c);
         return q + "'";
     }
-    // env entries are "NAME=value" or "-NAME" to unset.
+    // env entries are "NAME=value" or "-NAME" to unset; SK_HOME is the generated data unless
+    // one of them says otherwise.
     GameRun run(const std::vector<std::string> &args, const std::vector<std::string> &env = {})
     {
-        std::string cmd = "cd " + quote(root) + " && env -u TOVA_LOGFILE";
+        std::string cmd = "cd " + quote(root) + " && env -u TOVA_LOGFILE", sets = " " + quote("SK_HOME=" + game_data);
         for (const std::string &e : env)
-            cmd += e[0] == '-' ? " -u " + e.substr(1) : " " + quote(e);
+            if (e[0] == '-')
+                cmd += " -u " + e.substr(1);     // env takes its options before any assignment
+            else
+                sets += " " + quote(e);
+        cmd += sets;
         cmd += std::string(" ") + quote(SK_GAME_EXE);
         for (const std::string &a : args)
             cmd += " " + quote(a);

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/bindings.h"
 #include "driver/frame_timing.h"
 #include "driver/loop.h"
 #include "driver/messages.h"
-#include "driver/startup_stubs.h"
 #include "driver_fixture.h"
 #include "platform/input.h"
 
@@ -30,6 +30,8 @@ struct Loop : DriverDirs {
         messages_clear();
         clear_events();
         loop_init(nullptr);
+        // The default keys, resolved as start-up does once the window is open.
+        bindings_set_defaults();
         bindings_resolve();
         g_throttle_per_tic.clear();
     }
