@@ -271,6 +271,7 @@ int game_main(int argc, char **argv)
     file_index_names();
     build_texture_lists();
     terrain_set_verbosity(s->verbosity);
+    progress_attach_loaders();
     if (track_list() == 0) {
         fputs("No tracks found\n", stderr);
         log_printf("No tracks found\n");

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "terrain/terrain.h"
 
 static const double k_dots_interval = 0.125;
 static const double k_tick_interval = 0.0625;
@@ -143,4 +144,10 @@ int progress_presented_frames(void)
 void progress_reset_for_tests(void)
 {
     memset(&g_progress, 0, sizeof g_progress);
+}
+
+void progress_attach_loaders(void)
+{
+    static const TerrainProgress k_terrain_progress = { progress_log, progress_dots, progress_done };
+    terrain_set_progress(&k_terrain_progress);
 }
