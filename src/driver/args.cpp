@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "driver/startup_stubs.h"
+#include "driver/config.h"
 
 static struct {
     StartupSettings settings;
@@ -262,7 +262,9 @@ int parse_command_line(int argc, char **argv, StartupSettings *s)
                 v += 7;
             copy_text(s->server, v);
             s->connect_requested = true;
-            server_history_push(s->server);
+            // The address becomes the server the menus offer and is remembered in the history.
+            snprintf(g_settings.server_name, sizeof g_settings.server_name, "%.*s", (int)SERVER_NAME_MAX, s->server);
+            config_push_server_name(s->server);
         } else if (match(a, "--password", TAKES_VALUE, argc, argv, &i, &m)) {
             copy_text(s->password, m.value);
             s->have_password = m.value != nullptr;

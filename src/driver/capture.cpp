@@ -9,6 +9,7 @@
 #include "common/mem.h"
 #include "driver/messages.h"
 #include "platform/log.h"
+#include "render/image.h"
 #include "vfs/vfs.h"
 
 static struct {
@@ -116,14 +117,9 @@ bool take_screenshot(int width, int height)
     return ok;
 }
 
-// Stand-in until the image writer arrives: writes nothing.
 bool write_screenshot_png(const char *name, int width, int height, const unsigned char *rgb)
 {
-    (void)name;
-    (void)width;
-    (void)height;
-    (void)rgb;
-    return false;
+    return png_write(name, rgb, width, height);
 }
 
 bool write_ppm_frame(FILE *out, int width, int height, const unsigned char *rgb_bottom_up)

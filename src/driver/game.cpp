@@ -10,6 +10,8 @@
 #include "common/mem.h"
 #include "common/mt.h"
 #include "driver/args.h"
+#include "driver/bindings.h"
+#include "driver/config.h"
 #include "driver/lists.h"
 #include "driver/loop.h"
 #include "driver/messages.h"
@@ -19,6 +21,7 @@
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
 static const long k_show_wait_us = 62500;
@@ -32,7 +35,8 @@ enum { NAMED_KEYS = sizeof k_named_keys / sizeof k_named_keys[0] };
 
 static struct {
     int named_keys[NAMED_KEYS];
-    const char *start_track_long_name;
+    char start_track[TRACK_NAME_MAX + 1];           // folder; "" when none
+    char start_track_long_name[TRACK_NAME_MAX + 1]; // for the "Time Trial" menu
     bool demo_playing;
 } g_game;
 
@@ -67,9 +71,25 @@ static void log_settings(const StartupSettings *s)
                s->chase_center[0], s->chase_center[1], s->chase_center[2]);
 }
 
+// The start-up settings the configuration file supplies; the command line goes on top for
+// this run only, so what is written back at shutdown stays the configured values.
+static void settings_from_config(StartupSettings *s)
+{
+    settings_defaults(s, (float)g_settings.ground_detail.value);
+    s->width = g_settings.xres;
+    s->height = g_settings.yres;
+    s->draw_fps = g_settings.draw_fps;
+    s->draw_time = g_settings.draw_time;
+    s->draw_ping = g_settings.draw_ping;
+    s->draw_speed = g_settings.draw_speed;
+    double roost = g_settings.roost_density.value;
+    s->roost_frequency = roost < 0 ? 0 : roost > 1000 ? 1000 : (int)roost;
+    snprintf(s->track, sizeof s->track, "%s", g_settings.track);
+}
+
 static bool open_game_window(const StartupSettings *s)
 {
-    int entry = config_video_mode();
+    int entry = g_settings.video_mode.chosen;
     int width = s->width, height = s->height, flags = 0;
     if (entry != VIDEO_MODE_WINDOWED) {
         if (!video_mode_size(entry, &width, &height))
@@ -148,10 +168,10 @@ static void shutdown_game(const StartupSettings *s)
     sound_close();
     texture_cache_free();
     progress_log("Writing config files");
-    config_write_file();
+    config_save();      // a failed write loses this session's changes, silently
     progress_log("Freeing memory (2)");
     free_series_list();
-    free_track_list();
+    track_list_free();
     progress_log("Freeing memory (3)");
     free_texture_lists();
     free_demo_list();
@@ -172,6 +192,17 @@ static void shutdown_game(const StartupSettings *s)
     // Gives the sound device time to go quiet; unattended runs have none to wait for.
     if (!getenv("SK_TEST") && !getenv("SK_QUIT_AFTER_FRAMES"))
         sleep_for(1, 0);
+}
+
+// Start-up step 15: the configured or given track if installed, else the first of the list.
+static void choose_start_track(const StartupSettings *s)
+{
+    const char *folder = track_choose(s->track);
+    const TrackInfo *info = track_info(track_find(folder));
+    snprintf(g_game.start_track, sizeof g_game.start_track, "%s", folder ? folder : "");
+    snprintf(g_game.start_track_long_name, sizeof g_game.start_track_long_name, "%s", info ? info->name : "");
+    if (s->verbosity >= 1)
+        log_printf("Start track %s (%s)\n", g_game.start_track, g_game.start_track_long_name);
 }
 
 // Ends a start-up that failed after the log was opened.
@@ -202,17 +233,15 @@ int game_main(int argc, char **argv)
     }
 
     log_printf("Skorva version %s\n", VERSION_TEXT);
-    server_history_clear();
+    config_clear_server_history();
     build_video_mode_list(video_modes());
+    config_set_video_modes(video_mode_labels(), video_mode_count());
 
+    // Defaults (bike selection, stability assists, graphics preset 0), then the file over them.
     StartupSettings *s = startup_settings();
-    bike_selection_defaults();
-    apply_stability_level();
-    apply_graphics_preset(0);
-    settings_defaults(s, config_ground_detail());
-    config_load_file();
-    config_apply_to_settings(s);
-    s->terrain_detail = terrain_detail_for(config_ground_detail());
+    config_apply_defaults();
+    config_load();
+    settings_from_config(s);
     setup_report_take_reference();
 
     if (parse_command_line(argc, argv, s) != ARGS_OK) {
@@ -224,7 +253,7 @@ int game_main(int argc, char **argv)
         free_video_mode_list();
         return fail_start(0);
     }
-    messages_set_max_showing(config_message_lines());
+    messages_set_max_showing(g_settings.message_lines);
     if (s->verbosity >= 2)
         log_settings(s);
     if (getenv("SK_TEST") && getenv("SK_TEST_SEED"))
@@ -241,16 +270,20 @@ int game_main(int argc, char **argv)
     vfs_set_progress_hook(progress_tick);
     file_index_names();
     build_texture_lists();
-    if (!build_track_list()) {
+    terrain_set_verbosity(s->verbosity);
+    progress_attach_loaders();
+    if (track_list() == 0) {
         fputs("No tracks found\n", stderr);
+        log_printf("No tracks found\n");
         close_window();
+        track_list_free();
         vfs_shutdown();
         free_video_mode_list();
         return fail_start(1);
     }
     build_demo_list(file_index_names(), s->verbosity);
     build_series_list();
-    g_game.start_track_long_name = track_long_name(s->track);
+    choose_start_track(s);
 
     if (s->record_audio[0])
         sound_open_capture(s->record_audio, 88320, 690);
@@ -263,6 +296,7 @@ int game_main(int argc, char **argv)
         sound_close();
         close_window();
         free_demo_list();
+        track_list_free();
         vfs_shutdown();
         free_video_mode_list();
         return fail_start(1);
@@ -282,8 +316,11 @@ int game_main(int argc, char **argv)
         g_game.demo_playing = demo_open_playback(s->demo_file);
     clear_rider_slots();
     mt_seed(session_seed());
-    if (!s->connect_requested)
-        track_session_request(s->track, g_game.demo_playing, 1000);
+    // Only a track the player chose and that loaded is written back; a failed load, a demo's
+    // track or a server's keeps the configured one.
+    if (!s->connect_requested && track_session_request(g_game.start_track, g_game.demo_playing, 1000) &&
+        !g_game.demo_playing)
+        config_set_track(g_game.start_track);
     if (!s->connect_requested)
         open_menu(MENU_MAIN, 0);
     run_main_loop();

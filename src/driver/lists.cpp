@@ -19,6 +19,7 @@ struct DemoEntry {
 
 static struct {
     VideoModeEntry *modes;
+    const char **mode_labels;
     int mode_count;
     DemoEntry *demos;
     int demo_count;
@@ -44,6 +45,9 @@ int build_video_mode_list(const VideoMode *platform_modes)
         e.width = m.width;
         e.height = m.height;
     }
+    g_lists.mode_labels = (const char **)xcalloc(g_lists.mode_count, sizeof(const char *));
+    for (int i = 0; i < g_lists.mode_count; i++)
+        g_lists.mode_labels[i] = g_lists.modes[i].label;
     return g_lists.mode_count;
 }
 
@@ -55,6 +59,11 @@ int video_mode_count(void)
 const char *video_mode_label(int entry)
 {
     return entry >= 0 && entry < g_lists.mode_count ? g_lists.modes[entry].label : nullptr;
+}
+
+const char *const *video_mode_labels(void)
+{
+    return g_lists.mode_labels;
 }
 
 bool video_mode_size(int entry, int *width, int *height)
@@ -69,7 +78,9 @@ bool video_mode_size(int entry, int *width, int *height)
 void free_video_mode_list(void)
 {
     xfree(g_lists.modes);
+    xfree(g_lists.mode_labels);
     g_lists.modes = nullptr;
+    g_lists.mode_labels = nullptr;
     g_lists.mode_count = 0;
 }
 

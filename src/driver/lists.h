@@ -11,6 +11,8 @@ enum { VIDEO_MODE_FULLSCREEN = 0, VIDEO_MODE_WINDOWED = 1 };
 int  build_video_mode_list(const VideoMode *platform_modes);
 int  video_mode_count(void);
 const char *video_mode_label(int entry);    // null when out of range
+// All labels in entry order, for the "Video Mode" setting; valid until the list is freed.
+const char *const *video_mode_labels(void);
 // Width and height of an entry; 0 x 0 for the desktop mode. False when out of range.
 bool video_mode_size(int entry, int *width, int *height);
 void free_video_mode_list(void);

@@ -8,8 +8,11 @@
 
 #include <GL/gl.h>
 
+#include "bike/setup.h"
 #include "driver/args.h"
+#include "driver/bindings.h"
 #include "driver/capture.h"
+#include "driver/config.h"
 #include "driver/frame_timing.h"
 #include "driver/messages.h"
 #include "driver/startup_stubs.h"
@@ -18,7 +21,7 @@
 #include "platform/log.h"
 #include "platform/window.h"
 
-enum { MAX_BINDINGS = 64 };
+static_assert((int)CONTROL_CHANNELS == (int)CONTROL_CHANNEL_COUNT, "the loop's channels are the bindings' channels");
 
 static const double k_setup_report_period = 5;      // seconds of game_clock
 static const int k_gate_animation_tics = 10 * TICS_PER_SECOND;
@@ -42,7 +45,6 @@ static struct {
     bool paused;
     bool close_seen;
     float channels[CONTROL_CHANNELS];
-    float binding_values[MAX_BINDINGS];
     ChaseCamera chase;
     int camera;                 // trackside camera, -1 free camera
     bool auto_camera;
@@ -145,11 +147,6 @@ int menu_item(void) { return g_loop.menu_item; }
 bool game_paused(void) { return g_loop.paused; }
 const float *control_channels(void) { return g_loop.channels; }
 
-void loop_clear_analog_controls(void)
-{
-    memset(g_loop.binding_values, 0, sizeof g_loop.binding_values);
-}
-
 bool loop_close_requested(void) { return g_loop.close_seen; }
 
 void loop_drain_events(void)
@@ -234,9 +231,31 @@ bool build_setup_change_report(const double *reference, const double *current, c
     return true;
 }
 
+// The setup values a change report watches, in the report's letter order.
+static void setup_watched_values(double out[SETUP_WATCHED_VALUES])
+{
+    const Setup &s = g_setup;
+    const NumberItem *const items[SETUP_WATCHED_VALUES] = {
+        &s.leveling, &s.roll_damping, &s.roll_limit_angle, &s.roll_limit_factor, &s.steering_damping,
+        &s.steering_strength, &s.max_steering_force, &s.direct_steering, &s.slow_damping_speed,
+        &s.slow_damping_factor, &s.land_damping_falloff, &s.land_damping_factor, &s.full_lock_speed,
+        &s.restricted_lock_speed, &s.restricted_lock, &s.auto_clutch_rpms, &s.brake_torque,
+        &s.rear_brake_torque, &s.max_dab_speed, &s.front_sprocket_adjustment, &s.rear_sprocket_adjustment,
+        &s.fork_compression_adjustment, &s.fork_slow_compression_adjustment, &s.fork_rebound_adjustment,
+        &s.fork_slow_rebound_adjustment, &s.fork_spring_rate_adjustment, &s.fork_preload_adjustment,
+        &s.fork_oil_level_adjustment, &s.shock_compression_adjustment, &s.shock_slow_compression_adjustment,
+        &s.shock_rebound_adjustment, &s.shock_slow_rebound_adjustment, &s.shock_spring_rate_adjustment,
+        &s.shock_preload_adjustment, &s.rider_yspring, &s.rider_zspring, &s.rider_ydamping,
+        &s.rider_zdamping, &s.rider_mass_distribution,
+    };
+    for (int i = 0; i < SETUP_WATCHED_VALUES; i++)
+        out[i] = items[i]->value;
+}
+
 void setup_report_take_reference(void)
 {
-    g_loop.have_setup_reference = setup_watched_values(g_loop.setup_reference);
+    setup_watched_values(g_loop.setup_reference);
+    g_loop.have_setup_reference = true;
 }
 
 static void setup_change_report(void)
@@ -245,8 +264,7 @@ static void setup_change_report(void)
         return;
     g_loop.next_setup_report = g_loop.game_clock + k_setup_report_period;
     double now[SETUP_WATCHED_VALUES];
-    if (!setup_watched_values(now))
-        return;
+    setup_watched_values(now);
     char text[128];
     if (g_loop.have_setup_reference && build_setup_change_report(g_loop.setup_reference, now, text, sizeof text)) {
         if (net_connected())
@@ -346,7 +364,7 @@ void simulation_tic(void)
 static bool viewed_is_human(void)
 {
     const RiderSlot &s = g_loop.slots[g_loop.viewed_slot];
-    if (config_spy() && g_loop.view == VIEW_CAMERA)
+    if (g_settings.spy && g_loop.view == VIEW_CAMERA)
         return false;
     return s.bike && s.kind == CONTROL_HUMAN;
 }
@@ -387,28 +405,28 @@ static void riding_key(int code, int pressed)
         return;
     if (!pressed)
         return;
-    if (code == command_key(COMMAND_CONSOLE)) {
+    if (command_key_is(BIND_CONSOLE, code)) {
         open_menu(MENU_CONSOLE, 0);
         return;
     }
     if (g_loop.view == VIEW_TITLE)
         return;
-    if (code == command_key(COMMAND_PAUSE)) {
+    if (command_key_is(BIND_PAUSE, code)) {
         if (!net_connected())
             g_loop.paused = !g_loop.paused;
-    } else if (code == command_key(COMMAND_STEP)) {
+    } else if (command_key_is(BIND_STEP, code)) {
         if (g_loop.paused)
             simulation_tic();
     } else if (code == key_code("tab")) {
         cycle_view();
-    } else if (code == command_key(COMMAND_REWIND)) {
+    } else if (command_key_is(BIND_REWIND, code)) {
         demo_step_seconds(-1);
-    } else if (code == command_key(COMMAND_SKIP)) {
+    } else if (command_key_is(BIND_SKIP, code)) {
         demo_step_seconds(1);
-    } else if (code == command_key(COMMAND_PREVIOUS) || code == command_key(COMMAND_NEXT)) {
-        if (!viewed_is_human() || net_spectating() || config_spy())
-            set_viewed_slot(running_order_step(g_loop.viewed_slot, code == command_key(COMMAND_NEXT) ? 1 : -1));
-    } else if (code == command_key(COMMAND_SCREENSHOT)) {
+    } else if (command_key_is(BIND_PREV, code) || command_key_is(BIND_NEXT, code)) {
+        if (!viewed_is_human() || net_spectating() || g_settings.spy)
+            set_viewed_slot(running_order_step(g_loop.viewed_slot, command_key_is(BIND_NEXT, code) ? 1 : -1));
+    } else if (command_key_is(BIND_SCREENSHOT, code)) {
         take_screenshot(g_loop.width, g_loop.height);
     } else {
         int digit = digit_of(code);
@@ -423,20 +441,13 @@ void loop_handle_key(int code, int pressed)
         g_loop.close_seen = true;
         return;
     }
-    for (int b = 0; b < binding_count() && b < MAX_BINDINGS; b++)
-        if (binding_key(b) == code)
-            g_loop.binding_values[b] = pressed ? 1.0f : 0.0f;
+    bindings_key_event(code, pressed);
     if (code == EVENT_MOUSE_LEFT)
         g_loop.menu_drag = pressed != 0;
     int esc = key_code("esc");
-    if (binding_capture_active()) {
+    if (capture_active()) {
         if (pressed) {
-            if (code == esc)
-                binding_capture_end();
-            else {
-                char name[64];
-                binding_capture_key(key_name(code, name, sizeof name));
-            }
+            capture_key(code, g_loop.game_clock);      // "esc" ends the capture unchanged
             return;
         }
         if (!(code == esc && g_loop.menu == MENU_NONE))
@@ -527,31 +538,14 @@ static void read_tic_events(double ends_ago, long long now_us)
     }
 }
 
-static void build_channels(void)
-{
-    binding_capture_advance();
-    for (int b = 0; b < binding_count() && b < MAX_BINDINGS; b++) {
-        int axis = binding_axis(b);
-        if (axis >= 0 && binding_key(b) < 0) {
-            float raw = read_axis(axis);
-            float v = (int16_t)(raw * 32767.0f) * (1.0f / 32768.0f);
-            float range = binding_full(b) - binding_rest(b);
-            float value = range != 0 ? (v - binding_rest(b)) / range : 0;
-            g_loop.binding_values[b] = value < 0 ? 0 : value > 1 ? 1 : value;
-        }
-        int ch = binding_channel(b);
-        if (ch >= 0 && ch < CONTROL_CHANNELS)
-            g_loop.channels[ch] += g_loop.binding_values[b] * binding_sign(b);
-    }
-}
-
 // Returns after the step of the tic that ends it; the observer sees every tic.
 static void tic_body(double ends_ago, long long now_us)
 {
     memset(g_loop.channels, 0, sizeof g_loop.channels);
     read_tic_events(ends_ago, now_us);
     stutter_check("processmessage");
-    build_channels();
+    capture_tic(g_loop.game_clock);
+    bindings_build_channels(g_loop.channels);
     bool net = net_connected();
     if (g_loop.menu == MENU_NONE) {
         if (g_loop.view == VIEW_EDITOR) {
@@ -614,7 +608,7 @@ static void pick_view(void)
         return;
     }
     const RiderSlot &s = g_loop.slots[g_loop.viewed_slot];
-    bool spy_camera = config_spy() && g_loop.view == VIEW_CAMERA;
+    bool spy_camera = g_settings.spy && g_loop.view == VIEW_CAMERA;
     if (!s.bike)
         g_loop.view = VIEW_CAMERA;
     else if (g_loop.view == VIEW_TITLE)
@@ -629,7 +623,7 @@ static void draw_frame(int width, int height)
         g_loop.width = width;
         g_loop.height = height;
         glViewport(0, 0, width, height);
-        set_projection(width, height, config_fov());
+        set_projection(width, height, (float)g_settings.fov.value);
     }
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     bool hud = !g_loop.settings || g_loop.settings->show_hud;
@@ -685,7 +679,7 @@ static void mouse_frame(void)
     if (g_loop.menu_drag) {
         if (!g_loop.menu_key_ignored)
             menu_mouse(x, y, true);
-    } else if (!binding_capture_active()) {
+    } else if (!capture_active()) {
         menu_mouse(x, y, false);
     }
 }
@@ -764,7 +758,7 @@ int run_main_loop(void)
                 terrain_erode_around(first_human_bike());
                 stutter_check("erode");
             }
-            int delay = config_reshade_delay();
+            int delay = (int)g_settings.reshade_delay.value;
             int budget = g_loop.view == VIEW_EDITOR ? 0 : (1 << (delay < 0 ? 0 : delay > 30 ? 30 : delay)) - 1;
             terrain_update_shading(budget);
             stutter_check("update");

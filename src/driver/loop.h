@@ -58,7 +58,6 @@ int    menu_item(void);
 // Pause and controls.
 bool   game_paused(void);
 const float *control_channels(void);    // CONTROL_CHANNELS values of the current tic
-void   loop_clear_analog_controls(void);
 
 // Starts the loop's clock, takes its switches from the settings and opens the cursor axes.
 void   loop_init(const StartupSettings *settings);

@@ -5,11 +5,13 @@
 
 #include <GL/gl.h>
 
+#include "driver/bindings.h"
 #include "driver/loop.h"
 #include "driver/startup_stubs.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "terrain/terrain.h"
 
 static const double k_dots_interval = 0.125;
 static const double k_tick_interval = 0.0625;
@@ -51,7 +53,7 @@ void progress_message(const char *text)
     if (!text)
         text = "";
     loop_drain_events();
-    loop_clear_analog_controls();
+    bindings_clear_values();
     double now = clock_seconds();
     if (g_progress.have_previous) {
         double gap = now - g_progress.previous_time;
@@ -142,4 +144,10 @@ int progress_presented_frames(void)
 void progress_reset_for_tests(void)
 {
     memset(&g_progress, 0, sizeof g_progress);
+}
+
+void progress_attach_loaders(void)
+{
+    static const TerrainProgress k_terrain_progress = { progress_log, progress_dots, progress_done };
+    terrain_set_progress(&k_terrain_progress);
 }

@@ -16,6 +16,9 @@ void progress_done(const char *text);
 // Counts a tick; at most every 0.0625 s redraws the activity indicator.
 void progress_tick(void);
 
+// Hands these operations to the loaders that report steps of their own (the terrain).
+void progress_attach_loaders(void);
+
 // The longest gap between two messages since the last reset, and the text of the message
 // that came before it (at most 79 characters; "" when none).
 double progress_max_delay(const char **cause);

@@ -1,52 +1,8 @@
 // Stand-ins for steps whose subsystems are not in the game yet (see startup_stubs.h).
 #include "driver/startup_stubs.h"
 
-#include "driver/args.h"
-#include "platform/input.h"
-
-void server_history_clear(void) {}
-void server_history_push(const char *) {}
-void bike_selection_defaults(void) {}
-void apply_stability_level(void) {}
-void apply_graphics_preset(int) {}
-void config_load_file(void) {}
-void config_apply_to_settings(StartupSettings *) {}
-void config_write_file(void) {}
-float config_ground_detail(void) { return 70; }
-float config_fov(void) { return 110; }
-int config_reshade_delay(void) { return 8; }
-int config_message_lines(void) { return 5; }
-// Windowed until the configuration file can choose a mode.
-int config_video_mode(void) { return 1; }
-bool config_spy(void) { return false; }
-bool setup_watched_values(double *) { return false; }
-
-// The loop's view of the bindings, over the bindings module.
-static const int k_command_binding[COMMAND_COUNT] = {
-    BIND_PAUSE, BIND_STEP, BIND_REWIND, BIND_SKIP, BIND_NEXT, BIND_PREV, BIND_CONSOLE, BIND_SCREENSHOT,
-};
-int binding_count(void) { return ANALOG_BINDING_COUNT; }
-int binding_key(int b) { Binding *x = b < ANALOG_BINDING_COUNT ? binding_get(b) : nullptr; return x ? x->key_code : -1; }
-int binding_axis(int b) { Binding *x = b < ANALOG_BINDING_COUNT ? binding_get(b) : nullptr; return x ? x->axis_handle : -1; }
-int binding_channel(int b) { Binding *x = binding_get(b); return x ? x->channel : -1; }
-float binding_sign(int b) { Binding *x = binding_get(b); return x ? (float)x->sign : 0; }
-float binding_rest(int b) { Binding *x = binding_get(b); return x ? x->rest : 0; }
-float binding_full(int b) { Binding *x = binding_get(b); return x ? x->full : 1; }
-int command_key(int c)
-{
-    Binding *x = c >= 0 && c < COMMAND_COUNT ? binding_get(k_command_binding[c]) : nullptr;
-    return x ? x->key_code : -1;
-}
-bool binding_capture_active(void) { return false; }
-void binding_capture_key(const char *) {}
-void binding_capture_end(void) {}
-void binding_capture_advance(void) {}
-
 void build_texture_lists(void) {}
 void free_texture_lists(void) {}
-bool build_track_list(void) { return true; }
-void free_track_list(void) {}
-const char *track_long_name(const char *) { return nullptr; }
 void build_series_list(void) {}
 void free_series_list(void) {}
 

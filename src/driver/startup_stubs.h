@@ -2,49 +2,12 @@
 // Each stands in its place in the order; until its subsystem fills it, it does nothing or
 // reports "nothing there", and none of them fails start-up.
 #pragma once
-#include "driver/bindings.h"
 
 struct BikeState;
-struct StartupSettings;
-
-// Configuration and control bindings.
-void  server_history_clear(void);
-void  server_history_push(const char *name);
-void  bike_selection_defaults(void);
-void  apply_stability_level(void);
-void  apply_graphics_preset(int preset);
-void  config_load_file(void);
-void  config_apply_to_settings(StartupSettings *s);  // xres, yres, track, details, HUD switches
-void  config_write_file(void);
-float config_ground_detail(void);           // "ground_detail" (graphics preset 0: 70)
-float config_fov(void);                     // degrees
-int   config_reshade_delay(void);
-int   config_message_lines(void);
-int   config_video_mode(void);                // index into the video-mode list
-bool  config_spy(void);
-bool  setup_watched_values(double out[39]);     // false: no bike setup to watch yet
-// Bindings: twelve analog controls, then the command keys.
-enum { COMMAND_PAUSE, COMMAND_STEP, COMMAND_REWIND, COMMAND_SKIP, COMMAND_NEXT, COMMAND_PREVIOUS,
-       COMMAND_CONSOLE, COMMAND_SCREENSHOT, COMMAND_COUNT };
-int   binding_count(void);
-int   binding_key(int binding);             // key code, -1 none
-int   binding_axis(int binding);            // open axis, -1 none
-int   binding_channel(int binding);
-float binding_sign(int binding);
-float binding_rest(int binding);
-float binding_full(int binding);
-int   command_key(int command);             // key code, -1 none
-bool  binding_capture_active(void);
-void  binding_capture_key(const char *name);
-void  binding_capture_end(void);
-void  binding_capture_advance(void);
 
 // Lists built from the file index.
 void  build_texture_lists(void);
 void  free_texture_lists(void);
-bool  build_track_list(void);               // false: no tracks at all
-void  free_track_list(void);
-const char *track_long_name(const char *folder);    // null when unknown
 void  build_series_list(void);
 void  free_series_list(void);
 

@@ -1,13 +1,12 @@
-// The image files the terrain and the data generator read and write: PNG through libpng,
-// PPM/PGM (binary and text forms). All streams go through DataFile, so "@" names work.
-// Every reader refuses images wider or taller than k_image_max_side and returns freshly
-// allocated pixels (xmalloc; the caller frees with xfree); false leaves the outputs untouched.
+// The image files the terrain and the data generator read and write, in the shapes the terrain
+// wants them. The decoding and the PNG and PPM writing are the image module's (render/image.h);
+// these only open the streams and convert. All streams go through DataFile, so "@" names work.
+// Readers return freshly allocated pixels (xmalloc; the caller frees with xfree); false leaves
+// the outputs untouched.
 #pragma once
 #include <stdint.h>
 
 struct DataFile;
-
-enum { k_image_max_side = 16384 };
 
 // Any PNG as 16-bit grey: palette expanded, grey below 8 bits widened, colour converted with
 // the library's default weights, alpha dropped, 8-bit samples repeated into 16 bits (v * 257).
@@ -16,8 +15,6 @@ bool read_gray16_image(const char *name, int *w, int *h, uint16_t **pixels);
 bool read_ppm_rgb(DataFile *f, int *w, int *h, uint8_t **rgb);
 // Binary or text PGM ("P5"/"P2"), maxval scaled to 0..255.
 bool read_pgm_gray8(DataFile *f, int *w, int *h, uint8_t **gray);
-// Any PNG as 8-bit RGB (for previews and tests).
-bool read_png_rgb8(const char *name, int *w, int *h, uint8_t **rgb);
 
 bool write_png_rgb8(const char *name, int w, int h, const uint8_t *rgb);
 bool write_png_gray16(const char *name, int w, int h, const uint16_t *pixels);

@@ -5,6 +5,7 @@
 
 #include "driver/capture.h"
 #include "driver_fixture.h"
+#include "render/image.h"
 
 using Screenshots = DriverDirs;
 
@@ -25,6 +26,32 @@ TEST_F(Screenshots, ExistingFilesAreNeverOverwritten)
     EXPECT_EQ(screenshot_free_number(1), 1);
     EXPECT_EQ(screenshot_free_number(3), 5);
     EXPECT_EQ(screenshot_free_number(-7), 0);
+}
+
+TEST_F(Screenshots, PngLandsInTheHomeDirectoryTopRowFirst)
+{
+    // Two pixels wide, two high: the top row red then green, the bottom row blue then white.
+    const unsigned char rgb[] = { 255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255 };
+    ASSERT_TRUE(write_screenshot_png("@screenshot007.png", 2, 2, rgb));
+    std::string file = read_file(home + "screenshot007.png");
+    ASSERT_GE(file.size(), 8u);
+    EXPECT_EQ(file.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+    Image img;
+    ASSERT_TRUE(image_read((home + "screenshot007.png").c_str(), &img));
+    EXPECT_EQ(img.width, 2);
+    EXPECT_EQ(img.height, 2);
+    ASSERT_EQ(img.channels, 3);
+    EXPECT_EQ(std::string((const char *)img.pixels, 12), std::string((const char *)rgb, 12));
+    image_free(&img);
+    EXPECT_EQ(screenshot_free_number(7), 8) << "the written file takes its number";
+}
+
+TEST_F(Screenshots, NothingWrittenForAnEmptyImage)
+{
+    const unsigned char rgb[3] = {};
+    EXPECT_FALSE(write_screenshot_png("@screenshot001.png", 0, 1, rgb));
+    EXPECT_FALSE(write_screenshot_png("@screenshot001.png", 1, 1, nullptr));
+    EXPECT_EQ(screenshot_free_number(1), 1);
 }
 
 TEST(VideoFrames, RowsFromTheTopOfTheImage)

@@ -15,6 +15,10 @@ struct GameRun {
 };
 
 struct GameExe : DriverDirs {
+    // The generated data (tracks, textures, a "config" naming the sample track); runs only
+    // read it, every write goes to the home directory under the test's XDG_DATA_HOME.
+    std::string game_data = SK_GAME_DATA_DIR;
+
     void SetUp() override
     {
         DriverDirs::SetUp();
@@ -29,12 +33,17 @@ struct GameExe : DriverDirs {
             q += c == '\'' ? std::string("'\\''") : std::string(1, c);
         return q + "'";
     }
-    // env entries are "NAME=value" or "-NAME" to unset.
+    // env entries are "NAME=value" or "-NAME" to unset; SK_HOME is the generated data unless
+    // one of them says otherwise.
     GameRun run(const std::vector<std::string> &args, const std::vector<std::string> &env = {})
     {
-        std::string cmd = "cd " + quote(root) + " && env -u TOVA_LOGFILE";
+        std::string cmd = "cd " + quote(root) + " && env -u TOVA_LOGFILE", sets = " " + quote("SK_HOME=" + game_data);
         for (const std::string &e : env)
-            cmd += e[0] == '-' ? " -u " + e.substr(1) : " " + quote(e);
+            if (e[0] == '-')
+                cmd += " -u " + e.substr(1);     // env takes its options before any assignment
+            else
+                sets += " " + quote(e);
+        cmd += sets;
         cmd += std::string(" ") + quote(SK_GAME_EXE);
         for (const std::string &a : args)
             cmd += " " + quote(a);
@@ -145,4 +154,93 @@ TEST_F(GameExe, MissingGameDataIsReported)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("Problem starting Skorva: Can't find game data"), std::string::npos) << r.err;
     EXPECT_NE(r.log.find("Can't find game data"), std::string::npos);
+}
+
+TEST_F(GameExe, ChangedSettingSurvivesTheNextRun)
+{
+    GameRun first = run({ "--lock-fps", "30", "--nosound" }, { "SK_QUIT_AFTER_FRAMES=2" });
+    ASSERT_EQ(first.status, 0) << first.err;
+    std::string config = read_file(home + "config");
+    // The data's "config" names the sample track; the home copy gets every setting.
+    EXPECT_NE(config.find("\ntrack=tracks/sample\n"), std::string::npos) << config;
+    size_t fov = config.find("\nfov=110.000000\n");
+    ASSERT_NE(fov, std::string::npos) << config;
+    config.replace(fov, 17, "\nfov=90.000000\n");
+    write_file(home + "config", config);
+
+    GameRun second = run({ "--lock-fps", "30", "--nosound" }, { "SK_QUIT_AFTER_FRAMES=2" });
+    ASSERT_EQ(second.status, 0) << second.err;
+    ASSERT_NE(second.log.find("] Writing config files\n"), std::string::npos) << second.log;
+    std::string again = read_file(home + "config");
+    EXPECT_NE(again.find("\nfov=90.000000\n"), std::string::npos) << again;
+    EXPECT_EQ(again.find("fov=110"), std::string::npos);
+    EXPECT_NE(again.find("\ntrack=tracks/sample\n"), std::string::npos);
+    EXPECT_EQ(again.find("xres=640\nyres=480\n"), 0u) << "the file starts with the window size";
+}
+
+TEST_F(GameExe, WindowSizeFromTheCommandLineIsNotWrittenBack)
+{
+    write_file(home + "config", "xres=800\nyres=600\nvideo_mode=Windowed\n");
+    GameRun r = run({ "--width", "320", "--height", "200", "--lock-fps", "30", "--nosound" },
+                    { "SK_QUIT_AFTER_FRAMES=2" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.log.find("] Window open: drawable 320x200\n"), std::string::npos) << r.log;
+    std::string config = read_file(home + "config");
+    EXPECT_EQ(config.find("xres=800\nyres=600\n"), 0u) << config;
+    EXPECT_NE(config.find("\nvideo_mode=Windowed\n"), std::string::npos);
+}
+
+TEST_F(GameExe, ConfiguredWindowSizeIsUsed)
+{
+    write_file(home + "config", "xres=400\nyres=300\nvideo_mode=Windowed\n");
+    GameRun r = run({ "--lock-fps", "30", "--nosound" }, { "SK_QUIT_AFTER_FRAMES=2" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.log.find("] Window open: drawable 400x300\n"), std::string::npos) << r.log;
+}
+
+TEST_F(GameExe, DebugRunListsBothGeneratedTracks)
+{
+    GameRun r = run({ "--debug", "--lock-fps", "30", "--nosound" }, { "SK_QUIT_AFTER_FRAMES=2" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Sorted by their names, "Practice Field" before "Sample Track".
+    size_t practice = r.log.find("] tracks/practice -> Practice Field\n");
+    size_t sample = r.log.find("] tracks/sample -> Sample Track\n");
+    ASSERT_NE(practice, std::string::npos) << r.log;
+    ASSERT_NE(sample, std::string::npos) << r.log;
+    EXPECT_LT(practice, sample);
+    EXPECT_NE(r.log.find("] Start track tracks/sample (Sample Track)\n"), std::string::npos);
+
+    GameRun quiet = run({ "--lock-fps", "30", "--nosound" }, { "SK_QUIT_AFTER_FRAMES=2" });
+    ASSERT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.log.find("tracks/practice -> "), std::string::npos) << "only --debug lists them";
+}
+
+TEST_F(GameExe, GivenTrackThatIsNotInstalledFallsBackToTheFirst)
+{
+    GameRun r = run({ "--debug", "--track", "tracks/nowhere", "--lock-fps", "30", "--nosound" },
+                    { "SK_QUIT_AFTER_FRAMES=2" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.log.find("] Start track tracks/practice (Practice Field)\n"), std::string::npos) << r.log;
+    std::string config = read_file(home + "config");
+    EXPECT_NE(config.find("\ntrack=tracks/sample\n"), std::string::npos) << "no track loaded: the configured one stays";
+}
+
+TEST_F(GameExe, NoTracksIsAFailure)
+{
+    // The test's own data directory holds the marker file and nothing else.
+    GameRun r = run({ "--lock-fps", "30", "--nosound" }, { "SK_HOME=" + data, "SK_QUIT_AFTER_FRAMES=2" });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "No tracks found\n");
+    EXPECT_EQ(read_file(home + "config"), "") << "start-up ended before any settings were written";
+}
+
+TEST_F(GameExe, ConnectRemembersTheServer)
+{
+    GameRun r = run({ "--connect", "skorva:race.example.org", "--lock-fps", "30", "--nosound" },
+                    { "SK_QUIT_AFTER_FRAMES=2" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string config = read_file(home + "config");
+    EXPECT_NE(config.find("\nserver_name=race.example.org\n"), std::string::npos) << config;
+    EXPECT_NE(config.find("\nserver_name_hist00=race.example.org\nserver_name_hist01=\n"), std::string::npos);
+    EXPECT_NE(config.find("\ntrack=tracks/sample\n"), std::string::npos);
 }

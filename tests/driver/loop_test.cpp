@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/bindings.h"
 #include "driver/frame_timing.h"
 #include "driver/loop.h"
 #include "driver/messages.h"
-#include "driver/startup_stubs.h"
 #include "driver_fixture.h"
 #include "platform/input.h"
 
@@ -30,6 +30,8 @@ struct Loop : DriverDirs {
         messages_clear();
         clear_events();
         loop_init(nullptr);
+        // The default keys, resolved as start-up does once the window is open.
+        bindings_set_defaults();
         bindings_resolve();
         g_throttle_per_tic.clear();
     }
@@ -126,6 +128,38 @@ TEST_F(Loop, EscOpensAndClosesTheMainMenu)
     EXPECT_EQ(menu_screen(), MENU_NONE);
     press("t");
     EXPECT_EQ(menu_screen(), MENU_CONSOLE);
+}
+
+TEST_F(Loop, CaptureTakesAKeyBeforeItsCommand)
+{
+    set_view_mode(VIEW_CHASE);
+    ASSERT_TRUE(capture_begin(BIND_THROTTLE, game_clock(), 0));
+    press("pause");
+    EXPECT_FALSE(game_paused()) << "a key pressed during capture is the capture's";
+    release("pause");
+    // The key wins 0.25 s after its press, checked once per tic.
+    loop_advance(16 * TIC_SECONDS);
+    EXPECT_TRUE(capture_active()) << "0.125 s is too early";
+    loop_advance(32 * TIC_SECONDS);
+    EXPECT_FALSE(capture_active());
+    EXPECT_EQ(key_code(binding_get(BIND_THROTTLE)->key), key_code("pause")) << binding_get(BIND_THROTTLE)->key;
+    set_view_mode(VIEW_CHASE);      // with no track loaded the tics went back to the title view
+    queue_event(key_code("pause"), 1, 0, 0);
+    loop_advance(TIC_SECONDS);
+    EXPECT_EQ(control_channels()[CHANNEL_THROTTLE], 1);
+    EXPECT_TRUE(game_paused()) << "the command key still works once capture is over";
+    EXPECT_EQ(binding_get(BIND_THROTTLE)->key_code, key_code("pause"));
+}
+
+TEST_F(Loop, EscDuringCaptureKeepsTheOldBinding)
+{
+    set_view_mode(VIEW_CHASE);
+    ASSERT_TRUE(capture_begin(BIND_FRONT_BRAKE, game_clock(), 0));
+    press("esc");
+    EXPECT_FALSE(capture_active());
+    EXPECT_EQ(menu_screen(), MENU_NONE) << "the esc ended the capture only";
+    loop_advance(64 * TIC_SECONDS);
+    EXPECT_STREQ(binding_get(BIND_FRONT_BRAKE)->key, "c");
 }
 
 TEST_F(Loop, TabCyclesTheViews)

@@ -4,6 +4,7 @@
 
 #include "driver/progress.h"
 #include "driver_fixture.h"
+#include "terrain/terrain.h"
 
 struct Progress : DriverDirs {
     void SetUp() override
@@ -81,4 +82,26 @@ TEST_F(Progress, TicksCountEveryCall)
         progress_tick();
     EXPECT_EQ(progress_tick_count(), 10);
     EXPECT_EQ(progress_presented_frames(), 0) << "nothing is drawn without a window";
+}
+
+TEST_F(Progress, SampleTrackLoadShowsEveryStep)
+{
+    // The generated data, read in place: the load writes nothing.
+    setenv("SK_HOME", SK_GAME_DATA_DIR, 1);
+    vfs_reset_for_tests();
+    progress_attach_loaders();
+    Terrain t = {};
+    bool loaded = terrain_load(&t, "@tracks/sample", 1);
+    terrain_unload(&t);
+    terrain_set_progress(nullptr);
+    ASSERT_TRUE(loaded);
+    EXPECT_STREQ(progress_shown_text(), "Loading decals...done") << "the last step is shown finished";
+    std::string log = log_text();
+    size_t at = 0;
+    for (const char *step : { "Loading terrain\n", "Loading heights\n", "Loading shading\n", "Loading shadows\n",
+                              "Loading tileinfo\n", "Loading tilemap\n", "Loading decals\n" }) {
+        size_t found = log.find(std::string("] ") + step, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << step << log;
+        at = found;
+    }
 }
