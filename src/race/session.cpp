@@ -62,6 +62,7 @@ static struct {
     bool mechanic_message_shown;
     int loads_scanned;
     int replay_delay;
+    bool built_track_list;          // the list was built here, so it is freed here
 } g_session;
 
 static int verbosity(void)
@@ -128,10 +129,15 @@ static uint8_t *read_track_file(const char *folder, const char *file, size_t *si
 
 // ---- track list and names from outside
 
-bool session_select_track(const char *folder)
+static void ensure_track_list(void)
 {
     if (track_count() == 0)
-        track_list();
+        g_session.built_track_list = track_list() > 0;
+}
+
+bool session_select_track(const char *folder)
+{
+    ensure_track_list();
     int k = folder ? track_find(folder) : -1;
     if (k < 0)
         return false;
@@ -216,6 +222,9 @@ void session_tables_free(void)
     cameras_free();
     g_session.camera_count = 0;
     timing_clear(&g_session.timing);
+    if (g_session.built_track_list)
+        track_list_free();
+    g_session.built_track_list = false;
 }
 
 // ---- line-up
@@ -684,8 +693,7 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
 bool track_session_request(const char *track, bool from_demo, int lap_limit)
 {
     if (!session_select_track(track)) {
-        if (track_count() == 0)
-            track_list();
+        ensure_track_list();
         session_select_track(track_choose(track));
     }
     int requests[SESSION_SLOTS] = {};
