@@ -143,20 +143,11 @@ static void shutdown_game(const StartupSettings *s)
     lines_write_and_free(s->learn_lines);
 
     physics_contact_group_destroy();
-    progress_log("Deallocating bikes");
-    for (int i = 0; i < RIDER_SLOTS; i++) {
-        RiderSlot *slot = rider_slot(i);
-        if (slot->bike)
-            bike_free(slot->bike);
-    }
-    clear_rider_slots();
-    progress_log("Finished deallocating bikes");
+    free_riders();
     script_shutdown();
     sound_release_voices();
     demo_close();
-    progress_log("Deallocating track");
-    track_free();
-    progress_log("Finished deallocating track");
+    free_track();
     physics_world_destroy();
 
     progress_log("Freeing memory (1)");

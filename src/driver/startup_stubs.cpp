@@ -40,7 +40,6 @@ void bike_collide_pair(BikeState *, BikeState *) {}
 void bike_wheel_contacts(BikeState *) {}
 void bike_dig_terrain(BikeState *) {}
 void bike_control_update(BikeState *) {}
-void bike_gate_passing(BikeState *) {}
 void bike_apply_channels(BikeState *, const float *) {}
 void replay_set_bike_state(int) {}
 void robot_autopilot(int) {}
@@ -57,11 +56,6 @@ void free_camera_move(double) {}
 void results_refresh(void) {}
 void time_trial_tic(void) {}
 void physics_log_capture(void) {}
-bool track_session_request(const char *, bool, int) { return false; }
-bool track_is_loaded(void) { return false; }
-int track_camera_count(void) { return 0; }
-void track_free(void) {}
-void session_tables_free(void) {}
 void lines_write_and_free(bool) {}
 void series_record_pending(void) {}
 void terrain_erode_around(BikeState *) {}

@@ -2,6 +2,8 @@
 // Each stands in its place in the order; until its subsystem fills it, it does nothing or
 // reports "nothing there", and none of them fails start-up.
 #pragma once
+// The track session itself lives in the race subsystem.
+#include "race/session.h"
 
 struct BikeState;
 
@@ -48,7 +50,6 @@ void  bike_collide_pair(BikeState *a, BikeState *b);
 void  bike_wheel_contacts(BikeState *bike);
 void  bike_dig_terrain(BikeState *bike);
 void  bike_control_update(BikeState *bike);
-void  bike_gate_passing(BikeState *bike);
 void  bike_apply_channels(BikeState *bike, const float *channels);
 void  replay_set_bike_state(int slot);
 void  robot_autopilot(int slot);
@@ -65,11 +66,6 @@ void  free_camera_move(double distance);    // along the view direction, kept 2 
 void  results_refresh(void);
 void  time_trial_tic(void);
 void  physics_log_capture(void);
-bool  track_session_request(const char *track, bool from_demo, int lap_limit);  // false: no track
-bool  track_is_loaded(void);
-int   track_camera_count(void);
-void  track_free(void);
-void  session_tables_free(void);
 void  lines_write_and_free(bool learn);
 void  series_record_pending(void);
 void  terrain_erode_around(BikeState *bike);

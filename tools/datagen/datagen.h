@@ -34,3 +34,12 @@ bool write_practice_track(const char *dir);
 struct Terrain;
 extern const float k_sun_vector[3];
 bool write_track_common(Terrain *t, const char *dir, const char *display_name, bool inline_samples);
+
+// ---- timing.cpp ----
+// One sample of a lap's centre line: position, unit tangent and the track's half width (ft).
+struct LapPoint {
+    float x, z, tx, tz, half_width;
+};
+// Writes "timing_gates" into dir for the closed lap of n samples 'step' ft apart, starting at
+// the gate's end of the start straight.
+bool write_track_timing(const char *dir, const Terrain *t, const LapPoint *lap, int n, float step);

@@ -377,6 +377,11 @@ bool write_sample_track(const char *dir)
             t.heights[i + (size_t)j * t.dim] = track_height(i * t.spacing, j * t.spacing, world);
     fill_tilemap(&t, surface_at);
     bool ok = write_track_common(&t, dir, "Sample Track", true);
+    LapPoint *lap = (LapPoint *)xmalloc(g_lap.n * sizeof(LapPoint));
+    for (int i = 0; i < g_lap.n; i++)
+        lap[i] = { g_lap.c[i].x, g_lap.c[i].z, g_lap.c[i].tx, g_lap.c[i].tz, half_width(i * g_lap.step) };
+    ok = ok && write_track_timing(dir, &t, lap, g_lap.n, g_lap.step);
+    xfree(lap);
     free_lap();
     terrain_unload(&t);
     return ok;
@@ -429,6 +434,16 @@ bool write_practice_track(const char *dir)
         }
     fill_tilemap(&t, practice_surface);
     bool ok = write_track_common(&t, dir, "Practice Field", false);
+    // a lap round the pad: an ellipse over the ramps, sampled every foot or so
+    const int n = 720;
+    LapPoint *lap = (LapPoint *)xmalloc(n * sizeof(LapPoint));
+    for (int i = 0; i < n; i++) {
+        float a = 2 * k_pi * i / n;
+        float tx = -140 * sinf(a), tz = 80 * cosf(a), len = hypotf(tx, tz);
+        lap[i] = { 256 + 140 * cosf(a), 256 + 80 * sinf(a), tx / len, tz / len, 15 };
+    }
+    ok = ok && write_track_timing(dir, &t, lap, n, 2 * k_pi * 110 / n);
+    xfree(lap);
     terrain_unload(&t);
     return ok;
 }

@@ -1,0 +1,86 @@
+// The track session: one loaded track and its line-up of riders. Every race start, restart,
+// demo playback, time trial and server race goes through load_session.
+#pragma once
+#include <stdint.h>
+
+#include "race/roster.h"
+#include "race/timing.h"
+
+struct BikeState;
+struct Terrain;
+
+// What each of the 160 slots asks for.
+enum SlotRequest {
+    REQUEST_EMPTY = 0,              // filled from the playing demo when loading one
+    REQUEST_PLAYER = 1,
+    REQUEST_ROBOT = 2,
+    REQUEST_ROBOT_125 = 3,
+    REQUEST_ROBOT_250 = 4,
+    REQUEST_REMOTE = 5,
+    REQUEST_ROBOT_NUMBER = 1000,    // + n: the robot with rider number n
+};
+
+enum {
+    SESSION_SLOTS = 160,
+    k_countdown_tics = 640,         // 5 s
+    k_time_trial_start_tic = 38400, // 300 s, far past any gate drop
+    k_session_text = 256,
+};
+
+// What the line-up gave a slot (kept whether or not a bike could be built).
+struct SessionSlot {
+    int request;                    // after the line-up rules
+    int kind;                       // ControlKind given, -1 for an empty slot
+    int roster;                     // roster entry of a robot, -1 none
+    char number[4];
+    char name[64];
+    char bike[64];
+    char textures[4][k_session_text];   // rider, bike, wheels, helmet; "" none
+    float x, y, z, heading;         // start position on the gate
+};
+
+// Loads a session. requests: 160 slot requests, or null for a time trial. from_demo takes the
+// track and riders from the demo open for playback; record_demo starts recording;
+// time_limit_tics 0 means a lap race; skill 0..2 picks the robots' lines file. False when no
+// track could be loaded: the game then shows the title view.
+bool load_session(const int *requests, bool from_demo, bool record_demo, int time_limit_tics, int laps, int skill);
+// Unloads the track's data ("Deallocating track" ... "Finished deallocating track").
+void free_track(void);
+// Destroys every slot's sound and bike ("Deallocating bikes" ... "Finished deallocating bikes").
+void free_riders(void);
+
+// The track the next load uses unless a demo or server names another. Only folders of the
+// track list are taken; false leaves the choice alone.
+bool session_select_track(const char *folder);
+const char *session_selected_track(void);       // null before any choice
+void session_force_reload(void);                // the console's "forcereload"
+
+const char *session_track(void);                // folder of the loaded track; null when none
+const uint8_t *session_track_hash(void);        // 20 bytes; all zero when no track
+Terrain *session_terrain(void);
+const Timing *session_timing(void);
+const SessionSlot *session_slot(int slot);      // null outside 0..159
+GatePasses *session_passes(int slot);           // null outside 0..159
+const RosterDraw *session_roster(void);
+bool session_time_trial(void);
+int  session_time_limit(void);
+int  session_laps(void);
+int  session_lap_limit(void);
+int  session_half_lap(void);
+int  session_erosion_rate(void);
+bool session_frills(void);
+int  session_attempt(void);
+int  session_loads_scanned(void);               // how many loads read the track's files
+
+// Start position of a slot: from the gate positions (rows 10 apart, 0.0625 of a row behind the
+// gate), or along x from the terrain's centre when there are none.
+void start_position(const Timing *t, float terrain_width, int slot, float *x, float *z, float *heading);
+
+// The driver's calls into the session.
+bool track_session_request(const char *track, bool from_demo, int lap_limit);   // false: no track
+bool track_is_loaded(void);
+int  track_camera_count(void);
+void session_tables_free(void);
+void bike_gate_passing(BikeState *bike);
+// Test hook: forgets everything without logging (the caller frees the track first).
+void session_reset_for_tests(void);

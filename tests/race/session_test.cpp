@@ -1,0 +1,477 @@
+// The track session: loading and keeping a track, the track hash, the line-up rules, start
+// positions, and the game running with a track loaded.
+#include "../terrain/terrain_fixture.h"
+
+#include <math.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+
+#include "common/ripemd160.h"
+#include "driver/args.h"
+#include "driver/loop.h"
+#include "race/session.h"
+
+class Session : public TerrainFiles {
+protected:
+    int requests[SESSION_SLOTS] = {};
+
+    void SetUp() override
+    {
+        TerrainFiles::SetUp();
+        session_reset_for_tests();
+        loop_reset_for_tests();
+        set_session_seed_for_tests(true, 1234);
+        *startup_settings() = StartupSettings{};
+    }
+    void TearDown() override
+    {
+        session_reset_for_tests();
+        clear_rider_slots();
+        set_session_seed_for_tests(false, 0);
+        TerrainFiles::TearDown();
+    }
+    int count(const std::string &what)
+    {
+        std::string text = log_text();
+        int n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            n++;
+        return n;
+    }
+    bool load(const char *folder, const int *req = nullptr, int time_limit = 0, int laps = 3)
+    {
+        EXPECT_TRUE(session_select_track(folder)) << folder;
+        return load_session(req, false, false, time_limit, laps, 0);
+    }
+    static std::string read_all(const std::string &path)
+    {
+        std::string bytes;
+        if (FILE *f = fopen(path.c_str(), "rb")) {
+            char buf[65536];
+            size_t n;
+            while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+                bytes.append(buf, n);
+            fclose(f);
+        }
+        return bytes;
+    }
+    // The expected hash: the listed files' bytes, then "timing_gates" (no statues here).
+    std::string expected_hash(const std::string &folder)
+    {
+        Ripemd160 ctx;
+        ripemd160_init(&ctx);
+        for (const char *file : { "terrain.hf", "terrain.png", "texturelist", "tilemap", "tileinfo", "nofrills.js",
+                                  "timing_gates" }) {
+            std::string bytes = read_all(data + "/" + folder + "/" + file);
+            ripemd160_update(&ctx, bytes.data(), bytes.size());
+        }
+        uint8_t digest[20];
+        ripemd160_final(&ctx, digest);
+        return std::string((const char *)digest, 20);
+    }
+    static std::string hash_now() { return std::string((const char *)session_track_hash(), 20); }
+    void copy_generated(const char *folder)
+    {
+        std::filesystem::create_directories(data + "/" + folder);
+        std::filesystem::copy(std::string(SK_GAME_DATA_DIR) + "/" + folder, data + "/" + folder,
+                              std::filesystem::copy_options::recursive);
+    }
+};
+
+static const char *k_four_gates =
+    "startinggate:\n"
+    "[ 100 0 50 ] 0\n"
+    "[ 110 0 50 ] 0\n"
+    "[ 120 0 50 ] 0\n"
+    "[ 130 0 50 ] 1.5707963\n"
+    "checkpoints:\n"
+    "10 [ 100 0 100 ] [ 0 0 1 ]\n10 [ 100 0 200 ] [ 0 0 1 ]\n10 [ 100 0 300 ] [ 0 0 1 ]\n"
+    "firstlap:\n0 1 2\nnormallap:\n0 1 2\n";
+
+TEST_F(Session, RestartingTheSameTrackKeepsItsFilesAndHash)
+{
+    put_track("tracks/a");
+    put("tracks/a/timing_gates", k_four_gates);
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_TRUE(track_is_loaded());
+    EXPECT_STREQ(session_track(), "tracks/a");
+    EXPECT_EQ(count("] Scanning\n"), 1);
+    std::string first = hash_now();
+    EXPECT_EQ(first, expected_hash("tracks/a"));
+
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_EQ(count("] Scanning\n"), 1);
+    EXPECT_EQ(count("] Deallocating track\n"), 0);
+    EXPECT_EQ(count("] Deallocating bikes\n"), 2);
+    EXPECT_EQ(hash_now(), first);
+    EXPECT_EQ(session_loads_scanned(), 1);
+    EXPECT_TRUE(session_timing()->valid);
+
+    session_force_reload();
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_EQ(count("] Scanning\n"), 2);
+    EXPECT_EQ(count("] Deallocating track\n"), 1);
+    EXPECT_EQ(hash_now(), first);
+
+    // another track is loaded afresh
+    put_track("tracks/b", 100);
+    vfs_reset_for_tests();
+    track_list();
+    ASSERT_TRUE(load("tracks/b", requests));
+    EXPECT_EQ(count("] Scanning\n"), 3);
+    EXPECT_NE(hash_now(), first);
+    EXPECT_FALSE(session_timing()->valid);
+}
+
+TEST_F(Session, LoadingLogsItsStepsInOrder)
+{
+    put_track("tracks/a");
+    ASSERT_TRUE(load("tracks/a", requests));
+    std::string text = log_text();
+    size_t at = 0;
+    for (const char *line : { "] Resetting\n", "] Remembering lines\n", "] Cleaning up\n", "] Deallocating bikes\n",
+                              "] Finished deallocating bikes\n", "] Scanning\n", "] Loading terrain\n",
+                              "] Loading flaggers\n", "] Loading map\n", "] Analyzing lines\n", "] Loading bikes\n",
+                              "MB texture memory used\n", "] Max loading delay was " }) {
+        size_t found = text.find(line, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << text;
+        at = found;
+    }
+    // optional files that are not there show nothing
+    EXPECT_EQ(text.find("Loading billboards"), std::string::npos);
+    EXPECT_EQ(text.find("Loading statues"), std::string::npos);
+    put("tracks/a/billboards", "\n");
+    put("tracks/a/statues", "\n");
+    session_force_reload();
+    ASSERT_TRUE(load("tracks/a", requests));
+    text = log_text();
+    EXPECT_NE(text.find("] Loading billboards\n"), std::string::npos);
+    EXPECT_NE(text.find("] Loading statues\n"), std::string::npos);
+}
+
+TEST_F(Session, TwoHumanGatesGiveOneLocalPlayer)
+{
+    put_track("tracks/a");
+    requests[2] = REQUEST_ROBOT;
+    requests[4] = REQUEST_PLAYER;
+    requests[6] = REQUEST_PLAYER;
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_EQ(viewed_slot(), 4);
+    EXPECT_EQ(session_slot(4)->request, REQUEST_PLAYER);
+    EXPECT_EQ(session_slot(4)->kind, CONTROL_HUMAN);
+    EXPECT_STREQ(session_slot(4)->number, "999");
+    EXPECT_EQ(session_slot(6)->request, REQUEST_EMPTY);
+    EXPECT_EQ(session_slot(6)->kind, -1);
+    EXPECT_EQ(session_slot(2)->kind, CONTROL_ROBOT);
+    EXPECT_STREQ(session_slot(2)->name, "Roborider");
+}
+
+TEST_F(Session, ViewedSlotIsTheFirstRequestedOne)
+{
+    put_track("tracks/a");
+    requests[5] = REQUEST_ROBOT_125;
+    requests[9] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_EQ(viewed_slot(), 5);
+    EXPECT_NE(strstr(session_slot(5)->bike, "125"), nullptr);
+    // nothing requested at all: slot 0 becomes a robot
+    int none[SESSION_SLOTS] = {};
+    ASSERT_TRUE(load("tracks/a", none));
+    EXPECT_EQ(viewed_slot(), 0);
+    EXPECT_EQ(session_slot(0)->request, REQUEST_ROBOT);
+    EXPECT_EQ(session_slot(0)->kind, CONTROL_ROBOT);
+}
+
+TEST_F(Session, FourGatesTenRidersStandInThreeRows)
+{
+    put_track("tracks/a");
+    put("tracks/a/timing_gates", k_four_gates);
+    for (int i = 0; i < 10; i++)
+        requests[i] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    ASSERT_EQ(session_timing()->gate_count, 4);
+    const float row[3] = { 0.625f, 10.625f, 20.625f };
+    for (int i = 0; i < 10; i++) {
+        const SessionSlot *s = session_slot(i);
+        int gate = i % 4;
+        float d = row[i / 4];
+        if (gate < 3) {
+            // heading 0: straight along +z
+            EXPECT_NEAR(s->x, 100 + 10 * gate, 1e-4f) << i;
+            EXPECT_NEAR(s->z, 50 + d, 1e-4f) << i;
+            EXPECT_EQ(s->heading, 0.0f);
+        } else {
+            // heading pi/2: along +x
+            EXPECT_NEAR(s->x, 130 + d, 1e-4f) << i;
+            EXPECT_NEAR(s->z, 50, 1e-4f) << i;
+        }
+        EXPECT_EQ(s->kind, CONTROL_ROBOT);
+    }
+    EXPECT_EQ(session_slot(10)->kind, -1);
+}
+
+TEST_F(Session, WithoutGatesRidersStandFiveApartFromTheCentre)
+{
+    put_track("tracks/a", 6553, 0, 10);        // 1 ft high everywhere
+    for (int i = 0; i < 3; i++)
+        requests[i] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    // 2^7 cells of 2 d = 4 ft: the field is 512 ft wide
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(session_slot(i)->x, 256 + 5 * i);
+        EXPECT_EQ(session_slot(i)->z, 256);
+        EXPECT_EQ(session_slot(i)->heading, 0);
+        EXPECT_NEAR(session_slot(i)->y, 1.0f, 1e-3f);
+    }
+    float x, z, h;
+    start_position(nullptr, 100, 7, &x, &z, &h);
+    EXPECT_EQ(x, 85);
+    EXPECT_EQ(z, 50);
+}
+
+TEST_F(Session, TimeTrialStartsAt38400)
+{
+    put_track("tracks/a");
+    ASSERT_TRUE(load("tracks/a", nullptr));
+    EXPECT_TRUE(session_time_trial());
+    EXPECT_EQ(race_tic(), 38400);
+    EXPECT_EQ(session_slot(0)->request, REQUEST_PLAYER);
+    EXPECT_EQ(session_slot(1)->request, REQUEST_EMPTY);
+    EXPECT_EQ(viewed_slot(), 0);
+    EXPECT_EQ(session_attempt(), 2);
+    // a race starts its clock at 0 with the gate dropping 13 to 15 s in
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_FALSE(session_time_trial());
+    EXPECT_EQ(race_tic(), 0);
+    EXPECT_GE(gate_drop_tic(), 13 * 128);
+    EXPECT_LT(gate_drop_tic(), 15 * 128);
+}
+
+TEST_F(Session, RaceLength)
+{
+    put_track("tracks/a");
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests, 0, 5));
+    EXPECT_EQ(session_lap_limit(), 5);
+    EXPECT_EQ(session_half_lap(), 3);
+    ASSERT_TRUE(load("tracks/a", requests, 128 * 600, 2));
+    EXPECT_EQ(session_time_limit(), 128 * 600);
+    EXPECT_EQ(session_lap_limit(), 1000000);
+    EXPECT_EQ(session_half_lap(), 1000000);
+}
+
+TEST_F(Session, GarbageTimingGatesLeaveTheTrackWithoutTiming)
+{
+    put_track("tracks/a");
+    std::string garbage;
+    for (int i = 0; i < 5000; i++)
+        garbage.push_back((char)((i * 7919) % 256));
+    put("tracks/a/timing_gates", garbage);
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_TRUE(track_is_loaded());
+    EXPECT_FALSE(session_timing()->valid);
+    EXPECT_EQ(hash_now(), expected_hash("tracks/a"));
+}
+
+TEST_F(Session, AHeightFieldThatFailsLeavesNoTrack)
+{
+    put_track("tracks/a");
+    put("tracks/bad/terrain.hf", "this is not a height field");
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_FALSE(load("tracks/bad", requests));
+    EXPECT_FALSE(track_is_loaded());
+    EXPECT_EQ(session_track(), nullptr);
+    EXPECT_TRUE(logged("Bad height field parameters"));
+    EXPECT_EQ(count("] Deallocating track\n"), 1);
+    EXPECT_EQ(hash_now(), std::string(20, '\0'));
+    // and the good track loads again afterwards
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_TRUE(track_is_loaded());
+}
+
+TEST_F(Session, OnlyListedTracksAreSelected)
+{
+    put_track("tracks/a");
+    EXPECT_FALSE(session_select_track("../../etc"));
+    EXPECT_FALSE(session_select_track("tracks/nothere"));
+    EXPECT_EQ(session_selected_track(), nullptr);
+    EXPECT_TRUE(session_select_track("TRACKS/A"));
+    EXPECT_STREQ(session_selected_track(), "tracks/a");
+    // start-up: an unknown configured track falls back to the first installed one
+    EXPECT_TRUE(track_session_request("abc", false, 1000));
+    EXPECT_STREQ(session_track(), "tracks/a");
+    EXPECT_EQ(session_slot(0)->kind, CONTROL_ROBOT);
+    EXPECT_EQ(session_lap_limit(), 1000);
+}
+
+TEST_F(Session, TeardownLogsItsLines)
+{
+    put_track("tracks/a");
+    ASSERT_TRUE(load("tracks/a", requests));
+    free_riders();
+    free_track();
+    std::string text = log_text();
+    size_t a = text.rfind("] Deallocating bikes\n"), b = text.rfind("] Finished deallocating bikes\n");
+    size_t c = text.find("] Deallocating track\n"), d = text.find("] Finished deallocating track\n");
+    ASSERT_NE(d, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    EXPECT_LT(c, d);
+    EXPECT_FALSE(track_is_loaded());
+    EXPECT_EQ(session_terrain()->heights, nullptr);
+}
+
+TEST_F(Session, GeneratedTrackHashIsItsFilesInOrder)
+{
+    copy_generated("tracks/sample");
+    copy_generated("tracks/practice");
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/sample", requests));
+    std::string sample = hash_now();
+    EXPECT_EQ(sample, expected_hash("tracks/sample"));
+    ASSERT_TRUE(session_timing()->valid);
+    EXPECT_EQ(session_timing()->gate_count, 40);
+
+    ASSERT_TRUE(load("tracks/practice", requests));
+    EXPECT_EQ(hash_now(), expected_hash("tracks/practice"));
+    EXPECT_TRUE(session_timing()->valid);
+
+    // one byte of the tilemap changed
+    std::string path = data + "/tracks/sample/tilemap";
+    std::string tilemap = read_all(path);
+    tilemap[1000] = (char)(tilemap[1000] ^ 1);
+    put("tracks/sample/tilemap", tilemap);
+    ASSERT_TRUE(load("tracks/sample", requests));
+    EXPECT_NE(hash_now(), sample);
+    EXPECT_EQ(hash_now(), expected_hash("tracks/sample"));
+}
+
+// A point ridden round the generated lap through every checkpoint's centre passes them all in
+// order, lap after lap.
+TEST_F(Session, GeneratedTracksAreRiddenRoundInOrder)
+{
+    copy_generated("tracks/sample");
+    copy_generated("tracks/practice");
+    for (const char *folder : { "tracks/sample", "tracks/practice" }) {
+        requests[0] = REQUEST_ROBOT;
+        ASSERT_TRUE(load(folder, requests)) << folder;
+        const Timing *t = session_timing();
+        ASSERT_TRUE(t->valid) << folder;
+        ASSERT_EQ(t->gate_count, 40);
+        const Terrain *terrain = session_terrain();
+        for (int g = 0; g < 40; g++) {
+            const StartGate &gate = t->gates[g];
+            EXPECT_GT(gate.x, 0);
+            EXPECT_LT(gate.x, terrain->world_size);
+            EXPECT_NEAR(gate.y, terrain_height(terrain, gate.x, gate.z), 1e-3f);
+        }
+        // the sample's gates stand on the track's dirt, not on grass
+        if (std::string(folder) == "tracks/sample") {
+            for (int g = 0; g < 40; g++) {
+                int tile = tile_at(terrain, t->gates[g].x, t->gates[g].z);
+                EXPECT_TRUE(tile != 1 && tile != 3) << g << " stands on grass";
+            }
+        }
+        GatePasses p = {};
+        float x = t->gates[0].x, z = t->gates[0].z;
+        int tic = 0, passes = 0;
+        int target = lap_end_position(t, 3) + 1;
+        for (int k = 0; k < target; k++) {
+            const Checkpoint &c = t->checkpoints[position_checkpoint(t, k)];
+            // ride in 1-ft steps to a point just past the checkpoint's centre
+            float tx = c.centre.x + c.direction.x, tz = c.centre.z + c.direction.z;
+            int steps = (int)ceilf(hypotf(tx - x, tz - z));
+            for (int s = 1; s <= steps; s++) {
+                float px = x + (tx - x) * s / steps, pz = z + (tz - z) * s / steps;
+                int q = gate_passing_step(t, &p, px, pz, ++tic);
+                if (q >= 0) {
+                    EXPECT_EQ(q, passes) << folder;
+                    passes++;
+                }
+            }
+            x = tx;
+            z = tz;
+        }
+        EXPECT_EQ(passes, target) << folder;
+        EXPECT_EQ(laps_completed(t, p.count), 3) << folder;
+        passes_free(&p);
+    }
+}
+
+// ---- the game itself
+
+class SessionGame : public Session {
+protected:
+    struct Run {
+        int status;
+        std::string out, log;
+    };
+    void SetUp() override
+    {
+        Session::SetUp();
+        if (!getenv("DISPLAY"))
+            GTEST_SKIP() << "needs a display";
+        put("skorva.dat", "test data\n");
+    }
+    Run run(const std::string &args, int frames)
+    {
+        std::string cmd = "env -u TOVA_LOGFILE SK_QUIT_AFTER_FRAMES=" + std::to_string(frames) + " '" + SK_GAME_EXE +
+                          "' --nosound --lock-fps 60 " + args + " >'" + root + "/out' 2>'" + root + "/err'";
+        int rc = system(cmd.c_str());
+        Run r;
+        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        r.out = read_all(root + "/out");
+        r.log = read_all(home + "/Skorva/lastlog.txt");
+        return r;
+    }
+    // Counts whole "P6" frames; -1 when the stream is not exactly a run of them.
+    static int ppm_frames(const std::string &s)
+    {
+        size_t at = 0;
+        int frames = 0;
+        while (at < s.size()) {
+            int w = 0, h = 0, used = 0;
+            if (sscanf(s.c_str() + at, "P6\n%d %d\n255\n%n", &w, &h, &used) != 2 || used == 0 || w <= 0 || h <= 0)
+                return -1;
+            at += used + (size_t)w * h * 3;
+            if (at > s.size())
+                return -1;
+            frames++;
+        }
+        return frames;
+    }
+};
+
+TEST_F(SessionGame, RecordVideoWritesOneFramePerFrameWithATrack)
+{
+    copy_generated("tracks/practice");
+    Run r = run("--record-video --track tracks/practice", 4);
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_NE(r.log.find("] Scanning\n"), std::string::npos) << r.log;
+    EXPECT_EQ(ppm_frames(r.out), 4) << r.out.size();
+    EXPECT_NE(r.log.find("] Deallocating track\n"), std::string::npos);
+}
+
+TEST_F(SessionGame, ABrokenTrackLeavesTheTitleView)
+{
+    put("tracks/bad/terrain.hf", "12 nonsense");
+    Run r = run("--record-video --track tracks/bad", 3);
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_NE(r.log.find("Bad height field parameters\n"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("Error reading heights\n"), std::string::npos);
+    EXPECT_EQ(r.out, "") << "the title view is not captured";
+}
+
+TEST_F(SessionGame, GarbageTimingGatesStillRace)
+{
+    copy_generated("tracks/practice");
+    put("tracks/practice/timing_gates", std::string("startinggate:\n[ 1 2 \0\0 garbage\n]]]", 35));
+    Run r = run("--record-video --track tracks/practice", 2);
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(ppm_frames(r.out), 2);
+}
