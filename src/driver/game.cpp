@@ -309,8 +309,9 @@ int game_main(int argc, char **argv)
     mt_seed(session_seed());
     // Only a track the player chose and that loaded is written back; a failed load, a demo's
     // track or a server's keeps the configured one.
+    // A fallback to the first listed track is not the player's choice either.
     if (!s->connect_requested && track_session_request(g_game.start_track, g_game.demo_playing, 1000) &&
-        !g_game.demo_playing)
+        !g_game.demo_playing && strcmp(g_game.start_track, s->track) == 0)
         config_set_track(g_game.start_track);
     if (!s->connect_requested)
         open_menu(MENU_MAIN, 0);
