@@ -8,6 +8,7 @@
 #include "bike/catalogue.h"
 #include "bike/setup.h"
 #include "bike/shape.h"
+#include "bike/wheel.h"
 #include "common/mem.h"
 #include "platform/log.h"
 #include "terrain/terrain.h"
@@ -413,67 +414,19 @@ void move_bike(BikeState *bike, float dx, float dy, float dz)
     }
 }
 
-// The tyre meets the ground under the lowest point of its rim circle; the contact is a soft
-// joint whose stiffness rises with the tyre's compression.
-static bool wheel_ground_contact(BikeState *bike, int which, const Terrain *t)
-{
-    WheelContact &c = bike->wheel[which];
-    c.depth = 0;
-    const dReal *pos = dBodyGetPosition(c.wheel);
-    dVector3 axle;
-    dBodyVectorToWorld(c.wheel, 1, 0, 0, axle);
-    // Downwards within the wheel plane.
-    double dx = axle[1] * axle[0], dy = -1 + axle[1] * axle[1], dz = axle[1] * axle[2];
-    double len = sqrt(dx * dx + dy * dy + dz * dz);
-    if (len < 1.0 / 32) {
-        dx = 0;
-        dy = -1;
-        dz = 0;
-        len = 1;
-    }
-    double rim_x = pos[0] + c.major_radius * dx / len, rim_y = pos[1] + c.major_radius * dy / len;
-    double rim_z = pos[2] + c.major_radius * dz / len;
-    float ground = terrain_height(t, (float)rim_x, (float)rim_z);
-    Vec3 n = terrain_triangle_normal(t, (float)rim_x, (float)rim_z);
-    float nl = v3_length(n);
-    n = nl > 0 ? v3_scale(n, 1 / nl) : v3(0, 1, 0);
-    // Depth along the normal of the plane through the ground point.
-    double depth = (ground - (rim_y - c.minor_radius / n.y)) * n.y;
-    if (!(depth > 0) || !isfinite(depth))
-        return false;
-    c.depth = (float)depth;
-    c.normal = n;
-    c.point = v3((float)rim_x, ground, (float)rim_z);
-    dVector3 v;
-    dBodyGetPointVel(c.wheel, rim_x, ground, rim_z, v);
-    c.velocity = v3((float)v[0], (float)v[1], (float)v[2]);
-
-    double q = fmin(depth / c.minor_radius, 1.0), q3 = q * q * q;
-    double k = 24000 * q3 + 1000, damping = 2300 * q3 + 200, hk = k_tic_seconds * k;
-    dContact contact = {};
-    contact.surface.mode = dContactSoftERP | dContactSoftCFM | dContactApprox1;
-    contact.surface.mu = 1;
-    contact.surface.soft_erp = hk / (hk + damping);
-    contact.surface.soft_cfm = 1 / (hk + damping);
-    contact.geom.pos[0] = rim_x;
-    contact.geom.pos[1] = ground;
-    contact.geom.pos[2] = rim_z;
-    contact.geom.normal[0] = n.x;
-    contact.geom.normal[1] = n.y;
-    contact.geom.normal[2] = n.z;
-    contact.geom.depth = depth;
-    dJointID j = dJointCreateContact(g_bikes.world, g_bikes.contacts, &contact);
-    dJointAttach(j, c.wheel, nullptr);
-    dJointSetFeedback(j, &c.feedback);
-    return true;
-}
-
 bool bike_touches_world(BikeState *bike, const Terrain *t)
 {
     if (!bike || !bike->built || !t || !t->heights)
         return false;
-    bool front = wheel_ground_contact(bike, 0, t);
-    bool rear = wheel_ground_contact(bike, 1, t);
+    float grip = 1;
+    if (bike->params.arcade) {
+        // The frame's roll: how far its lateral axis tips out of the horizontal.
+        dVector3 side;
+        dBodyVectorToWorld(bike->body[BODY_FRAME], 1, 0, 0, side);
+        grip = arcade_grip_scale((float)asin(fmax(-1.0, fmin(1.0, side[1]))));
+    }
+    bool front = create_wheel_contact(t, &bike->wheel[0], grip);
+    bool rear = create_wheel_contact(t, &bike->wheel[1], grip);
     return front || rear;
 }
 
