@@ -450,6 +450,45 @@ int place_bike(BikeState *bike, const Terrain *t, float x, float z, float headin
     return rises;
 }
 
+// --- bike against bike ---
+
+static bool is_wheel(int body) { return body == BODY_FRONT_WHEEL || body == BODY_REAR_WHEEL; }
+
+static bool shape_against_part(BikeState *a, int pa, BikeState *b, int pb, ShapeResponse response)
+{
+    const Shape *sa = shape_get(a->shape[pa]);
+    if (is_wheel(pb))
+        return tyre_shape_contact(sa, a->body[pa], &b->wheel[pb == BODY_FRONT_WHEEL ? 0 : 1], response);
+    return shape_contact(sa, a->body[pa], shape_get(b->shape[pb]), b->body[pb], response);
+}
+
+bool collide_bikes(BikeState *a, BikeState *b, bool online, int tic, int *mask_a, int *mask_b)
+{
+    int ma = 0, mb = 0;
+    if (a && b && a != b && a->built && b->built) {
+        ShapeResponse response = a->collide_stamp == tic || b->collide_stamp == tic ? SHAPE_FORCE : SHAPE_JOINTS;
+        const int behind = 1 << BODY_REAR_WHEEL | 1 << BODY_FRAME | 1 << BODY_SWINGARM | 1 << BODY_RIDER;
+        const int ahead = 1 << BODY_FRONT_WHEEL | 1 << BODY_UPPER_FORK | 1 << BODY_LOWER_FORK;
+        for (int pa = 0; pa < BODY_COUNT; pa++)
+            for (int pb = 0; pb < BODY_COUNT; pb++) {
+                ShapeResponse r = online && (behind >> pa & 1) && (ahead >> pb & 1) ? SHAPE_TEST : response;
+                if (shape_against_part(a, pa, b, pb, r)) {
+                    ma |= 1 << pa;
+                    mb |= 1 << pb;
+                }
+            }
+        if (ma) {
+            a->collide_stamp = tic;
+            b->collide_stamp = tic;
+        }
+    }
+    if (mask_a)
+        *mask_a = ma;
+    if (mask_b)
+        *mask_b = mb;
+    return ma != 0;
+}
+
 // --- activity ---
 
 void bike_set_activity(BikeState *bike, float level)

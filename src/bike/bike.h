@@ -128,6 +128,13 @@ bool bike_touches_world(BikeState *bike, const Terrain *t);
 // until nothing touches (at most 400 steps). Returns the number of rises.
 int place_bike(BikeState *bike, const Terrain *t, float x, float z, float heading);
 
+// Shape collision of two bikes in tic `tic`: each of a's seven parts against each of b's (b's
+// wheels by their tyres). A bike meets at most one other bike by contact joints per tic; further
+// pairs push by forces. online: the own bike (a) against a remote one, where a's rear wheel,
+// frame, swingarm and rider only test b's front wheel and forks. The masks get bit 1 << body
+// of the parts that touched; true when any did.
+bool collide_bikes(BikeState *a, BikeState *b, bool online, int tic, int *mask_a, int *mask_b);
+
 // Activity: at 0.25 or below the bodies are disabled.
 void bike_set_activity(BikeState *bike, float level);
 void bike_wake(BikeState *bike);

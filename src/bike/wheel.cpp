@@ -2,6 +2,7 @@
 
 #include <math.h>
 
+#include "bike/shape.h"
 #include "terrain/terrain.h"
 #include "terrain/tiles.h"
 
@@ -383,4 +384,72 @@ bool create_wheel_contact(const Terrain *t, WheelContact *w, float grip_scale)
     if (isfinite(scale))
         dBodyAddForce(w->wheel, -scale * vt.x, -scale * vt.y, -scale * vt.z);
     return true;
+}
+
+// --- tyres against shapes ---
+
+bool tyre_shape_contact(const Shape *shape, dBodyID body, const WheelContact *w, int response)
+{
+    if (!shape || !w || !w->wheel || shape->count == 0)
+        return false;
+    Vec3 c = to_vec(dBodyGetPosition(w->wheel));
+    Vec3 origin = body ? to_vec(dBodyGetPosition(body)) : v3(0, 0, 0);
+    float reach = shape->bound + w->major_radius + w->minor_radius;
+    Vec3 gap = v3_sub(c, origin);
+    if (!(v3_dot(gap, gap) < reach * reach))
+        return false;
+    dVector3 axle;
+    dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
+    Vec3 a = unit(to_vec(axle));
+    bool touched = false;
+    for (int i = 0; i < shape->count; i++) {
+        const ShapeSphere *s = &shape->spheres[i];
+        Vec3 centre = v3(s->centre[0], s->centre[1], s->centre[2]);
+        if (body) {
+            dVector3 p;
+            dBodyGetRelPointPos(body, centre.x, centre.y, centre.z, p);
+            centre = to_vec(p);
+        }
+        Vec3 ring;
+        float d = sqrtf(circle_distance2(c, a, w->major_radius, centre, &ring));
+        float rr = w->minor_radius + s->radius;
+        if (!(d < rr))
+            continue;
+        touched = true;
+        if (d < rr / 256 || response == SHAPE_TEST)
+            continue;
+        // From the sphere towards the tyre's tube.
+        Vec3 n = v3_scale(v3_sub(ring, centre), 1 / d);
+        float depth = rr - d;
+        Vec3 point = v3_madd(centre, n, s->radius - depth / 2);
+        double mu, k, damping;
+        sphere_pair_surface(s, s, depth, &mu, &k, &damping);
+        if (response == SHAPE_FORCE) {
+            dVector3 vw, vb = { 0, 0, 0 };
+            dBodyGetPointVel(w->wheel, point.x, point.y, point.z, vw);
+            if (body)
+                dBodyGetPointVel(body, point.x, point.y, point.z, vb);
+            double closing = (vb[0] - vw[0]) * n.x + (vb[1] - vw[1]) * n.y + (vb[2] - vw[2]) * n.z;
+            double f = fmax(-1000.0, fmin(1000.0, k * depth + damping * closing));
+            if (!isfinite(f))
+                continue;
+            if (dBodyIsEnabled(w->wheel))
+                dBodyAddForceAtPos(w->wheel, f * n.x, f * n.y, f * n.z, point.x, point.y, point.z);
+            if (body && dBodyIsEnabled(body))
+                dBodyAddForceAtPos(body, -f * n.x, -f * n.y, -f * n.z, point.x, point.y, point.z);
+            continue;
+        }
+        double hk = k_tic_seconds * k;
+        dContact contact = {};
+        contact.surface.mode = dContactSoftERP | dContactSoftCFM | dContactApprox1;
+        contact.surface.mu = mu;
+        contact.surface.soft_erp = hk / (hk + damping);
+        contact.surface.soft_cfm = 1 / (hk + damping);
+        contact.geom.pos[0] = point.x, contact.geom.pos[1] = point.y, contact.geom.pos[2] = point.z;
+        contact.geom.normal[0] = n.x, contact.geom.normal[1] = n.y, contact.geom.normal[2] = n.z;
+        contact.geom.depth = depth;
+        dJointID j = dJointCreateContact(dBodyGetWorld(w->wheel), bike_contact_group(), &contact);
+        dJointAttach(j, w->wheel, body);
+    }
+    return touched;
 }

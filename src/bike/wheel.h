@@ -35,3 +35,10 @@ float wheel_friction(const TileType *tile, const WheelContact *w);
 void tyre_spring(float depth, float minor_radius, double *stiffness, double *damping);
 // 1 upright, falling to 0.625 at a lean of 45 degrees and beyond (arcade physics).
 float arcade_grip_scale(float lean);
+
+struct Shape;
+enum ShapeResponse : int;
+
+// A shape's spheres (on body, null for the static world) against a wheel's tyre; the
+// response as for shape_contact, each sphere's own surface values serving the pair.
+bool tyre_shape_contact(const Shape *shape, dBodyID body, const WheelContact *w, int response);

@@ -370,3 +370,87 @@ TEST_F(Bikes, ShapeFiles)
     EXPECT_GT(b->shape[BODY_FRAME], 0);
     EXPECT_EQ(b->shape[BODY_RIDER], 0);
 }
+
+static ShapeSphere ball(float radius, float friction, float stiffness, float damping)
+{
+    return { { 0, 0, 0 }, radius, friction, stiffness, damping };
+}
+
+TEST_F(Bikes, SpherePairs)
+{
+    ShapeSphere s1 = ball(1, 0.8f, 20000, 50), s2 = ball(1, 1.2f, 30000, 60);
+    Shape a = { "a", 1, 1, &s1 }, b = { "b", 1, 1, &s2 };
+    double mu, k, c;
+    sphere_pair_surface(&s1, &s2, 0.5f, &mu, &k, &c);
+    EXPECT_NEAR(mu, 0.8, 1e-6);
+    EXPECT_DOUBLE_EQ(k, 5000);      // 20000 x 0.5 would pass 2500 lbf
+    EXPECT_DOUBLE_EQ(c, 50);
+    sphere_pair_surface(&s1, &s2, 0.1f, &mu, &k, &c);
+    EXPECT_DOUBLE_EQ(k, 20000);
+
+    dBodyID ba = dBodyCreate(bike_world()), bb = dBodyCreate(bike_world());
+    dBodySetPosition(ba, 0, 5, 0);
+    dBodySetPosition(bb, 1.5, 5, 0);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_TEST));
+    EXPECT_EQ(dBodyGetNumJoints(ba), 0);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_JOINTS));
+    EXPECT_EQ(dBodyGetNumJoints(ba), 1);
+    EXPECT_EQ(dBodyGetNumJoints(bb), 1);
+    dJointGroupEmpty(bike_contact_group());
+    // Forces: 0.5 ft deep at 5000 lbf/ft is 2500, held to 1000; equal and opposite.
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_FORCE));
+    EXPECT_NEAR(dBodyGetForce(bb)[0], 1000, 1e-6);
+    EXPECT_NEAR(dBodyGetForce(ba)[0], -1000, 1e-6);
+    dBodySetForce(ba, 0, 0, 0);
+    dBodySetForce(bb, 0, 0, 0);
+    // 0.01 ft deep: 200 lbf, plus the damping of 1 ft/s closing speed.
+    dBodySetPosition(bb, 1.99, 5, 0);
+    dBodySetLinearVel(ba, 1, 0, 0);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_FORCE));
+    EXPECT_NEAR(dBodyGetForce(bb)[0], 20000 * 0.01 + 50, 1e-3);
+    EXPECT_EQ(dBodyGetNumJoints(ba), 0);
+    // Coincident centres touch but give no contact; apart they do not touch.
+    dBodySetPosition(bb, 0, 5, 0);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_JOINTS));
+    EXPECT_EQ(dBodyGetNumJoints(ba), 0);
+    dBodySetPosition(bb, 2.5, 5, 0);
+    EXPECT_FALSE(shape_contact(&a, ba, &b, bb, SHAPE_JOINTS));
+    // Against the static world.
+    dBodySetPosition(ba, 1.5, 0, 0);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, nullptr, SHAPE_JOINTS));
+    EXPECT_EQ(dBodyGetNumJoints(ba), 1);
+    dJointGroupEmpty(bike_contact_group());
+    dBodyDestroy(ba);
+    dBodyDestroy(bb);
+}
+
+TEST_F(Bikes, BikesMeetBikes)
+{
+    data_file("rider.shp", "1\n0 0 0\n0.6 1 20000 50\n");
+    data_file("generic_ufork.shp", "1\n0 0 0\n0.6 1 20000 50\n");
+    BikeState *a = build_bike(0, "cr125(2002)"), *b = build_bike(1, "cr125(2002)"), *c = build_bike(2, "cr125(2002)");
+    ASSERT_TRUE(a && b && c);
+    // b's upper fork 0.5 ft beside a's rider.
+    move_bike(b, 0.5f, 0.55f, 1.65f);
+    int ma = -1, mb = -1;
+    int joints = dBodyGetNumJoints(a->body[BODY_RIDER]);
+    EXPECT_TRUE(collide_bikes(a, b, true, 7, &ma, &mb));
+    EXPECT_EQ(ma, 64);
+    EXPECT_EQ(mb, 8);
+    EXPECT_EQ(dBodyGetNumJoints(a->body[BODY_RIDER]), joints);
+    EXPECT_EQ(a->collide_stamp, 7);
+    EXPECT_TRUE(collide_bikes(a, b, false, 8, &ma, &mb));
+    EXPECT_EQ(dBodyGetNumJoints(a->body[BODY_RIDER]), joints + 1);
+    // Having met b this tic, a meets c by forces only.
+    move_bike(c, 0.5f, 0.55f, 1.65f);
+    EXPECT_TRUE(collide_bikes(a, c, false, 8, &ma, &mb));
+    EXPECT_EQ(dBodyGetNumJoints(c->body[BODY_UPPER_FORK]), 2);   // steering and fork only
+    EXPECT_GT(dBodyGetForce(c->body[BODY_UPPER_FORK])[0], 0);
+    dJointGroupEmpty(bike_contact_group());
+    // Apart, nothing; a bike never meets itself.
+    move_bike(b, 20, 0, 0);
+    EXPECT_FALSE(collide_bikes(a, b, false, 9, &ma, &mb));
+    EXPECT_EQ(ma, 0);
+    EXPECT_FALSE(collide_bikes(a, a, false, 9, &ma, &mb));
+    EXPECT_FALSE(collide_bikes(a, nullptr, false, 9, nullptr, nullptr));
+}

@@ -206,3 +206,23 @@ TEST_F(WheelWorld, ContactJointAndRollingResistance)
     dBodySetPosition(wheel, -0.5, k_R + k_r / 2, 50);
     EXPECT_TRUE(create_wheel_contact(&terrain, &contact, 1));
 }
+
+#include "bike/shape.h"
+
+TEST_F(WheelWorld, TyreAgainstSpheres)
+{
+    ShapeSphere rock = { { 50, 0, 50 }, 0.3f, 1, 20000, 50 };
+    Shape scenery = { "rock", 70.8f, 1, &rock };
+    dBodySetPosition(wheel, 50, 1, 50);
+    EXPECT_TRUE(tyre_shape_contact(&scenery, nullptr, &contact, SHAPE_TEST));
+    EXPECT_EQ(dBodyGetNumJoints(wheel), 0);
+    EXPECT_TRUE(tyre_shape_contact(&scenery, nullptr, &contact, SHAPE_JOINTS));
+    EXPECT_EQ(dBodyGetNumJoints(wheel), 1);
+    // Pushed up: the rim's bottom 1/6 ft above the rock's centre, 0.4667 ft deep, held to
+    // 1000 lbf.
+    EXPECT_TRUE(tyre_shape_contact(&scenery, nullptr, &contact, SHAPE_FORCE));
+    EXPECT_NEAR(dBodyGetForce(wheel)[1], 1000, 1e-3);
+    dBodySetPosition(wheel, 50, 1.7f, 50);
+    EXPECT_FALSE(tyre_shape_contact(&scenery, nullptr, &contact, SHAPE_JOINTS));
+    EXPECT_FALSE(tyre_shape_contact(nullptr, nullptr, &contact, SHAPE_JOINTS));
+}
