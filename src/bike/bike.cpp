@@ -489,6 +489,33 @@ bool collide_bikes(BikeState *a, BikeState *b, bool online, int tic, int *mask_a
     return ma != 0;
 }
 
+void correct_internal_forces(BikeState *bike)
+{
+    if (!bike || !bike->built)
+        return;
+    for (dJointID j : bike->joint)
+        if (!dJointGetBody(j, 0) || !dJointGetBody(j, 1))
+            return;
+    const dReal *c = dBodyGetPosition(bike->body[BODY_FRAME]);
+    double force[3] = { 0, 0, 0 }, torque[3] = { 0, 0, 0 };
+    for (int i = 0; i < JOINT_COUNT; i++) {
+        const dJointFeedback &fb = bike->feedback[i];
+        const dReal *p1 = dBodyGetPosition(dJointGetBody(bike->joint[i], 0));
+        const dReal *p2 = dBodyGetPosition(dJointGetBody(bike->joint[i], 1));
+        double r1[3] = { p1[0] - c[0], p1[1] - c[1], p1[2] - c[2] };
+        double r2[3] = { p2[0] - c[0], p2[1] - c[1], p2[2] - c[2] };
+        for (int k = 0; k < 3; k++) {
+            int u = (k + 1) % 3, v = (k + 2) % 3;
+            force[k] += fb.f1[k] + fb.f2[k];
+            torque[k] += fb.t1[k] + fb.t2[k] + r1[u] * fb.f1[v] - r1[v] * fb.f1[u] + r2[u] * fb.f2[v] - r2[v] * fb.f2[u];
+        }
+    }
+    if (!isfinite(force[0] + force[1] + force[2] + torque[0] + torque[1] + torque[2]))
+        return;
+    dBodyAddForce(bike->body[BODY_FRAME], -force[0], -force[1], -force[2]);
+    dBodyAddTorque(bike->body[BODY_FRAME], -torque[0], -torque[1], -torque[2]);
+}
+
 // --- activity ---
 
 void bike_set_activity(BikeState *bike, float level)

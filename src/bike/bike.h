@@ -135,6 +135,11 @@ int place_bike(BikeState *bike, const Terrain *t, float x, float z, float headin
 // of the parts that touched; true when any did.
 bool collide_bikes(BikeState *a, BikeState *b, bool online, int tic, int *mask_a, int *mask_b);
 
+// Takes out of the frame the net force and torque (about the frame) that the joints' last
+// step left over, so the mechanism cannot push itself along. Nothing when a joint has lost a
+// body (the rider after a fall).
+void correct_internal_forces(BikeState *bike);
+
 // Activity: at 0.25 or below the bodies are disabled.
 void bike_set_activity(BikeState *bike, float level);
 void bike_wake(BikeState *bike);

@@ -454,3 +454,30 @@ TEST_F(Bikes, BikesMeetBikes)
     EXPECT_FALSE(collide_bikes(a, a, false, 9, &ma, &mb));
     EXPECT_FALSE(collide_bikes(a, nullptr, false, 9, nullptr, nullptr));
 }
+
+TEST_F(Bikes, InternalForceCorrection)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    for (dJointFeedback &f : b->feedback)
+        f = {};
+    // 1 lbf along x on the lower fork at (0, 1.75, 1.24), the frame at (0, 2.4, 3.6):
+    // lever (0, -0.65, -2.36), moment (0, -2.36, 0.65).
+    b->feedback[JOINT_FRONT_AXLE].f1[0] = 1;
+    b->feedback[JOINT_STEERING].t2[1] = 0.5;
+    correct_internal_forces(b);
+    const dReal *f = dBodyGetForce(b->body[BODY_FRAME]), *t = dBodyGetTorque(b->body[BODY_FRAME]);
+    EXPECT_NEAR(f[0], -1, 1e-9);
+    EXPECT_NEAR(f[1], 0, 1e-9);
+    EXPECT_NEAR(t[0], 0, 1e-6);
+    EXPECT_NEAR(t[1], 2.36 - 0.5, 1e-6);
+    EXPECT_NEAR(t[2], -0.65, 1e-6);
+    // With the rider thrown off, no correction.
+    dBodySetForce(b->body[BODY_FRAME], 0, 0, 0);
+    dJointAttach(b->joint[JOINT_RIDER], nullptr, nullptr);
+    correct_internal_forces(b);
+    EXPECT_EQ(dBodyGetForce(b->body[BODY_FRAME])[0], 0);
+    // A reset seats the rider again.
+    reset_bike(b);
+    EXPECT_EQ(dJointGetBody(b->joint[JOINT_RIDER], 0), b->body[BODY_RIDER]);
+}
