@@ -46,6 +46,9 @@ struct WheelContact {
     float depth;                    // > 0 while touching
     dJointFeedback feedback;
     float erode_accumulator;
+    // After the step: wheel speed, slip speed, the tyre's force on the ground across (fx) and
+    // along (fz) the direction of travel, and the erosion push resolved the same way.
+    float speed, slip, fx, fz, pfx, pfz;
 };
 
 // Physical parameters derived from the setup (angles in radians, speeds in ft/s).

@@ -1,6 +1,7 @@
 #include "bike/wheel.h"
 
 #include <math.h>
+#include <stdio.h>
 
 #include "bike/shape.h"
 #include "terrain/terrain.h"
@@ -452,4 +453,56 @@ bool tyre_shape_contact(const Shape *shape, dBodyID body, const WheelContact *w,
         dJointAttach(j, w->wheel, body);
     }
     return touched;
+}
+
+// --- after the step ---
+
+static void wheel_telemetry(WheelContact *w)
+{
+    w->speed = w->slip = w->fx = w->fz = w->pfx = w->pfz = 0;
+    if (!w->wheel || !(w->depth > 0))
+        return;
+    Vec3 v = to_vec(dBodyGetLinearVel(w->wheel));
+    w->speed = v3_length(v);
+    w->slip = v3_length(w->velocity);
+    // The horizontal frame of travel; a wheel standing still uses its heading.
+    Vec3 along = v3(v.x, 0, v.z);
+    if (v3_dot(along, along) < 1e-12f) {
+        dVector3 axle;
+        dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
+        along = v3_cross(v3(0, 1, 0), to_vec(axle));
+        along.y = 0;
+    }
+    float l = v3_length(along);
+    if (!(l > 0) || !isfinite(l))
+        return;
+    along = v3_scale(along, 1 / l);
+    Vec3 across = v3_cross(along, v3(0, 1, 0));
+    Vec3 on_ground = v3_scale(to_vec(w->feedback.f1), -1);
+    w->fx = v3_dot(on_ground, across);
+    w->fz = v3_dot(on_ground, along);
+}
+
+void wheel_after_step(BikeState *bike)
+{
+    if (!bike || !bike->built)
+        return;
+    for (WheelContact &w : bike->wheel)
+        wheel_telemetry(&w);
+}
+
+void wheel_telemetry_text(const BikeState *bike, char *out, int size)
+{
+    if (!out || size <= 0)
+        return;
+    out[0] = 0;
+    if (!bike)
+        return;
+    if (size > 1024)
+        size = 1024;
+    const WheelContact &f = bike->wheel[0], &r = bike->wheel[1];
+    snprintf(out, (size_t)size,
+             "front:\nspeed=%.2f\nslip=%.2f\nfx=%.2f\nfz=%.2f\npfx=%.2f\npfz=%.2f\n"
+             "rear:\nspeed=%.2f\nslip=%.2f\nfx=%.2f\nfz=%.2f\npfx=%.2f\npfz=%.2f\n",
+             f.speed, f.slip, f.fx, f.fz, f.pfx, f.pfz, r.speed, r.slip, r.fx, r.fz, r.pfx, r.pfz);
 }

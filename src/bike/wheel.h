@@ -42,3 +42,9 @@ enum ShapeResponse : int;
 // A shape's spheres (on body, null for the static world) against a wheel's tyre; the
 // response as for shape_contact, each sphere's own surface values serving the pair.
 bool tyre_shape_contact(const Shape *shape, dBodyID body, const WheelContact *w, int response);
+
+// After the library's step: each wheel's telemetry values (all 0 for a wheel not touching).
+void wheel_after_step(BikeState *bike);
+// "front:\n" and the front wheel's six values, then "rear:\n" and the rear's, as one log
+// entry of at most size - 1 (1023) characters.
+void wheel_telemetry_text(const BikeState *bike, char *out, int size);

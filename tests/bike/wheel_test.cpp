@@ -226,3 +226,39 @@ TEST_F(WheelWorld, TyreAgainstSpheres)
     EXPECT_FALSE(tyre_shape_contact(&scenery, nullptr, &contact, SHAPE_JOINTS));
     EXPECT_FALSE(tyre_shape_contact(nullptr, nullptr, &contact, SHAPE_JOINTS));
 }
+
+TEST_F(WheelWorld, TelemetryAfterTheStep)
+{
+    BikeState bike = {};
+    bike.built = true;
+    bike.wheel[0] = contact;
+    WheelContact &w = bike.wheel[0];
+    dBodySetLinearVel(wheel, 0, 0, -10);
+    w.depth = 0.1f;
+    w.velocity = v3(0, 0, -3);
+    // The ground pushes the wheel up, back and to the left: the tyre pushes the ground the
+    // other way.
+    w.feedback.f1[0] = 3;
+    w.feedback.f1[1] = 100;
+    w.feedback.f1[2] = 20;
+    wheel_after_step(&bike);
+    EXPECT_FLOAT_EQ(w.speed, 10);
+    EXPECT_FLOAT_EQ(w.slip, 3);
+    EXPECT_FLOAT_EQ(w.fz, 20);
+    EXPECT_FLOAT_EQ(w.fx, -3);
+    char text[1024];
+    wheel_telemetry_text(&bike, text, sizeof text);
+    EXPECT_STREQ(text, "front:\nspeed=10.00\nslip=3.00\nfx=-3.00\nfz=20.00\npfx=0.00\npfz=0.00\n"
+                       "rear:\nspeed=0.00\nslip=0.00\nfx=0.00\nfz=0.00\npfx=0.00\npfz=0.00\n");
+    // Standing still it resolves along its heading (-z for an axle along x).
+    dBodySetLinearVel(wheel, 0, 0, 0);
+    wheel_after_step(&bike);
+    EXPECT_FLOAT_EQ(w.fz, 20);
+    // Off the ground everything reads 0.
+    w.depth = 0;
+    wheel_after_step(&bike);
+    EXPECT_EQ(w.fz, 0);
+    EXPECT_EQ(w.speed, 0);
+    wheel_telemetry_text(&bike, text, 8);
+    EXPECT_STREQ(text, "front:\n");
+}
