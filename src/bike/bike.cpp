@@ -435,6 +435,8 @@ int place_bike(BikeState *bike, const Terrain *t, float x, float z, float headin
     if (!bike || !bike->built || !t || !t->heights)
         return 0;
     reset_bike(bike);
+    if (!isfinite(x) || !isfinite(z) || !isfinite(heading))
+        return 0;
     turn_bike(bike, 0, 1, 0, heading);
     move_bike(bike, x, terrain_height(t, x, z), z);
     int rises = 0;

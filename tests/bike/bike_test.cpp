@@ -296,6 +296,13 @@ TEST_F(BikesOnGround, PlacementRisesInQuarterFeet)
     slope(0.5f);
     EXPECT_EQ(place_bike(b, &terrain, 100, 100, 0), 13);
     expect_vec(dBodyGetPosition(b->body[BODY_FRAME]), 100, 50 + 2.4 + 3.25, 103.6);
+    // Nonsense spots leave the bike reset where it was built.
+    EXPECT_EQ(place_bike(b, &terrain, NAN, 100, 0), 0);
+    EXPECT_EQ(place_bike(b, &terrain, 100, 100, INFINITY), 0);
+    EXPECT_TRUE(bike_is_finite(b));
+    expect_vec(dBodyGetPosition(b->body[BODY_FRAME]), 0, 2.4, 3.6);
+    EXPECT_EQ(place_bike(b, nullptr, 1, 1, 0), 0);
+    EXPECT_EQ(place_bike(nullptr, &terrain, 1, 1, 0), 0);
 }
 
 TEST_F(BikesOnGround, StaysFiniteAndStandsOnTheGround)
