@@ -94,7 +94,7 @@ static void centre_mass(dMass *m)
     dMassTranslate(m, -m->c[0], -m->c[1], -m->c[2]);
 }
 
-static void wheel_mass(dMass *m, const BikeWheelSpec &w)
+static void wheel_mass(dMass *m, const BikeWheelRow &w)
 {
     dMassSetSphereTotal(m, w.hub_mass, w.hub_radius);
     for (int k = 0; k < 16; k++) {
@@ -308,13 +308,13 @@ BikeState *build_bike(int slot, const char *model)
         dJointSetFeedback(bike->joint[i], &bike->feedback[i]);
 
     for (int i = 0; i < 2; i++) {
-        const BikeWheelSpec &spec = i == 0 ? b.front : b.rear;
+        const BikeWheelRow &row_wheel = i == 0 ? b.front : b.rear;
         WheelContact &c = bike->wheel[i];
         c = {};
         c.wheel = bike->body[i == 0 ? BODY_FRONT_WHEEL : BODY_REAR_WHEEL];
         c.axle = v3(1, 0, 0);
-        c.major_radius = spec.major_radius;
-        c.minor_radius = spec.minor_radius;
+        c.major_radius = row_wheel.major_radius;
+        c.minor_radius = row_wheel.minor_radius;
     }
     bike->built = true;
     default_params(bike);

@@ -7,7 +7,7 @@
 #include "bike/setup.h"
 #include "driver/messages.h"
 
-// Where the figures come from: manufacturer spec sheets and owner's manuals (dry masses,
+// Where the figures come from: manufacturer data sheets and owner's manuals (dry masses,
 // gearbox and primary ratios, sprockets, spring rates of the stock springs), magazine dyno
 // charts (peak torque, the rpm of the peak and the shape of the curve) and published rev
 // limits. The frame mass is the dry mass less wheels, fork and swingarm. Spring rates are

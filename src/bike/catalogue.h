@@ -24,7 +24,7 @@ enum BikeFile {
 };
 
 // Axle x, y, z; torus major radius R and minor radius r; tyre ring mass; hub radius; hub mass.
-struct BikeWheelSpec {
+struct BikeWheelRow {
     float axle[3];
     float major_radius, minor_radius;
     float ring_mass;
@@ -42,7 +42,7 @@ enum { DAMP_HS_COMPRESSION, DAMP_LS_COMPRESSION, DAMP_HS_REBOUND, DAMP_LS_REBOUN
 struct BikeModel {
     char name[16];                  // unique; the catalogue's key
     char class_code[16];            // "50", "125", "250", "250f" or "450f"
-    BikeWheelSpec front, rear;
+    BikeWheelRow front, rear;
     float frame_position[3];
     float frame_mass;               // without the rider
     float frame_size[3];
