@@ -262,3 +262,30 @@ TEST_F(WheelWorld, TelemetryAfterTheStep)
     wheel_telemetry_text(&bike, text, 8);
     EXPECT_STREQ(text, "front:\n");
 }
+
+TEST(TyreTriangle, OddShapesGiveFiniteContacts)
+{
+    // Random wheels against random, sometimes degenerate triangles (seeded).
+    unsigned state = 12345;
+    auto next = [&state]() {
+        state = state * 1103515245u + 12345u;
+        return (float)((state >> 8) & 0xffff) / 65535.0f * 4 - 2;
+    };
+    int hits = 0;
+    for (int n = 0; n < 4000; n++) {
+        Vec3 c = v3(next(), next(), next()), a = v3(next(), next(), next());
+        Vec3 p0 = v3(next(), next(), next()), p1 = v3(next(), next(), next());
+        Vec3 p2 = n % 7 == 0 ? p1 : v3(next(), next(), next());
+        if (n % 11 == 0)
+            a = v3(0, 0, 0);
+        TyreHit h;
+        if (tyre_triangle(c, a, k_R, k_r, p0, p1, p2, &h)) {
+            hits++;
+            ASSERT_TRUE(isfinite(h.depth) && h.depth > 0 && h.depth < 10) << h.depth;
+            ASSERT_TRUE(isfinite(h.point.x) && isfinite(h.point.y) && isfinite(h.point.z));
+            ASSERT_NEAR(v3_length(h.normal), 1, 1e-4);
+            ASSERT_GE(h.normal.y, 0);
+        }
+    }
+    EXPECT_GT(hits, 100);
+}
