@@ -272,6 +272,28 @@ static bool deepest_contact(const Terrain *t, WheelContact *w, TyreHit *best)
 
 // --- friction and springs ---
 
+Vec3 wheel_non_spinning_velocity(const WheelContact *w)
+{
+    if (!w || !w->wheel)
+        return v3(0, 0, 0);
+    Vec3 omega = to_vec(dBodyGetAngularVel(w->wheel));
+    dVector3 axle;
+    dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
+    Vec3 a = unit(to_vec(axle));
+    Vec3 across = v3_madd(omega, a, -v3_dot(omega, a));
+    Vec3 c = to_vec(dBodyGetPosition(w->wheel));
+    return v3_add(to_vec(dBodyGetLinearVel(w->wheel)), v3_cross(across, v3_sub(w->point, c)));
+}
+
+void bike_refresh_wheel_queries(BikeState *bike, const Terrain *t, int tic)
+{
+    if (!bike || !bike->built || bike->contact_stamp == tic)
+        return;
+    query_wheel_contact(t, &bike->wheel[0]);
+    query_wheel_contact(t, &bike->wheel[1]);
+    bike->contact_stamp = tic;
+}
+
 float wheel_friction(const TileType *tile, const WheelContact *w)
 {
     if (!tile || !w)
@@ -285,13 +307,7 @@ float wheel_friction(const TileType *tile, const WheelContact *w)
     case 2:
         if (s >= 1.0f / 16 && w->wheel) {
             // The contact's velocity without the wheel's spin, along the slip direction.
-            Vec3 omega = to_vec(dBodyGetAngularVel(w->wheel));
-            dVector3 axle;
-            dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
-            Vec3 a = unit(to_vec(axle));
-            Vec3 across = v3_madd(omega, a, -v3_dot(omega, a));
-            Vec3 c = to_vec(dBodyGetPosition(w->wheel));
-            Vec3 v = v3_add(to_vec(dBodyGetLinearVel(w->wheel)), v3_cross(across, v3_sub(w->point, c)));
+            Vec3 v = wheel_non_spinning_velocity(w);
             float along = v3_dot(v, v3_scale(w->velocity, 1 / s));
             s = isfinite(along) ? fminf(fmaxf(along, -s), s) : s;
         }

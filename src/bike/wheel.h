@@ -48,3 +48,8 @@ void wheel_after_step(BikeState *bike);
 // "front:\n" and the front wheel's six values, then "rear:\n" and the rear's, as one log
 // entry of at most size - 1 (1023) characters.
 void wheel_telemetry_text(const BikeState *bike, char *out, int size);
+
+// The contact point's velocity without the wheel's spin about its axle: v + w_perp x (p - c).
+Vec3 wheel_non_spinning_velocity(const WheelContact *w);
+// Refreshes both wheels' records with query_wheel_contact once per tic (the bike's stamp).
+void bike_refresh_wheel_queries(BikeState *bike, const Terrain *t, int tic);

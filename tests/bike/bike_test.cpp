@@ -488,3 +488,26 @@ TEST_F(Bikes, InternalForceCorrection)
     reset_bike(b);
     EXPECT_EQ(dJointGetBody(b->joint[JOINT_RIDER], 0), b->body[BODY_RIDER]);
 }
+
+#include "bike/wheel.h"
+
+TEST_F(BikesOnGround, WheelQueriesOncePerTic)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    move_bike(b, 60, 0, 60);        // both tyres a little below the flat ground
+    bike_refresh_wheel_queries(b, &terrain, 5);
+    // The first hit from the middle cell out, which may be shallower than the deepest.
+    EXPECT_GT(b->wheel[0].depth, 0);
+    EXPECT_LE(b->wheel[0].depth, 0.3333 - (1.09 - 0.8333) + 1e-4);
+    EXPECT_GT(b->wheel[1].depth, 0);
+    EXPECT_LE(b->wheel[1].depth, 0.3333 - (1.04 - 0.75) + 1e-4);
+    EXPECT_EQ(b->contact_stamp, 5);
+    // Within the same tic the records stand even though the bike moved.
+    move_bike(b, 0, 1, 0);
+    bike_refresh_wheel_queries(b, &terrain, 5);
+    EXPECT_GT(b->wheel[0].depth, 0);
+    bike_refresh_wheel_queries(b, &terrain, 6);
+    EXPECT_EQ(b->wheel[0].depth, 0);
+    EXPECT_EQ(b->wheel[1].depth, 0);
+}

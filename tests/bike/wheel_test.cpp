@@ -289,3 +289,23 @@ TEST(TyreTriangle, OddShapesGiveFiniteContacts)
     }
     EXPECT_GT(hits, 100);
 }
+
+TEST_F(WheelWorld, NonSpinningVelocity)
+{
+    // Spin about the axle drops out; a wobble about the vertical stays.
+    dBodySetPosition(wheel, 50, 1, 50);
+    dBodySetLinearVel(wheel, 0, 0, -4);
+    dBodySetAngularVel(wheel, 10, 2, 0);
+    contact.point = v3(50, 0, 50);
+    Vec3 v = wheel_non_spinning_velocity(&contact);
+    // (0, 2, 0) x (0, -1, 0) = 0: the vertical wobble does not move the point under the axle.
+    EXPECT_NEAR(v.x, 0, 1e-6);
+    EXPECT_NEAR(v.z, -4, 1e-6);
+    contact.point = v3(50, 1, 49);  // the front of the rim
+    v = wheel_non_spinning_velocity(&contact);
+    // (0, 2, 0) x (0, 0, -1) = (-2, 0, 0).
+    EXPECT_NEAR(v.x, -2, 1e-6);
+    EXPECT_NEAR(v.z, -4, 1e-6);
+    WheelContact none = {};
+    EXPECT_EQ(wheel_non_spinning_velocity(&none).z, 0);
+}
