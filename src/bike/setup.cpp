@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "driver/messages.h"
 #include "vfs/vfs.h"
 
 Setup g_setup;
@@ -255,4 +256,69 @@ bool write_setup_block(DataFile *f)
     bool ok = out.length == 0 || data_write(f, out.text, out.length) == out.length;
     textbuf_free(&out);
     return ok;
+}
+
+static struct {
+    void (*after_read)(void);
+    bool changed;
+} g_setup_files;
+
+void setup_set_after_read_hook(void (*hook)(void)) { g_setup_files.after_read = hook; }
+bool setup_changed(void) { return g_setup_files.changed; }
+void setup_clear_changed(void) { g_setup_files.changed = false; }
+
+// "@setups/" + name; false when the name is empty or too long to be a file of ours.
+static bool setup_path(const char *name, char *out, size_t size)
+{
+    if (!name || !*name)
+        return false;
+    int n = snprintf(out, size, "@setups/%s", name);
+    return n > 0 && (size_t)n < size;
+}
+
+bool setup_read_file(const char *name)
+{
+    char path[512];
+    DataFile *f = setup_path(name, path, sizeof path) ? open_data_file(path, "r") : nullptr;
+    if (!f) {
+        post_message("Error reading setup");
+        return false;
+    }
+    char line[1025];
+    while (data_gets(f, line, sizeof line)) {
+        char *eq = strchr(line, '=');
+        if (!eq)
+            continue;
+        *eq = 0;
+        char *value = eq + 1;
+        size_t n = strlen(value);
+        while (n > 0 && (value[n - 1] == '\n' || value[n - 1] == '\r'))
+            value[--n] = 0;
+        read_setup_pair(line, value);
+    }
+    close_data_file(f);
+    if (g_setup_files.after_read)
+        g_setup_files.after_read();
+    post_message("Setup updated");
+    g_setup_files.changed = true;
+    return true;
+}
+
+bool setup_write_file(const char *name)
+{
+    char path[512];
+    if (setup_path(name, path, sizeof path)) {
+        DataFile *f = begin_replace_file(path);
+        if (f && !write_setup_block(f)) {
+            abandon_replace_file(f);
+            f = nullptr;
+        }
+        // finish_replace_file closes the stream whether or not it succeeds.
+        if (f && finish_replace_file(f)) {
+            post_message("Setup written");
+            return true;
+        }
+    }
+    post_message("Error writing setup");
+    return false;
 }

@@ -52,3 +52,16 @@ bool read_setup_pair(const char *key, const char *value);
 void write_setup_text(TextBuf *out);
 // Writes the setup lines to a stream; false when a write failed.
 bool write_setup_block(DataFile *f);
+
+// Reads "@setups/" + name line by line ("key=value", lines without "=" skipped); then runs
+// the after-read hook (texture lists, the bike of a human rider), prints "Setup updated" and
+// marks the setup changed. A missing file prints "Error reading setup" and changes nothing.
+bool setup_read_file(const char *name);
+// Writes the whole block to "@setups/" + name, replacing the file in one step; prints
+// "Setup written", or "Error writing setup" when it could not.
+bool setup_write_file(const char *name);
+// Called after a setup file was read; null removes it.
+void setup_set_after_read_hook(void (*hook)(void));
+// Whether a setup file changed the values since the flag was last cleared.
+bool setup_changed(void);
+void setup_clear_changed(void);

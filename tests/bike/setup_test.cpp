@@ -129,3 +129,102 @@ TEST_F(SetupValues, ChangedBlockReadsBackTheSame)
     EXPECT_EQ(block(), first);
     EXPECT_EQ(g_setup.roll_damping.value, 61);
 }
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "driver/messages.h"
+#include "vfs/vfs.h"
+
+// A fresh home and data directory for the setup files.
+struct SetupFiles : SetupValues {
+    std::string root;
+    void SetUp() override
+    {
+        SetupValues::SetUp();
+        char tmpl[512];
+        snprintf(tmpl, sizeof tmpl, "%ssk_setup_XXXXXX", testing::TempDir().c_str());
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root = tmpl;
+        setenv("SK_HOME", (root + "/data").c_str(), 1);
+        setenv("XDG_DATA_HOME", (root + "/home").c_str(), 1);
+        vfs_reset_for_tests();
+        messages_clear();
+    }
+    void TearDown() override
+    {
+        vfs_reset_for_tests();
+        std::string cmd = "rm -rf '" + root + "'";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+        SetupValues::TearDown();
+    }
+    void write_file(const char *name, const char *text)
+    {
+        std::string dir = root + "/home/Skorva/setups";
+        std::string cmd = "mkdir -p '" + dir + "'";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+        FILE *f = fopen((dir + "/" + name).c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs(text, f);
+        fclose(f);
+    }
+};
+
+static int g_after_read_calls;
+
+TEST_F(SetupFiles, WrittenSetupReadsBackIdentical)
+{
+    read_setup_pair("bike", "crf450(2019)");
+    read_setup_pair("stability", "20");
+    read_setup_pair("leveling", "33");
+    read_setup_pair("name", "Kim");
+    read_setup_pair("fork_spring_rate_adjustment", "71");
+    read_setup_pair("stop_wheelies", "Front Only");
+    std::string first = block();
+    ASSERT_TRUE(setup_write_file("mine"));
+    EXPECT_STREQ(message_line(0), "Setup written");
+    char *text = file_to_string("@setups/mine");
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::string(text), first);
+    xfree(text);
+
+    setup_set_defaults();
+    setup_clear_changed();
+    g_after_read_calls = 0;
+    setup_set_after_read_hook([] { g_after_read_calls++; });
+    ASSERT_TRUE(setup_read_file("mine"));
+    setup_set_after_read_hook(nullptr);
+    EXPECT_EQ(block(), first);
+    EXPECT_EQ(g_setup.leveling.value, 33);
+    EXPECT_EQ(g_setup.roll_limit_angle.value, 45);
+    EXPECT_STREQ(message_line(0), "Setup updated");
+    EXPECT_TRUE(setup_changed());
+    EXPECT_EQ(g_after_read_calls, 1);
+}
+
+TEST_F(SetupFiles, LinesAreSplitAtTheFirstEquals)
+{
+    write_file("odd", "stability=0\r\nleveling=55\r\nno equals here\n=5\nname=a=b\r\n"
+                      "roll_damping=61\nnumber=7");
+    ASSERT_TRUE(setup_read_file("odd"));
+    EXPECT_EQ(g_setup.roll_limit_angle.value, 90);
+    EXPECT_EQ(g_setup.leveling.value, 55);
+    EXPECT_STREQ(g_setup.name, "a=b");
+    EXPECT_EQ(g_setup.roll_damping.value, 61);
+    EXPECT_STREQ(g_setup.number, "7");
+}
+
+TEST_F(SetupFiles, MissingOrUnnamedFilesChangeNothing)
+{
+    std::string before = block();
+    setup_clear_changed();
+    EXPECT_FALSE(setup_read_file("absent"));
+    EXPECT_STREQ(message_line(0), "Error reading setup");
+    EXPECT_FALSE(setup_read_file(""));
+    EXPECT_FALSE(setup_read_file(nullptr));
+    EXPECT_FALSE(setup_changed());
+    EXPECT_EQ(block(), before);
+    EXPECT_FALSE(setup_write_file(""));
+    EXPECT_STREQ(message_line(0), "Error writing setup");
+    EXPECT_FALSE(setup_write_file(std::string(600, 'x').c_str()));
+}

@@ -1,0 +1,158 @@
+// The bikes: one shared rigid-body world, and per rider slot a mechanism of seven bodies and
+// six joints built from a catalogue row and tuned by the setup. Units: feet, slugs, seconds,
+// radians, lbf. y is up; a bike built at the origin faces -z.
+#pragma once
+#include <ode/ode.h>
+#include <stdint.h>
+
+#include "common/vecmath.h"
+
+struct BikeModel;
+struct Terrain;
+
+enum { BIKE_SLOTS = 160 };
+static const double k_tic_seconds = 1.0 / 128;
+
+// Body order; bit 1 << body in the part masks of collisions.
+enum BikeBody {
+    BODY_FRAME, BODY_FRONT_WHEEL, BODY_REAR_WHEEL, BODY_UPPER_FORK, BODY_LOWER_FORK,
+    BODY_SWINGARM, BODY_RIDER, BODY_COUNT
+};
+enum BikeJoint {
+    JOINT_FRONT_AXLE, JOINT_REAR_AXLE, JOINT_STEERING, JOINT_FORK, JOINT_SWINGARM,
+    JOINT_RIDER, JOINT_COUNT
+};
+
+// Flags byte.
+enum {
+    BIKE_FLAG_STEERING = 1 << 0,
+    BIKE_FLAG_WHEELIE_THROTTLE = 1 << 1,
+    BIKE_FLAG_WHEELIE_BRAKE = 1 << 2,
+    BIKE_FLAG_FRONT_ANTILOCK = 1 << 3,
+    BIKE_FLAG_REAR_ANTILOCK = 1 << 4,
+    BIKE_FLAG_AUTO_SHIFT = 1 << 5,
+    BIKE_FLAG_AUTO_DAB = 1 << 6,
+    BIKE_FLAG_REALIGN = 1 << 7,
+};
+
+// One wheel's ground contact for this tic.
+struct WheelContact {
+    dBodyID wheel;
+    Vec3 axle;                      // wheel-body coordinates, (1, 0, 0)
+    float major_radius, minor_radius;
+    Vec3 point;                     // world
+    Vec3 velocity;                  // of the wheel body at the point, spin included
+    Vec3 normal;                    // from the ground towards the wheel
+    float depth;                    // > 0 while touching
+    dJointFeedback feedback;
+    float erode_accumulator;
+    // After the step: wheel speed, slip speed, the tyre's force on the ground across (fx) and
+    // along (fz) the direction of travel, and the erosion push resolved the same way.
+    float speed, slip, fx, fz, pfx, pfz;
+};
+
+// Physical parameters derived from the setup (angles in radians, speeds in ft/s).
+struct BikeParams {
+    float leveling, roll_damping, steering_damping, steering_strength;
+    float roll_limit_angle, roll_limit_factor, max_steering_force, direct_steering;
+    float slow_damping_speed, slow_damping_factor, land_damping_falloff, land_damping_factor;
+    float full_lock_speed, restricted_lock_speed, restricted_lock_angle;
+    bool arcade;
+    float auto_clutch_rpm, front_brake_torque, rear_brake_torque, max_dab_speed;
+    float final_drive;
+    float fork_hs_compression, fork_ls_compression, fork_hs_rebound, fork_ls_rebound;
+    float fork_spring, fork_preload, fork_air_gap;
+    float shock_hs_compression, shock_ls_compression, shock_hs_rebound, shock_ls_rebound;
+    float shock_spring, shock_preload;
+    float rider_yspring, rider_ydamping, rider_zspring, rider_zdamping;
+    float rider_mass_split;         // share of the rider's mass on the rider body
+};
+
+struct BikeInputs {
+    float throttle, front_brake, rear_brake, clutch, steer, lean, sit;
+    int shift;
+};
+
+struct BikeEngine {
+    float speed;                    // crank angular velocity, rad/s
+    float angle;
+    int gear;                       // 0 neutral
+    float clutch;
+};
+
+struct BikeState {
+    bool built;
+    int model;                      // catalogue row
+    int slot;
+    dBodyID body[BODY_COUNT];
+    dJointID joint[JOINT_COUNT];
+    dJointFeedback feedback[JOINT_COUNT];
+    WheelContact wheel[2];          // front, rear
+    int shape[BODY_COUNT];          // shape ids, 0 none
+    BikeParams params;
+    BikeInputs inputs;
+    BikeEngine engine;
+    uint8_t flags;
+    float activity;
+    float fall_timer;
+    int fall_count;
+    float bump_timer;
+    int takeoff_tic, landing_tic;
+    Vec3 rider_velocity[4];         // ring indexed by tic mod 4
+    int contact_stamp;              // last tic with wheel contact queries
+    int collide_stamp;              // last tic this bike met another by joints
+};
+
+// --- the world ---
+// Creates the world, its contact group and the 160 slots. False when the library failed.
+bool bike_world_create(void);
+void bike_world_destroy(void);      // destroys every built bike too
+dWorldID bike_world(void);          // null before create
+dJointGroupID bike_contact_group(void);
+void bike_world_step(void);         // one 1/128 s step, then the contact group is emptied
+
+// --- bikes ---
+BikeState *bike_slot(int slot);     // null outside 0..159 or before the world
+// Builds the named model (with the catalogue's fallback) into a slot, replacing what was
+// there; null for a slot outside 0..159 or without a world. Missing shapes leave that body
+// without collisions.
+BikeState *build_bike(int slot, const char *model);
+void destroy_bike(BikeState *bike);
+const BikeModel *bike_catalogue_row(const BikeState *bike);
+const char *bike_class(const BikeState *bike);
+
+void reset_bike(BikeState *bike);
+// Rotates every body by angle about the axis through the world origin.
+void turn_bike(BikeState *bike, float ax, float ay, float az, float angle);
+void move_bike(BikeState *bike, float dx, float dy, float dz);
+// This tic's ground contacts of both wheels; true when any touches.
+bool bike_touches_world(BikeState *bike, const Terrain *t);
+// Reset, face heading (about +y), stand on the ground at (x, z), then rise 0.25 ft at a time
+// until nothing touches (at most 400 steps). Returns the number of rises.
+int place_bike(BikeState *bike, const Terrain *t, float x, float z, float heading);
+
+// Shape collision of two bikes in tic `tic`: each of a's seven parts against each of b's (b's
+// wheels by their tyres). A bike meets at most one other bike by contact joints per tic; further
+// pairs push by forces. online: the own bike (a) against a remote one, where a's rear wheel,
+// frame, swingarm and rider only test b's front wheel and forks. The masks get bit 1 << body
+// of the parts that touched; true when any did.
+bool collide_bikes(BikeState *a, BikeState *b, bool online, int tic, int *mask_a, int *mask_b);
+
+// Takes out of the frame the net force and torque (about the frame) that the joints' last
+// step left over, so the mechanism cannot push itself along. Nothing when a joint has lost a
+// body (the rider after a fall).
+void correct_internal_forces(BikeState *bike);
+
+// Activity: at 0.25 or below the bodies are disabled.
+void bike_set_activity(BikeState *bike, float level);
+void bike_wake(BikeState *bike);
+void bike_fade(BikeState *bike);
+
+// The setup's values to the bike's parameters, flags and masses.
+void apply_setup_to_bike(BikeState *bike);
+// While false (a server's rule), arcade physics stays off whatever the setup says.
+void bike_allow_arcade(bool allowed);
+
+float bike_engine_rpm(const BikeState *bike);
+// True when every body's position, orientation and velocities are finite.
+bool bike_is_finite(const BikeState *bike);

@@ -1,0 +1,200 @@
+#include "bike/shape.h"
+
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <ode/ode.h>
+
+#include "bike/bike.h"
+#include "common/mem.h"
+#include "platform/log.h"
+#include "vfs/vfs.h"
+
+static struct {
+    Shape *shapes;                  // count entries; id = index + 1
+    int count, capacity;
+} g_shapes;
+
+static bool read_shape(const char *name, Shape *out)
+{
+    DataFile *f = open_data_file(name, "r");
+    if (!f) {
+        log_printf("Warning: Can't load %.900s\n", name);
+        return false;
+    }
+    int count = -1;
+    bool ok = data_scanf(f, "%d", &count) == 1 && count >= 0 && count <= SHAPE_MAX_SPHERES;
+    ShapeSphere *spheres = ok && count > 0 ? (ShapeSphere *)xcalloc((size_t)count, sizeof *spheres) : nullptr;
+    float bound = 0;
+    for (int i = 0; ok && i < count; i++) {
+        ShapeSphere *s = &spheres[i];
+        ok = data_scanf(f, "%f", &s->centre[0]) == 1 && data_scanf(f, "%f", &s->centre[1]) == 1 &&
+             data_scanf(f, "%f", &s->centre[2]) == 1 &&
+             data_scanf(f, "%f %f %f %f", &s->radius, &s->friction, &s->stiffness, &s->damping) == 4;
+        if (ok) {
+            float reach = sqrtf(s->centre[0] * s->centre[0] + s->centre[1] * s->centre[1] +
+                                s->centre[2] * s->centre[2]) + s->radius;
+            ok = isfinite(reach);
+            if (reach > bound)
+                bound = reach;
+        }
+    }
+    close_data_file(f);
+    if (!ok) {
+        log_printf("Warning: bad shape file %.900s\n", name);
+        xfree(spheres);
+        return false;
+    }
+    snprintf(out->name, sizeof out->name, "%s", name);
+    out->bound = bound;
+    out->count = count;
+    out->spheres = spheres;
+    return true;
+}
+
+int shape_load(const char *name)
+{
+    if (!name || !*name || strlen(name) >= sizeof g_shapes.shapes[0].name)
+        return 0;
+    for (int i = 0; i < g_shapes.count; i++)
+        if (strcmp(g_shapes.shapes[i].name, name) == 0)
+            return i + 1;
+    Shape s = {};
+    if (!read_shape(name, &s))
+        return 0;
+    if (g_shapes.count == g_shapes.capacity) {
+        g_shapes.capacity = g_shapes.capacity ? g_shapes.capacity * 2 : 16;
+        g_shapes.shapes = (Shape *)xrealloc(g_shapes.shapes, (size_t)g_shapes.capacity * sizeof(Shape));
+    }
+    g_shapes.shapes[g_shapes.count++] = s;
+    return g_shapes.count;
+}
+
+const Shape *shape_get(int id)
+{
+    if (id < 1 || id > g_shapes.count)
+        return nullptr;
+    return &g_shapes.shapes[id - 1];
+}
+
+void shape_cache_free(void)
+{
+    for (int i = 0; i < g_shapes.count; i++)
+        xfree(g_shapes.shapes[i].spheres);
+    xfree(g_shapes.shapes);
+    g_shapes = {};
+}
+
+// --- contacts ---
+
+void sphere_pair_surface(const ShapeSphere *a, const ShapeSphere *b, float depth, double *mu,
+                         double *stiffness, double *damping)
+{
+    *mu = fmin(a->friction, b->friction);
+    double k = fmin(a->stiffness, b->stiffness);
+    if (depth > 0 && k * depth > 2500)
+        k = 2500 / depth;
+    *stiffness = k;
+    *damping = fmin(a->damping, b->damping);
+}
+
+static void world_point(dBodyID body, const float *local, double out[3])
+{
+    if (!body) {
+        out[0] = local[0], out[1] = local[1], out[2] = local[2];
+        return;
+    }
+    dVector3 p;
+    dBodyGetRelPointPos(body, local[0], local[1], local[2], p);
+    out[0] = p[0], out[1] = p[1], out[2] = p[2];
+}
+
+static void body_velocity_at(dBodyID body, const double p[3], double v[3])
+{
+    if (!body) {
+        v[0] = v[1] = v[2] = 0;
+        return;
+    }
+    dVector3 out;
+    dBodyGetPointVel(body, p[0], p[1], p[2], out);
+    v[0] = out[0], v[1] = out[1], v[2] = out[2];
+}
+
+bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_b, ShapeResponse response)
+{
+    if (!a || !b || a->count == 0 || b->count == 0)
+        return false;
+    dBodyID ba = body_a, bb = body_b;
+    double ca[3] = { 0, 0, 0 }, cb[3] = { 0, 0, 0 };
+    if (ba) {
+        const dReal *p = dBodyGetPosition(ba);
+        ca[0] = p[0], ca[1] = p[1], ca[2] = p[2];
+    }
+    if (bb) {
+        const dReal *p = dBodyGetPosition(bb);
+        cb[0] = p[0], cb[1] = p[1], cb[2] = p[2];
+    }
+    double dx = cb[0] - ca[0], dy = cb[1] - ca[1], dz = cb[2] - ca[2];
+    double reach = (double)a->bound + b->bound;
+    if (!(dx * dx + dy * dy + dz * dz < reach * reach))
+        return false;
+    bool touched = false;
+    for (int i = 0; i < a->count; i++) {
+        const ShapeSphere *sa = &a->spheres[i];
+        double pa[3];
+        world_point(ba, sa->centre, pa);
+        for (int j = 0; j < b->count; j++) {
+            const ShapeSphere *sb = &b->spheres[j];
+            double pb[3];
+            world_point(bb, sb->centre, pb);
+            double d[3] = { pb[0] - pa[0], pb[1] - pa[1], pb[2] - pa[2] };
+            double d2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+            double rr = (double)sa->radius + sb->radius;
+            if (!(d2 < rr * rr))
+                continue;
+            touched = true;
+            double rmin = fmin(sa->radius, sb->radius);
+            // Coincident centres: touching, but no direction to push along.
+            if (d2 < 1.0 / 256 && d2 < rmin * rmin / 256)
+                continue;
+            if (response == SHAPE_TEST)
+                continue;
+            double dist = sqrt(d2), depth = rr - dist;
+            double n[3] = { d[0] / dist, d[1] / dist, d[2] / dist };
+            double s = (sa->radius - depth / 2) / dist;
+            double p[3] = { pa[0] + d[0] * s, pa[1] + d[1] * s, pa[2] + d[2] * s };
+            double mu, k, c;
+            sphere_pair_surface(sa, sb, (float)depth, &mu, &k, &c);
+            if (response == SHAPE_FORCE) {
+                double va[3], vb[3];
+                body_velocity_at(ba, p, va);
+                body_velocity_at(bb, p, vb);
+                double closing = (va[0] - vb[0]) * n[0] + (va[1] - vb[1]) * n[1] + (va[2] - vb[2]) * n[2];
+                double f = fmax(-1000.0, fmin(1000.0, k * depth + c * closing));
+                if (!isfinite(f))
+                    continue;
+                if (ba && dBodyIsEnabled(ba))
+                    dBodyAddForceAtPos(ba, -f * n[0], -f * n[1], -f * n[2], p[0], p[1], p[2]);
+                if (bb && dBodyIsEnabled(bb))
+                    dBodyAddForceAtPos(bb, f * n[0], f * n[1], f * n[2], p[0], p[1], p[2]);
+                continue;
+            }
+            double hk = k_tic_seconds * k;
+            dContact contact = {};
+            contact.surface.mode = dContactSoftERP | dContactSoftCFM | dContactApprox1;
+            contact.surface.mu = mu;
+            contact.surface.soft_erp = hk / (hk + c);
+            contact.surface.soft_cfm = 1 / (hk + c);
+            for (int k3 = 0; k3 < 3; k3++) {
+                contact.geom.pos[k3] = p[k3];
+                // The library's normal points from the second body towards the first.
+                contact.geom.normal[k3] = -n[k3];
+            }
+            contact.geom.depth = depth;
+            dJointID joint = dJointCreateContact(bike_world(), bike_contact_group(), &contact);
+            dJointAttach(joint, ba, bb);
+        }
+    }
+    return touched;
+}

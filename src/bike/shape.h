@@ -1,0 +1,47 @@
+// Collision shapes: a bounding radius and a list of spheres in body coordinates, read from
+// ".shp" files and cached by file name. Shape ids start at 1; 0 means "no shape".
+#pragma once
+
+enum { SHAPE_MAX_SPHERES = 4096 };
+
+struct ShapeSphere {
+    float centre[3];
+    float radius;
+    float friction;
+    float stiffness;                // lbf/ft
+    float damping;                  // lbf s/ft
+};
+
+struct Shape {
+    char name[64];
+    float bound;                    // largest |centre| + radius
+    int count;
+    ShapeSphere *spheres;           // count entries; null when count is 0
+};
+
+// The id of the shape in the named file, loading it on first use; 0 (after a warning) when the
+// file is missing, declares a count outside 0..4096 or lacks a number.
+int  shape_load(const char *name);
+const Shape *shape_get(int id);     // null for 0 and unknown ids
+void shape_cache_free(void);
+
+struct dxBody;
+
+// How a touching pair is answered: contact joints, nothing (a test), or spring forces for
+// bodies the solver must not join this tic.
+enum ShapeResponse : int { SHAPE_JOINTS, SHAPE_TEST, SHAPE_FORCE };
+
+// One sphere of a shape placed in the world.
+struct PlacedSphere {
+    double centre[3];
+    const ShapeSphere *sphere;
+};
+
+// Sphere lists of two bodies' shapes against each other (a null body is the static world
+// at the origin). True when any pair touches; with SHAPE_JOINTS each touching pair becomes a
+// contact joint in the contact group, with SHAPE_FORCE a force of at most 1000 lbf.
+bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_b, ShapeResponse response);
+// The soft contact parameters of two touching spheres: friction, stiffness lowered so that
+// stiffness x depth stays within 2500 lbf, damping.
+void sphere_pair_surface(const ShapeSphere *a, const ShapeSphere *b, float depth, double *mu,
+                         double *stiffness, double *damping);

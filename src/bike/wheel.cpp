@@ -1,0 +1,524 @@
+#include "bike/wheel.h"
+
+#include <math.h>
+#include <stdio.h>
+
+#include "bike/shape.h"
+#include "terrain/terrain.h"
+#include "terrain/tiles.h"
+
+static Vec3 to_vec(const dReal *v) { return v3((float)v[0], (float)v[1], (float)v[2]); }
+
+static Vec3 unit(Vec3 v)
+{
+    float l = v3_length(v);
+    return l > 0 ? v3_scale(v, 1 / l) : v;
+}
+
+Vec3 clean_contact_normal(Vec3 n)
+{
+    if (n.y < 0) {
+        Vec3 h = v3(n.x, 0, n.z);
+        if (h.x * h.x + h.z * h.z < 1.0f / 1024)
+            return v3(0, 1, 0);
+        return unit(h);
+    }
+    float l = v3_length(n);
+    return l > 0 ? v3_scale(n, 1 / l) : v3(0, 1, 0);
+}
+
+// Squared distance from p to the tyre's rim circle, and the circle's nearest point.
+static float circle_distance2(Vec3 c, Vec3 a, float radius, Vec3 p, Vec3 *nearest)
+{
+    Vec3 d = v3_sub(p, c);
+    float h = v3_dot(d, a);
+    Vec3 radial = v3_madd(d, a, -h);
+    float rho = v3_length(radial);
+    Vec3 dir;
+    if (rho > 1e-6f) {
+        dir = v3_scale(radial, 1 / rho);
+    } else {
+        // On the axle every rim point is as near; take one across the axle.
+        dir = fabsf(a.y) < 0.9f ? unit(v3_cross(a, v3(0, 1, 0))) : unit(v3_cross(a, v3(1, 0, 0)));
+        rho = 0;
+    }
+    *nearest = v3_madd(c, dir, radius);
+    return h * h + (rho - radius) * (rho - radius);
+}
+
+// The edge point nearest to the rim circle: a coarse scan brackets the minimum, then a
+// golden-section search narrows it (the distance along an edge has at most two valleys).
+static float edge_nearest(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1, Vec3 *on_edge, Vec3 *on_circle)
+{
+    Vec3 e = v3_sub(e1, e0);
+    const int steps = 16;
+    int best = 0;
+    float best_d = INFINITY;
+    for (int k = 0; k <= steps; k++) {
+        Vec3 q;
+        float d = circle_distance2(c, a, radius, v3_madd(e0, e, (float)k / steps), &q);
+        if (d < best_d) {
+            best_d = d;
+            best = k;
+        }
+    }
+    float lo = (float)(best > 0 ? best - 1 : 0) / steps, hi = (float)(best < steps ? best + 1 : steps) / steps;
+    const float g = 0.6180339887f;
+    Vec3 q;
+    float x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo);
+    float f1 = circle_distance2(c, a, radius, v3_madd(e0, e, x1), &q);
+    float f2 = circle_distance2(c, a, radius, v3_madd(e0, e, x2), &q);
+    for (int it = 0; it < 30; it++) {
+        if (f1 < f2) {
+            hi = x2;
+            x2 = x1;
+            f2 = f1;
+            x1 = hi - g * (hi - lo);
+            f1 = circle_distance2(c, a, radius, v3_madd(e0, e, x1), &q);
+        } else {
+            lo = x1;
+            x1 = x2;
+            f1 = f2;
+            x2 = lo + g * (hi - lo);
+            f2 = circle_distance2(c, a, radius, v3_madd(e0, e, x2), &q);
+        }
+    }
+    float t = (lo + hi) / 2;
+    *on_edge = v3_madd(e0, e, t);
+    float d = circle_distance2(c, a, radius, *on_edge, on_circle);
+    if (best_d < d) {
+        // The search could not beat the scan's best point: keep that one.
+        *on_edge = v3_madd(e0, e, (float)best / steps);
+        d = circle_distance2(c, a, radius, *on_edge, on_circle);
+    }
+    return d;
+}
+
+bool tyre_triangle(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1, Vec3 p2,
+                   TyreHit *hit)
+{
+    Vec3 n = v3_cross(v3_sub(p1, p0), v3_sub(p2, p0));
+    float nl = v3_length(n);
+    if (!(nl > 0))
+        return false;
+    n = v3_scale(n, 1 / nl);
+    if (n.y < 0)
+        n = v3_scale(n, -1);
+    a = unit(a);
+    // The rim point lowest against the face, then the tube's bottom below it.
+    Vec3 down = v3_madd(v3_scale(n, -1), a, v3_dot(n, a));
+    float dl = v3_length(down);
+    Vec3 rim = dl > 1e-6f ? v3_madd(c, down, major_radius / dl) : c;
+    float height = v3_dot(v3_sub(rim, p0), n);
+    Vec3 foot = v3_madd(rim, n, -height);
+    // Inside the triangle: each edge's cross product agrees with the normal.
+    Vec3 v[3] = { p0, p1, p2 };
+    // Inside: the foot lies on the same side of all three edges, whichever way they wind.
+    int below = 0, above = 0;
+    for (int k = 0; k < 3; k++) {
+        float side = v3_dot(v3_cross(v3_sub(v[(k + 1) % 3], v[k]), v3_sub(foot, v[k])), n);
+        below += side < 0;
+        above += side > 0;
+    }
+    bool inside = below == 0 || above == 0;
+    if (inside) {
+        float depth = minor_radius - height;
+        if (!(depth > 0))
+            return false;
+        *hit = { depth, foot, n };
+        return true;
+    }
+    float best = 0;
+    for (int k = 0; k < 3; k++) {
+        Vec3 on_edge, on_circle;
+        float d = sqrtf(edge_nearest(c, a, major_radius, v[k], v[(k + 1) % 3], &on_edge, &on_circle));
+        float depth = minor_radius - d;
+        if (depth > best && isfinite(depth)) {
+            best = depth;
+            Vec3 dir = v3_sub(on_circle, on_edge);
+            hit->depth = depth;
+            hit->point = on_edge;
+            hit->normal = clean_contact_normal(d > 1e-6f ? v3_scale(dir, 1 / d) : n);
+        }
+    }
+    return best > 0;
+}
+
+// --- the height field's triangles around a wheel ---
+
+static float height_at(const Terrain *t, int i, int j)
+{
+    i = i < 0 ? 0 : i >= t->dim ? t->dim - 1 : i;
+    j = j < 0 ? 0 : j >= t->dim ? t->dim - 1 : j;
+    return t->heights[(size_t)j * t->dim + i];
+}
+
+static Vec3 vertex(const Terrain *t, int i, int j)
+{
+    return v3(i * t->spacing, height_at(t, i, j), j * t->spacing);
+}
+
+// The two triangles of cell (i, j), split as the height field splits it.
+static bool cell_contact(const Terrain *t, int i, int j, Vec3 c, Vec3 a, const WheelContact *w, bool first,
+                         TyreHit *best)
+{
+    Vec3 p00 = vertex(t, i, j), p10 = vertex(t, i + 1, j), p01 = vertex(t, i, j + 1), p11 = vertex(t, i + 1, j + 1);
+    Vec3 tri[2][3];
+    if (((i + j) & 1) == 0) {
+        tri[0][0] = p00, tri[0][1] = p10, tri[0][2] = p11;
+        tri[1][0] = p00, tri[1][1] = p11, tri[1][2] = p01;
+    } else {
+        tri[0][0] = p00, tri[0][1] = p10, tri[0][2] = p01;
+        tri[1][0] = p11, tri[1][1] = p01, tri[1][2] = p10;
+    }
+    bool found = false;
+    for (int k = 0; k < 2; k++) {
+        TyreHit h;
+        if (tyre_triangle(c, a, w->major_radius, w->minor_radius, tri[k][0], tri[k][1], tri[k][2], &h) &&
+            h.depth > best->depth) {
+            *best = h;
+            found = true;
+            if (first)
+                return true;
+        }
+    }
+    return found;
+}
+
+struct CellRange {
+    int i0, i1, j0, j1;             // inclusive
+};
+
+static bool wheel_cells(const Terrain *t, const WheelContact *w, Vec3 *c, Vec3 *a, CellRange *r)
+{
+    if (!t || !t->heights || !w || !w->wheel || !(t->spacing > 0))
+        return false;
+    *c = to_vec(dBodyGetPosition(w->wheel));
+    dVector3 axle;
+    dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
+    *a = unit(to_vec(axle));
+    float e = w->major_radius + w->minor_radius, d = t->spacing;
+    float lo_x = floorf((c->x - e) / d), hi_x = ceilf((c->x + e) / d) - 1;
+    float lo_z = floorf((c->z - e) / d), hi_z = ceilf((c->z + e) / d) - 1;
+    // A wheel beyond the grid's edge cells touches nothing; cells one outside read the edge.
+    float first = -1, last = (float)t->dim - 1;
+    if (!isfinite(lo_x + hi_x + lo_z + hi_z) || hi_x < first || lo_x > last || hi_z < first || lo_z > last)
+        return false;
+    lo_x = fmaxf(lo_x, first), hi_x = fminf(hi_x, last);
+    lo_z = fmaxf(lo_z, first), hi_z = fminf(hi_z, last);
+    *r = { (int)lo_x, (int)hi_x, (int)lo_z, (int)hi_z };
+    return true;
+}
+
+static void record(WheelContact *w, const TyreHit &h)
+{
+    w->depth = h.depth;
+    w->point = h.point;
+    w->normal = h.normal;
+    dVector3 v;
+    dBodyGetPointVel(w->wheel, h.point.x, h.point.y, h.point.z, v);
+    w->velocity = to_vec(v);
+}
+
+static void clear(WheelContact *w)
+{
+    w->depth = 0;
+}
+
+bool query_wheel_contact(const Terrain *t, WheelContact *w)
+{
+    Vec3 c, a;
+    CellRange r;
+    if (!wheel_cells(t, w, &c, &a, &r)) {
+        if (w)
+            clear(w);
+        return false;
+    }
+    // Outwards from the middle: the middle, one below, one above, two below...
+    int mi = (r.i0 + r.i1) / 2, mj = (r.j0 + r.j1) / 2;
+    int ni = r.i1 - r.i0 + 1, nj = r.j1 - r.j0 + 1;
+    for (int sj = 0; sj < 2 * nj + 1; sj++) {
+        int j = mj + (sj & 1 ? -(sj + 1) / 2 : sj / 2);
+        if (j < r.j0 || j > r.j1)
+            continue;
+        for (int si = 0; si < 2 * ni + 1; si++) {
+            int i = mi + (si & 1 ? -(si + 1) / 2 : si / 2);
+            if (i < r.i0 || i > r.i1)
+                continue;
+            TyreHit h = {};
+            if (cell_contact(t, i, j, c, a, w, true, &h)) {
+                record(w, h);
+                return true;
+            }
+        }
+    }
+    clear(w);
+    return false;
+}
+
+static bool deepest_contact(const Terrain *t, WheelContact *w, TyreHit *best)
+{
+    Vec3 c, a;
+    CellRange r;
+    *best = {};
+    if (!wheel_cells(t, w, &c, &a, &r))
+        return false;
+    bool found = false;
+    for (int j = r.j0; j <= r.j1; j++)
+        for (int i = r.i0; i <= r.i1; i++)
+            found |= cell_contact(t, i, j, c, a, w, false, best);
+    return found;
+}
+
+// --- friction and springs ---
+
+Vec3 wheel_non_spinning_velocity(const WheelContact *w)
+{
+    if (!w || !w->wheel)
+        return v3(0, 0, 0);
+    Vec3 omega = to_vec(dBodyGetAngularVel(w->wheel));
+    dVector3 axle;
+    dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
+    Vec3 a = unit(to_vec(axle));
+    Vec3 across = v3_madd(omega, a, -v3_dot(omega, a));
+    Vec3 c = to_vec(dBodyGetPosition(w->wheel));
+    return v3_add(to_vec(dBodyGetLinearVel(w->wheel)), v3_cross(across, v3_sub(w->point, c)));
+}
+
+void bike_refresh_wheel_queries(BikeState *bike, const Terrain *t, int tic)
+{
+    if (!bike || !bike->built || bike->contact_stamp == tic)
+        return;
+    query_wheel_contact(t, &bike->wheel[0]);
+    query_wheel_contact(t, &bike->wheel[1]);
+    bike->contact_stamp = tic;
+}
+
+float wheel_friction(const TileType *tile, const WheelContact *w)
+{
+    if (!tile || !w)
+        return 1;
+    float s = v3_length(w->velocity);
+    if (!isfinite(s))
+        s = 0;
+    switch (tile->slip_function) {
+    case 0:
+        return tile_friction(tile, s, true);
+    case 2:
+        if (s >= 1.0f / 16 && w->wheel) {
+            // The contact's velocity without the wheel's spin, along the slip direction.
+            Vec3 v = wheel_non_spinning_velocity(w);
+            float along = v3_dot(v, v3_scale(w->velocity, 1 / s));
+            s = isfinite(along) ? fminf(fmaxf(along, -s), s) : s;
+        }
+        if (s < 0)
+            return 0;
+        return tile_friction(tile, s, false);
+    default:
+        return tile_friction(tile, s, false);
+    }
+}
+
+void tyre_spring(float depth, float minor_radius, double *stiffness, double *damping)
+{
+    // fmin would turn a NaN depth into full compression.
+    double q = depth / minor_radius;
+    q = q > 0 ? fmin(q, 1.0) : 0;
+    double q3 = q * q * q;
+    *stiffness = 24000 * q3 + 1000;
+    *damping = 2300 * q3 + 200;
+}
+
+float arcade_grip_scale(float lean)
+{
+    if (!isfinite(lean))
+        return 1;
+    return 1 - 0.375f * fminf(1, 4 * fabsf(lean) / 3.14159265f);
+}
+
+bool create_wheel_contact(const Terrain *t, WheelContact *w, float grip_scale)
+{
+    TyreHit h;
+    if (!deepest_contact(t, w, &h)) {
+        if (w)
+            clear(w);
+        return false;
+    }
+    record(w, h);
+    static TileType fallback;
+    static bool fallback_set;
+    if (!fallback_set) {
+        tile_set_defaults(&fallback);
+        fallback_set = true;
+    }
+    const TileType *tile = tile_type(t, tile_at(t, h.point.x, h.point.z));
+    if (!tile)
+        tile = &fallback;
+    float mu = wheel_friction(tile, w) * (isfinite(grip_scale) ? grip_scale : 1);
+
+    double k, c;
+    tyre_spring(h.depth, w->minor_radius, &k, &c);
+    double hk = k_tic_seconds * k;
+    dContact contact = {};
+    contact.surface.mode = dContactSoftERP | dContactSoftCFM | dContactApprox1;
+    contact.surface.mu = fmax(mu, 0);
+    contact.surface.soft_erp = hk / (hk + c);
+    contact.surface.soft_cfm = 1 / (hk + c);
+    Vec3 n = w->normal;
+    Vec3 dir = v3_cross(n, w->velocity);
+    if (v3_dot(dir, dir) < 1.0f / 1024) {
+        dVector3 axle;
+        dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
+        dir = v3_cross(n, to_vec(axle));
+    }
+    float dl = v3_length(dir);
+    if (dl > 0 && isfinite(dl)) {
+        contact.surface.mode |= dContactFDir1;
+        contact.fdir1[0] = dir.x / dl;
+        contact.fdir1[1] = dir.y / dl;
+        contact.fdir1[2] = dir.z / dl;
+    }
+    contact.geom.pos[0] = h.point.x;
+    contact.geom.pos[1] = h.point.y;
+    contact.geom.pos[2] = h.point.z;
+    contact.geom.normal[0] = n.x;
+    contact.geom.normal[1] = n.y;
+    contact.geom.normal[2] = n.z;
+    contact.geom.depth = h.depth;
+    dJointID j = dJointCreateContact(dBodyGetWorld(w->wheel), bike_contact_group(), &contact);
+    dJointAttach(j, w->wheel, nullptr);
+    dJointSetFeedback(j, &w->feedback);
+
+    // Rolling resistance against the centre's motion along the ground.
+    Vec3 v = to_vec(dBodyGetLinearVel(w->wheel));
+    Vec3 vt = v3_madd(v, n, -v3_dot(v, n));
+    float speed = v3_length(vt);
+    float pair[2];
+    tile_roll_resist(tile, speed, pair);
+    double q = fmin(h.depth / w->minor_radius, 1.0);
+    double rho = pair[0] + q * (pair[1] - pair[0]);
+    double scale = speed > 1 ? rho / speed : rho;
+    if (isfinite(scale))
+        dBodyAddForce(w->wheel, -scale * vt.x, -scale * vt.y, -scale * vt.z);
+    return true;
+}
+
+// --- tyres against shapes ---
+
+bool tyre_shape_contact(const Shape *shape, dBodyID body, const WheelContact *w, int response)
+{
+    if (!shape || !w || !w->wheel || shape->count == 0)
+        return false;
+    Vec3 c = to_vec(dBodyGetPosition(w->wheel));
+    Vec3 origin = body ? to_vec(dBodyGetPosition(body)) : v3(0, 0, 0);
+    float reach = shape->bound + w->major_radius + w->minor_radius;
+    Vec3 gap = v3_sub(c, origin);
+    if (!(v3_dot(gap, gap) < reach * reach))
+        return false;
+    dVector3 axle;
+    dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
+    Vec3 a = unit(to_vec(axle));
+    bool touched = false;
+    for (int i = 0; i < shape->count; i++) {
+        const ShapeSphere *s = &shape->spheres[i];
+        Vec3 centre = v3(s->centre[0], s->centre[1], s->centre[2]);
+        if (body) {
+            dVector3 p;
+            dBodyGetRelPointPos(body, centre.x, centre.y, centre.z, p);
+            centre = to_vec(p);
+        }
+        Vec3 ring;
+        float d = sqrtf(circle_distance2(c, a, w->major_radius, centre, &ring));
+        float rr = w->minor_radius + s->radius;
+        if (!(d < rr))
+            continue;
+        touched = true;
+        if (d < rr / 256 || response == SHAPE_TEST)
+            continue;
+        // From the sphere towards the tyre's tube.
+        Vec3 n = v3_scale(v3_sub(ring, centre), 1 / d);
+        float depth = rr - d;
+        Vec3 point = v3_madd(centre, n, s->radius - depth / 2);
+        double mu, k, damping;
+        sphere_pair_surface(s, s, depth, &mu, &k, &damping);
+        if (response == SHAPE_FORCE) {
+            dVector3 vw, vb = { 0, 0, 0 };
+            dBodyGetPointVel(w->wheel, point.x, point.y, point.z, vw);
+            if (body)
+                dBodyGetPointVel(body, point.x, point.y, point.z, vb);
+            double closing = (vb[0] - vw[0]) * n.x + (vb[1] - vw[1]) * n.y + (vb[2] - vw[2]) * n.z;
+            double f = fmax(-1000.0, fmin(1000.0, k * depth + damping * closing));
+            if (!isfinite(f))
+                continue;
+            if (dBodyIsEnabled(w->wheel))
+                dBodyAddForceAtPos(w->wheel, f * n.x, f * n.y, f * n.z, point.x, point.y, point.z);
+            if (body && dBodyIsEnabled(body))
+                dBodyAddForceAtPos(body, -f * n.x, -f * n.y, -f * n.z, point.x, point.y, point.z);
+            continue;
+        }
+        double hk = k_tic_seconds * k;
+        dContact contact = {};
+        contact.surface.mode = dContactSoftERP | dContactSoftCFM | dContactApprox1;
+        contact.surface.mu = mu;
+        contact.surface.soft_erp = hk / (hk + damping);
+        contact.surface.soft_cfm = 1 / (hk + damping);
+        contact.geom.pos[0] = point.x, contact.geom.pos[1] = point.y, contact.geom.pos[2] = point.z;
+        contact.geom.normal[0] = n.x, contact.geom.normal[1] = n.y, contact.geom.normal[2] = n.z;
+        contact.geom.depth = depth;
+        dJointID j = dJointCreateContact(dBodyGetWorld(w->wheel), bike_contact_group(), &contact);
+        dJointAttach(j, w->wheel, body);
+    }
+    return touched;
+}
+
+// --- after the step ---
+
+static void wheel_telemetry(WheelContact *w)
+{
+    w->speed = w->slip = w->fx = w->fz = w->pfx = w->pfz = 0;
+    if (!w->wheel || !(w->depth > 0))
+        return;
+    Vec3 v = to_vec(dBodyGetLinearVel(w->wheel));
+    w->speed = v3_length(v);
+    w->slip = v3_length(w->velocity);
+    // The horizontal frame of travel; a wheel standing still uses its heading.
+    Vec3 along = v3(v.x, 0, v.z);
+    if (v3_dot(along, along) < 1e-12f) {
+        dVector3 axle;
+        dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
+        along = v3_cross(v3(0, 1, 0), to_vec(axle));
+        along.y = 0;
+    }
+    float l = v3_length(along);
+    if (!(l > 0) || !isfinite(l))
+        return;
+    along = v3_scale(along, 1 / l);
+    Vec3 across = v3_cross(along, v3(0, 1, 0));
+    Vec3 on_ground = v3_scale(to_vec(w->feedback.f1), -1);
+    w->fx = v3_dot(on_ground, across);
+    w->fz = v3_dot(on_ground, along);
+}
+
+void wheel_after_step(BikeState *bike)
+{
+    if (!bike || !bike->built)
+        return;
+    for (WheelContact &w : bike->wheel)
+        wheel_telemetry(&w);
+}
+
+void wheel_telemetry_text(const BikeState *bike, char *out, int size)
+{
+    if (!out || size <= 0)
+        return;
+    out[0] = 0;
+    if (!bike)
+        return;
+    if (size > 1024)
+        size = 1024;
+    const WheelContact &f = bike->wheel[0], &r = bike->wheel[1];
+    snprintf(out, (size_t)size,
+             "front:\nspeed=%.2f\nslip=%.2f\nfx=%.2f\nfz=%.2f\npfx=%.2f\npfz=%.2f\n"
+             "rear:\nspeed=%.2f\nslip=%.2f\nfx=%.2f\nfz=%.2f\npfx=%.2f\npfz=%.2f\n",
+             f.speed, f.slip, f.fx, f.fz, f.pfx, f.pfz, r.speed, r.slip, r.fx, r.fz, r.pfx, r.pfz);
+}

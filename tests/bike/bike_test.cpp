@@ -1,0 +1,513 @@
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "bike/bike.h"
+#include "bike/catalogue.h"
+#include "bike/setup.h"
+#include "bike/shape.h"
+#include "terrain/terrain.h"
+#include "vfs/vfs.h"
+
+struct Bikes : ::testing::Test {
+    std::string root;
+    void SetUp() override
+    {
+        char tmpl[512];
+        snprintf(tmpl, sizeof tmpl, "%ssk_bike_XXXXXX", testing::TempDir().c_str());
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root = tmpl;
+        setenv("SK_HOME", (root + "/data").c_str(), 1);
+        setenv("XDG_DATA_HOME", (root + "/home").c_str(), 1);
+        ASSERT_EQ(system(("mkdir -p '" + root + "/data'").c_str()), 0);
+        vfs_reset_for_tests();
+        ASSERT_TRUE(bike_world_create());
+    }
+    void TearDown() override
+    {
+        bike_world_destroy();
+        shape_cache_free();
+        vfs_reset_for_tests();
+        ASSERT_EQ(system(("rm -rf '" + root + "'").c_str()), 0);
+    }
+    void data_file(const char *name, const char *text)
+    {
+        FILE *f = fopen((root + "/data/" + name).c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs(text, f);
+        fclose(f);
+    }
+};
+
+static dMass body_mass(const BikeState *b, int body)
+{
+    dMass m;
+    dBodyGetMass(b->body[body], &m);
+    return m;
+}
+
+static void expect_vec(const dReal *v, double x, double y, double z, double tol = 1e-5)
+{
+    EXPECT_NEAR(v[0], x, tol);
+    EXPECT_NEAR(v[1], y, tol);
+    EXPECT_NEAR(v[2], z, tol);
+}
+
+TEST_F(Bikes, MassRecipesOfTheFirstRow)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    // Frame: a 0.8 x 1.2 x 3.2 box of 3.65375 + 2/3 x 4.6875 slug.
+    dMass m = body_mass(b, BODY_FRAME);
+    EXPECT_NEAR(m.mass, 6.77875, 1e-5);
+    EXPECT_NEAR(m.I[0], 6.77875 * (1.44 + 10.24) / 12, 1e-4);
+    EXPECT_NEAR(m.I[5], 6.77875 * (0.64 + 10.24) / 12, 1e-4);
+    EXPECT_NEAR(m.I[10], 6.77875 * (0.64 + 1.44) / 12, 1e-4);
+    // Front wheel: hub 0.25 slug of radius 0.25, sixteen ring spheres of 0.5/16 slug and
+    // radius 0.3333 on a circle of 0.8333.
+    m = body_mass(b, BODY_FRONT_WHEEL);
+    EXPECT_NEAR(m.mass, 0.75, 1e-6);
+    double hub = 0.4 * 0.25 * 0.0625, own = 0.4 * 0.5 * 0.3333 * 0.3333, orbit = 0.5 * 0.8333 * 0.8333;
+    EXPECT_NEAR(m.I[0], hub + own + orbit, 1e-4);
+    EXPECT_NEAR(m.I[5], hub + own + orbit / 2, 1e-4);
+    EXPECT_NEAR(m.I[10], hub + own + orbit / 2, 1e-4);
+    expect_vec(m.c, 0, 0, 0, 1e-12);
+    m = body_mass(b, BODY_REAR_WHEEL);
+    EXPECT_NEAR(m.mass, 0.95, 1e-6);
+    // Rider: a sphere of one foot and a third of 4.6875 slug.
+    m = body_mass(b, BODY_RIDER);
+    EXPECT_NEAR(m.mass, 1.5625, 1e-6);
+    EXPECT_NEAR(m.I[0], 0.4 * 1.5625, 1e-6);
+    // Fork: two legs of 0.275 slug, radius 0.075 and length 1, 0.3 ft either side of the
+    // middle, tipped back by the rake atan(0.81 / 1.6).
+    for (int body : { BODY_UPPER_FORK, BODY_LOWER_FORK }) {
+        m = body_mass(b, body);
+        EXPECT_NEAR(m.mass, 0.55, 1e-6);
+        double ixx = 2 * 0.275 * (3 * 0.005625 + 1) / 12, iyy = ixx + 2 * 0.275 * 0.09;
+        double izz = 2 * 0.275 * 0.005625 / 2 + 2 * 0.275 * 0.09;
+        double a = atan(0.81 / 1.6), c = cos(a), s = sin(a);
+        EXPECT_NEAR(m.I[0], ixx, 1e-5);
+        EXPECT_NEAR(m.I[5], c * c * iyy + s * s * izz, 1e-5);
+        EXPECT_NEAR(m.I[10], s * s * iyy + c * c * izz, 1e-5);
+        EXPECT_NEAR(fabs(m.I[6]), c * s * (iyy - izz), 1e-5);
+    }
+    // Swingarm: two boxes of the full 0.3 slug each.
+    m = body_mass(b, BODY_SWINGARM);
+    EXPECT_NEAR(m.mass, 0.6, 1e-6);
+}
+
+TEST_F(Bikes, JointsHaveTheirAnchorsAxesAndStops)
+{
+    BikeState *b = build_bike(3, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    dVector3 v;
+    dJointID j = b->joint[JOINT_FRONT_AXLE];
+    EXPECT_EQ(dJointGetBody(j, 0), b->body[BODY_LOWER_FORK]);
+    EXPECT_EQ(dJointGetBody(j, 1), b->body[BODY_FRONT_WHEEL]);
+    dJointGetHingeAnchor(j, v);
+    expect_vec(v, 0, 1.09, 1.11);
+    dJointGetHingeAxis(j, v);
+    expect_vec(v, 1, 0, 0);
+    j = b->joint[JOINT_REAR_AXLE];
+    EXPECT_EQ(dJointGetBody(j, 0), b->body[BODY_SWINGARM]);
+    dJointGetHingeAnchor(j, v);
+    expect_vec(v, 0, 1.04, 6);
+    double len = sqrt(1.6 * 1.6 + 0.81 * 0.81);
+    j = b->joint[JOINT_STEERING];
+    EXPECT_EQ(dJointGetBody(j, 0), b->body[BODY_UPPER_FORK]);
+    EXPECT_EQ(dJointGetBody(j, 1), b->body[BODY_FRAME]);
+    dJointGetHingeAnchor(j, v);
+    expect_vec(v, 0, 3.35, 2.05);
+    dJointGetHingeAxis(j, v);
+    expect_vec(v, 0, 1.6 / len, 0.81 / len);
+    EXPECT_NEAR(dJointGetHingeParam(j, dParamLoStop), -M_PI / 4, 1e-9);
+    EXPECT_NEAR(dJointGetHingeParam(j, dParamHiStop), M_PI / 4, 1e-9);
+    j = b->joint[JOINT_FORK];
+    EXPECT_EQ(dJointGetType(j), dJointTypeSlider);
+    dJointGetSliderAxis(j, v);
+    expect_vec(v, 0, 1.6 / len, 0.81 / len);
+    EXPECT_NEAR(dJointGetSliderParam(j, dParamLoStop), -1.0, 1e-9);
+    EXPECT_EQ(dJointGetSliderParam(j, dParamHiStop), 0);
+    EXPECT_NEAR(dJointGetSliderPosition(j), 0, 1e-9);
+    j = b->joint[JOINT_SWINGARM];
+    dJointGetHingeAnchor(j, v);
+    expect_vec(v, 0, 2.05, 4.05);
+    EXPECT_NEAR(dJointGetHingeParam(j, dParamLoStop), -0.47, 1e-6);
+    EXPECT_EQ(dJointGetHingeParam(j, dParamHiStop), 0);
+    j = b->joint[JOINT_RIDER];
+    EXPECT_EQ(dJointGetType(j), dJointTypeHinge2);
+    EXPECT_EQ(dJointGetBody(j, 0), b->body[BODY_RIDER]);
+    dJointGetHinge2Anchor(j, v);
+    expect_vec(v, 0, 3.9, -50);
+    dJointGetHinge2Axis1(j, v);
+    expect_vec(v, 0, M_SQRT1_2, M_SQRT1_2);
+    dJointGetHinge2Axis2(j, v);
+    expect_vec(v, 1, 0, 0);
+    EXPECT_EQ(dJointGetHinge2Param(j, dParamLoStop), 0);
+    EXPECT_EQ(dJointGetHinge2Param(j, dParamHiStop), 0);
+}
+
+TEST_F(Bikes, NewBikeDefaults)
+{
+    BikeState *b = build_bike(1, "yz250f(2017)");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->flags, 1 | 4 | 8 | 128);
+    EXPECT_EQ(b->activity, 1);
+    EXPECT_EQ(b->takeoff_tic, -1);
+    EXPECT_NEAR(b->params.restricted_lock_angle, 0.08726646, 1e-7);
+    EXPECT_NEAR(b->params.roll_limit_angle, M_PI / 4, 1e-6);
+    EXPECT_EQ(b->params.max_dab_speed, 30);
+    const BikeModel *m = bike_catalogue_row(b);
+    EXPECT_STREQ(m->name, "yz250f(2017)");
+    EXPECT_STREQ(bike_class(b), "250f");
+    EXPECT_EQ(b->params.shock_ls_rebound, m->shock_damping[DAMP_LS_REBOUND]);
+    EXPECT_EQ(b->params.shock_hs_compression, 2 * m->shock_damping[DAMP_HS_COMPRESSION]);
+    EXPECT_EQ(b->params.fork_air_gap, m->fork_air_gap[0]);
+    // Slots outside the table build nothing; unknown names fall back.
+    EXPECT_EQ(build_bike(160, "yz250f(2017)"), nullptr);
+    EXPECT_EQ(build_bike(-1, "yz250f(2017)"), nullptr);
+    BikeState *other = build_bike(159, "cr125(1990)");
+    ASSERT_NE(other, nullptr);
+    EXPECT_STREQ(bike_catalogue_row(other)->name, "cr125(2002)");
+    // Rebuilding a slot replaces its bike.
+    EXPECT_EQ(build_bike(1, "kx450f(2019)"), b);
+    EXPECT_STREQ(bike_class(b), "450f");
+}
+
+TEST_F(Bikes, SetupDrivesTheParameters)
+{
+    bike_catalogue_offer();
+    setup_set_defaults();
+    BikeState *b = build_bike(2, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    read_setup_pair("front_sprocket_adjustment", "1.5");
+    read_setup_pair("fork_compression_adjustment", "100");
+    read_setup_pair("fork_slow_compression_adjustment", "100");
+    read_setup_pair("fork_rebound_adjustment", "0");
+    read_setup_pair("shock_spring_rate_adjustment", "25");
+    read_setup_pair("max_dab_speed", "5");
+    apply_setup_to_bike(b);
+    const BikeParams &p = b->params;
+    EXPECT_NEAR(p.final_drive, 52.0 / 14, 1e-6);
+    EXPECT_NEAR(p.fork_hs_compression, 40 * 4, 1e-4);
+    EXPECT_NEAR(p.fork_ls_compression, 8, 1e-5);
+    EXPECT_NEAR(p.fork_hs_rebound, 48 * 0.25, 1e-5);
+    EXPECT_NEAR(p.fork_ls_rebound, 0, 1e-6);
+    EXPECT_NEAR(p.fork_spring, (322.545 + 860.120) / 2, 0.01);
+    EXPECT_NEAR(p.shock_spring, 1814.32 + 0.25 * (4502.19 - 1814.32), 0.01);
+    EXPECT_NEAR(p.max_dab_speed, 7.3333335, 1e-5);
+    EXPECT_NEAR(p.restricted_lock_angle, M_PI / 180, 1e-7);
+    EXPECT_NEAR(p.roll_limit_angle, M_PI / 4, 1e-6);
+    EXPECT_EQ(p.rider_yspring, 0.5f);
+    EXPECT_TRUE(p.arcade);
+    // Stop wheelies "Yes", front antilock, shifting, dabbing, realigning, steering.
+    EXPECT_EQ(b->flags, 1 | 2 | 4 | 8 | 32 | 64 | 128);
+    // The rider's mass split: 0.33 on the rider body, the rest on the frame.
+    EXPECT_NEAR(body_mass(b, BODY_RIDER).mass, 0.33 * 4.6875, 1e-5);
+    EXPECT_NEAR(body_mass(b, BODY_FRAME).mass, 3.65375 + 0.67 * 4.6875, 1e-5);
+    read_setup_pair("stop_wheelies", "Front Only");
+    read_setup_pair("auto_shift", "No");
+    bike_allow_arcade(false);
+    apply_setup_to_bike(b);
+    bike_allow_arcade(true);
+    EXPECT_EQ(b->flags, 1 | 4 | 8 | 64 | 128);
+    EXPECT_FALSE(b->params.arcade);
+    setup_set_bike_list(nullptr, 0);
+    setup_set_defaults();
+}
+
+TEST_F(Bikes, QuarterTurnFacesMinusX)
+{
+    BikeState *b = build_bike(4, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    turn_bike(b, 0, 1, 0, (float)(M_PI / 2));
+    expect_vec(dBodyGetPosition(b->body[BODY_FRONT_WHEEL]), 1.11, 1.09, 0);
+    expect_vec(dBodyGetPosition(b->body[BODY_REAR_WHEEL]), 6, 1.04, 0);
+    dVector3 v, w;
+    dJointGetHingeAnchor(b->joint[JOINT_FRONT_AXLE], v);
+    dJointGetHingeAnchor2(b->joint[JOINT_FRONT_AXLE], w);
+    expect_vec(v, 1.11, 1.09, 0);
+    expect_vec(w, 1.11, 1.09, 0);
+    dJointGetHingeAxis(b->joint[JOINT_REAR_AXLE], v);
+    expect_vec(v, 0, 0, -1);
+    double len = sqrt(1.6 * 1.6 + 0.81 * 0.81);
+    dJointGetSliderAxis(b->joint[JOINT_FORK], v);
+    expect_vec(v, 0.81 / len, 1.6 / len, 0);
+    dJointGetHingeAnchor(b->joint[JOINT_SWINGARM], v);
+    dJointGetHingeAnchor2(b->joint[JOINT_SWINGARM], w);
+    expect_vec(v, 4.05, 2.05, 0);
+    expect_vec(w, 4.05, 2.05, 0);
+    dJointGetHinge2Anchor(b->joint[JOINT_RIDER], v);
+    dJointGetHinge2Anchor2(b->joint[JOINT_RIDER], w);
+    expect_vec(v, -50, 3.9, 0, 1e-4);
+    expect_vec(w, -50, 3.9, 0, 1e-4);
+    EXPECT_NEAR(dJointGetSliderPosition(b->joint[JOINT_FORK]), 0, 1e-6);
+    // Moving keeps the joints together too.
+    move_bike(b, 10, -2, 3);
+    dJointGetHingeAnchor(b->joint[JOINT_STEERING], v);
+    dJointGetHingeAnchor2(b->joint[JOINT_STEERING], w);
+    expect_vec(v, 12.05, 1.35, 3);
+    expect_vec(w, 12.05, 1.35, 3);
+    // Bad input changes nothing.
+    turn_bike(b, 0, 0, 0, 1);
+    turn_bike(b, 0, 1, 0, NAN);
+    move_bike(b, INFINITY, 0, 0);
+    expect_vec(dBodyGetPosition(b->body[BODY_FRONT_WHEEL]), 11.11, -0.91, 3);
+    // A reset stands it back where it was built.
+    reset_bike(b);
+    expect_vec(dBodyGetPosition(b->body[BODY_FRAME]), 0, 2.4, 3.6);
+    dJointGetHingeAxis(b->joint[JOINT_REAR_AXLE], v);
+    expect_vec(v, 1, 0, 0);
+}
+
+struct BikesOnGround : Bikes {
+    Terrain terrain = {};
+    void SetUp() override
+    {
+        Bikes::SetUp();
+        ASSERT_TRUE(terrain_create(&terrain, 7, 1.0f));
+    }
+    void TearDown() override
+    {
+        terrain_unload(&terrain);
+        Bikes::TearDown();
+    }
+    void slope(float per_foot)
+    {
+        for (int j = 0; j < terrain.dim; j++)
+            for (int i = 0; i < terrain.dim; i++)
+                terrain_set_height(&terrain, i, j, per_foot * j);
+    }
+};
+
+TEST_F(BikesOnGround, PlacementRisesInQuarterFeet)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    // On flat ground both tyres start a little below the surface: one rise clears them.
+    EXPECT_EQ(place_bike(b, &terrain, 100, 100, 0), 1);
+    expect_vec(dBodyGetPosition(b->body[BODY_FRAME]), 100, 2.65, 103.6);
+    EXPECT_FALSE(bike_touches_world(b, &terrain));
+    // On a 1 in 2 slope the rear tyre sits 3.17 ft into the hill along its normal.
+    slope(0.5f);
+    EXPECT_EQ(place_bike(b, &terrain, 100, 100, 0), 13);
+    expect_vec(dBodyGetPosition(b->body[BODY_FRAME]), 100, 50 + 2.4 + 3.25, 103.6);
+    // Nonsense spots leave the bike reset where it was built.
+    EXPECT_EQ(place_bike(b, &terrain, NAN, 100, 0), 0);
+    EXPECT_EQ(place_bike(b, &terrain, 100, 100, INFINITY), 0);
+    EXPECT_TRUE(bike_is_finite(b));
+    expect_vec(dBodyGetPosition(b->body[BODY_FRAME]), 0, 2.4, 3.6);
+    EXPECT_EQ(place_bike(b, nullptr, 1, 1, 0), 0);
+    EXPECT_EQ(place_bike(nullptr, &terrain, 1, 1, 0), 0);
+}
+
+TEST_F(BikesOnGround, StaysFiniteAndStandsOnTheGround)
+{
+    slope(0.05f);
+    BikeState *b = build_bike(0, "yz250f(2017)");
+    ASSERT_NE(b, nullptr);
+    apply_setup_to_bike(b);
+    place_bike(b, &terrain, 60, 60, 0.3f);
+    for (int tic = 0; tic < 256; tic++) {
+        bike_touches_world(b, &terrain);
+        bike_world_step();
+        ASSERT_TRUE(bike_is_finite(b)) << "tic " << tic;
+    }
+    float ground = terrain_height(&terrain, (float)dBodyGetPosition(b->body[BODY_REAR_WHEEL])[0],
+                                  (float)dBodyGetPosition(b->body[BODY_REAR_WHEEL])[2]);
+    EXPECT_GT(dBodyGetPosition(b->body[BODY_REAR_WHEEL])[1], ground);
+}
+
+TEST_F(Bikes, FrozenBikesKeepTheirVelocities)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    for (dBodyID body : b->body)
+        dBodySetLinearVel(body, 0, 0, -10);
+    bike_set_activity(b, 0.25f);
+    for (int i = 0; i < 8; i++)
+        bike_world_step();
+    expect_vec(dBodyGetPosition(b->body[BODY_FRAME]), 0, 2.4, 3.6);
+    bike_wake(b);
+    EXPECT_EQ(b->activity, 0.25f);
+    bike_set_activity(b, 0);
+    bike_wake(b);
+    EXPECT_EQ(b->activity, 1);
+    bike_world_step();
+    EXPECT_NEAR(dBodyGetPosition(b->body[BODY_FRAME])[2], 3.6 - 10.0 / 128, 1e-3);
+    bike_set_activity(b, 7);
+    EXPECT_EQ(b->activity, 1);
+    bike_fade(b);
+    EXPECT_FLOAT_EQ(b->activity, 127.0f / 128);
+    bike_set_activity(b, NAN);
+    EXPECT_FLOAT_EQ(b->activity, 127.0f / 128);
+}
+
+TEST_F(Bikes, ShapeFiles)
+{
+    data_file("two.shp", "2\n0 0 1\n0.5 0.8 20000 50\n0 3 4 1 1.0 30000 60\n");
+    data_file("none.shp", "0\n");
+    data_file("huge.shp", "5000\n0 0 0 1 1 1 1\n");
+    data_file("negative.shp", "-1\n");
+    data_file("short.shp", "2\n0 0 1\n0.5 0.8 20000 50\n0 3 4 1 1.0\n");
+    int id = shape_load("@two.shp");
+    ASSERT_GT(id, 0);
+    const Shape *s = shape_get(id);
+    EXPECT_EQ(s->count, 2);
+    EXPECT_FLOAT_EQ(s->bound, 6);
+    EXPECT_FLOAT_EQ(s->spheres[1].stiffness, 30000);
+    EXPECT_EQ(shape_load("@two.shp"), id);
+    int none = shape_load("@none.shp");
+    ASSERT_GT(none, 0);
+    EXPECT_EQ(shape_get(none)->count, 0);
+    EXPECT_EQ(shape_load("@huge.shp"), 0);
+    EXPECT_EQ(shape_load("@negative.shp"), 0);
+    EXPECT_EQ(shape_load("@short.shp"), 0);
+    EXPECT_EQ(shape_load("@absent.shp"), 0);
+    EXPECT_EQ(shape_get(0), nullptr);
+    EXPECT_EQ(shape_get(99), nullptr);
+    // A bike picks its shapes up by the catalogue's names.
+    data_file("generic_frame.shp", "1\n0 0 0\n1 1 1000 10\n");
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    EXPECT_GT(b->shape[BODY_FRAME], 0);
+    EXPECT_EQ(b->shape[BODY_RIDER], 0);
+}
+
+static ShapeSphere ball(float radius, float friction, float stiffness, float damping)
+{
+    return { { 0, 0, 0 }, radius, friction, stiffness, damping };
+}
+
+TEST_F(Bikes, SpherePairs)
+{
+    ShapeSphere s1 = ball(1, 0.8f, 20000, 50), s2 = ball(1, 1.2f, 30000, 60);
+    Shape a = { "a", 1, 1, &s1 }, b = { "b", 1, 1, &s2 };
+    double mu, k, c;
+    sphere_pair_surface(&s1, &s2, 0.5f, &mu, &k, &c);
+    EXPECT_NEAR(mu, 0.8, 1e-6);
+    EXPECT_DOUBLE_EQ(k, 5000);      // 20000 x 0.5 would pass 2500 lbf
+    EXPECT_DOUBLE_EQ(c, 50);
+    sphere_pair_surface(&s1, &s2, 0.1f, &mu, &k, &c);
+    EXPECT_DOUBLE_EQ(k, 20000);
+
+    dBodyID ba = dBodyCreate(bike_world()), bb = dBodyCreate(bike_world());
+    dBodySetPosition(ba, 0, 5, 0);
+    dBodySetPosition(bb, 1.5, 5, 0);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_TEST));
+    EXPECT_EQ(dBodyGetNumJoints(ba), 0);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_JOINTS));
+    EXPECT_EQ(dBodyGetNumJoints(ba), 1);
+    EXPECT_EQ(dBodyGetNumJoints(bb), 1);
+    dJointGroupEmpty(bike_contact_group());
+    // Forces: 0.5 ft deep at 5000 lbf/ft is 2500, held to 1000; equal and opposite.
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_FORCE));
+    EXPECT_NEAR(dBodyGetForce(bb)[0], 1000, 1e-6);
+    EXPECT_NEAR(dBodyGetForce(ba)[0], -1000, 1e-6);
+    dBodySetForce(ba, 0, 0, 0);
+    dBodySetForce(bb, 0, 0, 0);
+    // 0.01 ft deep: 200 lbf, plus the damping of 1 ft/s closing speed.
+    dBodySetPosition(bb, 1.99, 5, 0);
+    dBodySetLinearVel(ba, 1, 0, 0);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_FORCE));
+    EXPECT_NEAR(dBodyGetForce(bb)[0], 20000 * 0.01 + 50, 1e-3);
+    EXPECT_EQ(dBodyGetNumJoints(ba), 0);
+    // Coincident centres touch but give no contact; apart they do not touch.
+    dBodySetPosition(bb, 0, 5, 0);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_JOINTS));
+    EXPECT_EQ(dBodyGetNumJoints(ba), 0);
+    dBodySetPosition(bb, 2.5, 5, 0);
+    EXPECT_FALSE(shape_contact(&a, ba, &b, bb, SHAPE_JOINTS));
+    // Against the static world.
+    dBodySetPosition(ba, 1.5, 0, 0);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, nullptr, SHAPE_JOINTS));
+    EXPECT_EQ(dBodyGetNumJoints(ba), 1);
+    dJointGroupEmpty(bike_contact_group());
+    dBodyDestroy(ba);
+    dBodyDestroy(bb);
+}
+
+TEST_F(Bikes, BikesMeetBikes)
+{
+    data_file("rider.shp", "1\n0 0 0\n0.6 1 20000 50\n");
+    data_file("generic_ufork.shp", "1\n0 0 0\n0.6 1 20000 50\n");
+    BikeState *a = build_bike(0, "cr125(2002)"), *b = build_bike(1, "cr125(2002)"), *c = build_bike(2, "cr125(2002)");
+    ASSERT_TRUE(a && b && c);
+    // b's upper fork 0.5 ft beside a's rider.
+    move_bike(b, 0.5f, 0.55f, 1.65f);
+    int ma = -1, mb = -1;
+    int joints = dBodyGetNumJoints(a->body[BODY_RIDER]);
+    EXPECT_TRUE(collide_bikes(a, b, true, 7, &ma, &mb));
+    EXPECT_EQ(ma, 64);
+    EXPECT_EQ(mb, 8);
+    EXPECT_EQ(dBodyGetNumJoints(a->body[BODY_RIDER]), joints);
+    EXPECT_EQ(a->collide_stamp, 7);
+    EXPECT_TRUE(collide_bikes(a, b, false, 8, &ma, &mb));
+    EXPECT_EQ(dBodyGetNumJoints(a->body[BODY_RIDER]), joints + 1);
+    // Having met b this tic, a meets c by forces only.
+    move_bike(c, 0.5f, 0.55f, 1.65f);
+    EXPECT_TRUE(collide_bikes(a, c, false, 8, &ma, &mb));
+    EXPECT_EQ(dBodyGetNumJoints(c->body[BODY_UPPER_FORK]), 2);   // steering and fork only
+    EXPECT_GT(dBodyGetForce(c->body[BODY_UPPER_FORK])[0], 0);
+    dJointGroupEmpty(bike_contact_group());
+    // Apart, nothing; a bike never meets itself.
+    move_bike(b, 20, 0, 0);
+    EXPECT_FALSE(collide_bikes(a, b, false, 9, &ma, &mb));
+    EXPECT_EQ(ma, 0);
+    EXPECT_FALSE(collide_bikes(a, a, false, 9, &ma, &mb));
+    EXPECT_FALSE(collide_bikes(a, nullptr, false, 9, nullptr, nullptr));
+}
+
+TEST_F(Bikes, InternalForceCorrection)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    for (dJointFeedback &f : b->feedback)
+        f = {};
+    // 1 lbf along x on the lower fork at (0, 1.75, 1.24), the frame at (0, 2.4, 3.6):
+    // lever (0, -0.65, -2.36), moment (0, -2.36, 0.65).
+    b->feedback[JOINT_FRONT_AXLE].f1[0] = 1;
+    b->feedback[JOINT_STEERING].t2[1] = 0.5;
+    correct_internal_forces(b);
+    const dReal *f = dBodyGetForce(b->body[BODY_FRAME]), *t = dBodyGetTorque(b->body[BODY_FRAME]);
+    EXPECT_NEAR(f[0], -1, 1e-9);
+    EXPECT_NEAR(f[1], 0, 1e-9);
+    EXPECT_NEAR(t[0], 0, 1e-6);
+    EXPECT_NEAR(t[1], 2.36 - 0.5, 1e-6);
+    EXPECT_NEAR(t[2], -0.65, 1e-6);
+    // With the rider thrown off, no correction.
+    dBodySetForce(b->body[BODY_FRAME], 0, 0, 0);
+    dJointAttach(b->joint[JOINT_RIDER], nullptr, nullptr);
+    correct_internal_forces(b);
+    EXPECT_EQ(dBodyGetForce(b->body[BODY_FRAME])[0], 0);
+    // A reset seats the rider again.
+    reset_bike(b);
+    EXPECT_EQ(dJointGetBody(b->joint[JOINT_RIDER], 0), b->body[BODY_RIDER]);
+}
+
+#include "bike/wheel.h"
+
+TEST_F(BikesOnGround, WheelQueriesOncePerTic)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    move_bike(b, 60, 0, 60);        // both tyres a little below the flat ground
+    bike_refresh_wheel_queries(b, &terrain, 5);
+    // The first hit from the middle cell out, which may be shallower than the deepest.
+    EXPECT_GT(b->wheel[0].depth, 0);
+    EXPECT_LE(b->wheel[0].depth, 0.3333 - (1.09 - 0.8333) + 1e-4);
+    EXPECT_GT(b->wheel[1].depth, 0);
+    EXPECT_LE(b->wheel[1].depth, 0.3333 - (1.04 - 0.75) + 1e-4);
+    EXPECT_EQ(b->contact_stamp, 5);
+    // Within the same tic the records stand even though the bike moved.
+    move_bike(b, 0, 1, 0);
+    bike_refresh_wheel_queries(b, &terrain, 5);
+    EXPECT_GT(b->wheel[0].depth, 0);
+    bike_refresh_wheel_queries(b, &terrain, 6);
+    EXPECT_EQ(b->wheel[0].depth, 0);
+    EXPECT_EQ(b->wheel[1].depth, 0);
+}

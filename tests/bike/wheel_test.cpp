@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <math.h>
+
+#include "bike/bike.h"
+#include "bike/wheel.h"
+#include "terrain/terrain.h"
+#include "terrain/tiles.h"
+
+static const float k_R = 0.8333f, k_r = 0.3333f;
+
+TEST(TyreTriangle, FaceContactUnderTheRim)
+{
+    TyreHit h;
+    Vec3 p0 = v3(-10, 0, -10), p1 = v3(10, 0, -10), p2 = v3(0, 0, 10);
+    ASSERT_TRUE(tyre_triangle(v3(0, 1, 0), v3(1, 0, 0), k_R, k_r, p0, p1, p2, &h));
+    EXPECT_NEAR(h.depth, 0.3333 - (1 - 0.8333), 1e-5);
+    EXPECT_NEAR(h.point.x, 0, 1e-5);
+    EXPECT_NEAR(h.point.y, 0, 1e-5);
+    EXPECT_NEAR(h.point.z, 0, 1e-5);
+    EXPECT_NEAR(h.normal.y, 1, 1e-6);
+    // The vertex order does not turn the normal over.
+    ASSERT_TRUE(tyre_triangle(v3(0, 1, 0), v3(1, 0, 0), k_R, k_r, p0, p2, p1, &h));
+    EXPECT_NEAR(h.normal.y, 1, 1e-6);
+    // Clear of the ground: nothing.
+    EXPECT_FALSE(tyre_triangle(v3(0, 1.2f, 0), v3(1, 0, 0), k_R, k_r, p0, p1, p2, &h));
+    // A wheel lying flat touches with its whole tube.
+    ASSERT_TRUE(tyre_triangle(v3(0, 0.2f, 0), v3(0, 1, 0), k_R, k_r, p0, p1, p2, &h));
+    EXPECT_NEAR(h.depth, 0.1333, 1e-5);
+}
+
+TEST(TyreTriangle, SlopedFaceMeasuresAlongItsNormal)
+{
+    // A 1 in 2 slope rising towards +z; the wheel's plane holds the slope's normal.
+    TyreHit h;
+    Vec3 p0 = v3(-10, -5, -10), p1 = v3(10, -5, -10), p2 = v3(0, 5, 10);
+    float above = 1.3f;             // centre height over the slope at z = 0
+    ASSERT_TRUE(tyre_triangle(v3(0, above, 0), v3(1, 0, 0), k_R, k_r, p0, p1, p2, &h));
+    double dist = above / sqrt(1.25);
+    EXPECT_NEAR(h.depth, 0.8333 + 0.3333 - dist, 1e-5);
+    EXPECT_NEAR(h.normal.y, 1 / sqrt(1.25), 1e-5);
+    EXPECT_NEAR(h.normal.z, -0.5 / sqrt(1.25), 1e-5);
+}
+
+TEST(TyreTriangle, EdgeContactBesideTheWheel)
+{
+    // The triangle's edge runs along z at x = 0.2; the wheel stands at x = 0 outside it.
+    TyreHit h;
+    Vec3 p0 = v3(0.2f, 0, -5), p1 = v3(0.2f, 0, 5), p2 = v3(5, 0, -5);
+    ASSERT_TRUE(tyre_triangle(v3(0, 1, 0), v3(1, 0, 0), k_R, k_r, p0, p1, p2, &h));
+    double d = sqrt(0.04 + (1 - 0.8333) * (1 - 0.8333));
+    EXPECT_NEAR(h.depth, 0.3333 - d, 1e-4);
+    EXPECT_NEAR(h.point.x, 0.2, 1e-5);
+    EXPECT_NEAR(h.point.z, 0, 1e-3);
+    EXPECT_NEAR(h.normal.x, -0.2 / d, 1e-3);
+    EXPECT_NEAR(h.normal.y, (1 - 0.8333) / d, 1e-3);
+    // Moved away sideways it no longer reaches.
+    EXPECT_FALSE(tyre_triangle(v3(-0.2f, 1, 0), v3(1, 0, 0), k_R, k_r, p0, p1, p2, &h));
+}
+
+TEST(ContactNormal, CleanUp)
+{
+    Vec3 n = clean_contact_normal(v3(0, -1, 0));
+    EXPECT_EQ(n.y, 1);
+    n = clean_contact_normal(v3(3, -1, 0));
+    EXPECT_EQ(n.x, 1);
+    EXPECT_EQ(n.y, 0);
+    n = clean_contact_normal(v3(0.01f, -1, 0.01f));
+    EXPECT_EQ(n.y, 1);
+    n = clean_contact_normal(v3(0, 2, 0));
+    EXPECT_EQ(n.y, 1);
+}
+
+TEST(TyreSpring, StiffnessRisesWithCompression)
+{
+    double k, c;
+    tyre_spring(0.5f, 0.3333f, &k, &c);
+    EXPECT_DOUBLE_EQ(k, 25000);
+    EXPECT_DOUBLE_EQ(c, 2500);
+    tyre_spring(0.25f, 0.5f, &k, &c);
+    EXPECT_DOUBLE_EQ(k, 4000);
+    EXPECT_DOUBLE_EQ(c, 487.5);
+    tyre_spring(NAN, 0.5f, &k, &c);
+    EXPECT_DOUBLE_EQ(k, 1000);
+}
+
+TEST(TyreGrip, ArcadeLean)
+{
+    EXPECT_FLOAT_EQ(arcade_grip_scale(0), 1);
+    EXPECT_NEAR(arcade_grip_scale((float)(M_PI / 6)), 0.75, 1e-6);
+    EXPECT_NEAR(arcade_grip_scale((float)(-M_PI / 4)), 0.625, 1e-6);
+    EXPECT_NEAR(arcade_grip_scale(2), 0.625, 1e-6);
+    EXPECT_FLOAT_EQ(arcade_grip_scale(NAN), 1);
+}
+
+struct WheelWorld : ::testing::Test {
+    Terrain terrain = {};
+    dBodyID wheel = nullptr;
+    WheelContact contact = {};
+    TileType tile = {};
+    void SetUp() override
+    {
+        ASSERT_TRUE(bike_world_create());
+        ASSERT_TRUE(terrain_create(&terrain, 7, 1.0f));
+        wheel = dBodyCreate(bike_world());
+        contact.wheel = wheel;
+        contact.axle = v3(1, 0, 0);
+        contact.major_radius = k_R;
+        contact.minor_radius = k_r;
+        tile_set_defaults(&tile);
+    }
+    void TearDown() override
+    {
+        dJointGroupEmpty(bike_contact_group());
+        dBodyDestroy(wheel);
+        terrain_unload(&terrain);
+        bike_world_destroy();
+    }
+    void curve(float k0, float k1, float v0, float v1, int slip)
+    {
+        tile.friction_key[0] = k0;
+        tile.friction_key[1] = k1;
+        tile.friction_value[0] = v0;
+        tile.friction_value[1] = v1;
+        tile.slip_function = slip;
+    }
+};
+
+TEST_F(WheelWorld, FrictionCurves)
+{
+    contact.velocity = v3(0, 0, 7);
+    tile.friction_value[0] = 1.2f;
+    EXPECT_FLOAT_EQ(wheel_friction(&tile, &contact), 1.2f);
+    contact.velocity = v3(0, 0, 0);
+    EXPECT_FLOAT_EQ(wheel_friction(&tile, &contact), 1.2f);
+    curve(5, 20, 1.2f, 0.8f, 0);
+    contact.velocity = v3(0, (float)sqrt(212.5), 0);
+    EXPECT_NEAR(wheel_friction(&tile, &contact), 1.0, 1e-5);
+    curve(5, 20, 1.2f, 0.8f, 1);
+    contact.velocity = v3(12.5f, 0, 0);
+    EXPECT_NEAR(wheel_friction(&tile, &contact), 1.0, 1e-5);
+    // Equal neighbouring keys make a step, never 0/0.
+    curve(5, 5, 1.2f, 0.8f, 1);
+    contact.velocity = v3(5, 0, 0);
+    EXPECT_FLOAT_EQ(wheel_friction(&tile, &contact), 0.8f);
+    contact.velocity = v3(4.9f, 0, 0);
+    EXPECT_FLOAT_EQ(wheel_friction(&tile, &contact), 1.2f);
+    contact.velocity = v3(NAN, 0, 0);
+    EXPECT_TRUE(isfinite(wheel_friction(&tile, &contact)));
+}
+
+TEST_F(WheelWorld, SpinOnTheSpotIsNoSlipForFunctionTwo)
+{
+    // A wheel spinning at 10 rad/s in place: its contact point moves at 10 ft/s, but without
+    // the spin it does not move at all.
+    dBodySetPosition(wheel, 50, 1, 50);
+    dBodySetAngularVel(wheel, 10, 0, 0);
+    contact.point = v3(50, 0, 50);
+    contact.velocity = v3(0, 0, -10);
+    curve(5, 20, 1.2f, 0.8f, 1);
+    EXPECT_NEAR(wheel_friction(&tile, &contact), 1.2 - 0.4 / 3, 1e-5);
+    tile.slip_function = 2;
+    EXPECT_FLOAT_EQ(wheel_friction(&tile, &contact), 1.2f);
+    // Sliding sideways without spin the slip counts in full.
+    dBodySetAngularVel(wheel, 0, 0, 0);
+    dBodySetLinearVel(wheel, 12.5f, 0, 0);
+    contact.velocity = v3(12.5f, 0, 0);
+    EXPECT_NEAR(wheel_friction(&tile, &contact), 1.0, 1e-5);
+}
+
+TEST_F(WheelWorld, ContactJointAndRollingResistance)
+{
+    // Half the tyre's section below flat ground, rolling forwards at 10 ft/s.
+    dBodySetPosition(wheel, 50, k_R + k_r / 2, 50);
+    dBodySetLinearVel(wheel, 0, 0, -10);
+    ASSERT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_NEAR(contact.depth, k_r / 2, 1e-4);
+    EXPECT_NEAR(contact.point.y, 0, 1e-5);
+    EXPECT_NEAR(contact.normal.y, 1, 1e-6);
+    EXPECT_NEAR(contact.velocity.z, -10, 1e-5);
+    EXPECT_EQ(dBodyGetNumJoints(wheel), 1);
+    // Default roll_resist (5, 15) at half compression: 10 lbf against the motion.
+    const dReal *f = dBodyGetForce(wheel);
+    EXPECT_NEAR(f[2], 10, 1e-3);
+    EXPECT_NEAR(f[0], 0, 1e-6);
+    dJointGroupEmpty(bike_contact_group());
+    dBodySetForce(wheel, 0, 0, 0);
+    // Below 1 ft/s the force shrinks with the speed.
+    dBodySetLinearVel(wheel, 0, 0, -0.5);
+    ASSERT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_NEAR(dBodyGetForce(wheel)[2], 5, 1e-3);
+    dJointGroupEmpty(bike_contact_group());
+    // The first-hit query agrees on flat ground.
+    ASSERT_TRUE(query_wheel_contact(&terrain, &contact));
+    EXPECT_NEAR(contact.depth, k_r / 2, 1e-4);
+    EXPECT_EQ(dBodyGetNumJoints(wheel), 0);
+    // Clear of the ground, and far outside the grid: depth 0 and no joint.
+    dBodySetPosition(wheel, 50, 2, 50);
+    EXPECT_FALSE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_EQ(contact.depth, 0);
+    EXPECT_FALSE(query_wheel_contact(&terrain, &contact));
+    dBodySetPosition(wheel, -500, 0.5, 50);
+    EXPECT_FALSE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_EQ(dBodyGetNumJoints(wheel), 0);
+    // Just past the edge the edge heights carry on.
+    dBodySetPosition(wheel, -0.5, k_R + k_r / 2, 50);
+    EXPECT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+}
+
+#include "bike/shape.h"
+
+TEST_F(WheelWorld, TyreAgainstSpheres)
+{
+    ShapeSphere rock = { { 50, 0, 50 }, 0.3f, 1, 20000, 50 };
+    Shape scenery = { "rock", 70.8f, 1, &rock };
+    dBodySetPosition(wheel, 50, 1, 50);
+    EXPECT_TRUE(tyre_shape_contact(&scenery, nullptr, &contact, SHAPE_TEST));
+    EXPECT_EQ(dBodyGetNumJoints(wheel), 0);
+    EXPECT_TRUE(tyre_shape_contact(&scenery, nullptr, &contact, SHAPE_JOINTS));
+    EXPECT_EQ(dBodyGetNumJoints(wheel), 1);
+    // Pushed up: the rim's bottom 1/6 ft above the rock's centre, 0.4667 ft deep, held to
+    // 1000 lbf.
+    EXPECT_TRUE(tyre_shape_contact(&scenery, nullptr, &contact, SHAPE_FORCE));
+    EXPECT_NEAR(dBodyGetForce(wheel)[1], 1000, 1e-3);
+    dBodySetPosition(wheel, 50, 1.7f, 50);
+    EXPECT_FALSE(tyre_shape_contact(&scenery, nullptr, &contact, SHAPE_JOINTS));
+    EXPECT_FALSE(tyre_shape_contact(nullptr, nullptr, &contact, SHAPE_JOINTS));
+}
+
+TEST_F(WheelWorld, TelemetryAfterTheStep)
+{
+    BikeState bike = {};
+    bike.built = true;
+    bike.wheel[0] = contact;
+    WheelContact &w = bike.wheel[0];
+    dBodySetLinearVel(wheel, 0, 0, -10);
+    w.depth = 0.1f;
+    w.velocity = v3(0, 0, -3);
+    // The ground pushes the wheel up, back and to the left: the tyre pushes the ground the
+    // other way.
+    w.feedback.f1[0] = 3;
+    w.feedback.f1[1] = 100;
+    w.feedback.f1[2] = 20;
+    wheel_after_step(&bike);
+    EXPECT_FLOAT_EQ(w.speed, 10);
+    EXPECT_FLOAT_EQ(w.slip, 3);
+    EXPECT_FLOAT_EQ(w.fz, 20);
+    EXPECT_FLOAT_EQ(w.fx, -3);
+    char text[1024];
+    wheel_telemetry_text(&bike, text, sizeof text);
+    EXPECT_STREQ(text, "front:\nspeed=10.00\nslip=3.00\nfx=-3.00\nfz=20.00\npfx=0.00\npfz=0.00\n"
+                       "rear:\nspeed=0.00\nslip=0.00\nfx=0.00\nfz=0.00\npfx=0.00\npfz=0.00\n");
+    // Standing still it resolves along its heading (-z for an axle along x).
+    dBodySetLinearVel(wheel, 0, 0, 0);
+    wheel_after_step(&bike);
+    EXPECT_FLOAT_EQ(w.fz, 20);
+    // Off the ground everything reads 0.
+    w.depth = 0;
+    wheel_after_step(&bike);
+    EXPECT_EQ(w.fz, 0);
+    EXPECT_EQ(w.speed, 0);
+    wheel_telemetry_text(&bike, text, 8);
+    EXPECT_STREQ(text, "front:\n");
+}
+
+TEST(TyreTriangle, OddShapesGiveFiniteContacts)
+{
+    // Random wheels against random, sometimes degenerate triangles (seeded).
+    unsigned state = 12345;
+    auto next = [&state]() {
+        state = state * 1103515245u + 12345u;
+        return (float)((state >> 8) & 0xffff) / 65535.0f * 4 - 2;
+    };
+    int hits = 0;
+    for (int n = 0; n < 4000; n++) {
+        Vec3 c = v3(next(), next(), next()), a = v3(next(), next(), next());
+        Vec3 p0 = v3(next(), next(), next()), p1 = v3(next(), next(), next());
+        Vec3 p2 = n % 7 == 0 ? p1 : v3(next(), next(), next());
+        if (n % 11 == 0)
+            a = v3(0, 0, 0);
+        TyreHit h;
+        if (tyre_triangle(c, a, k_R, k_r, p0, p1, p2, &h)) {
+            hits++;
+            ASSERT_TRUE(isfinite(h.depth) && h.depth > 0 && h.depth < 10) << h.depth;
+            ASSERT_TRUE(isfinite(h.point.x) && isfinite(h.point.y) && isfinite(h.point.z));
+            ASSERT_NEAR(v3_length(h.normal), 1, 1e-4);
+            ASSERT_GE(h.normal.y, 0);
+        }
+    }
+    EXPECT_GT(hits, 100);
+}
+
+TEST_F(WheelWorld, NonSpinningVelocity)
+{
+    // Spin about the axle drops out; a wobble about the vertical stays.
+    dBodySetPosition(wheel, 50, 1, 50);
+    dBodySetLinearVel(wheel, 0, 0, -4);
+    dBodySetAngularVel(wheel, 10, 2, 0);
+    contact.point = v3(50, 0, 50);
+    Vec3 v = wheel_non_spinning_velocity(&contact);
+    // (0, 2, 0) x (0, -1, 0) = 0: the vertical wobble does not move the point under the axle.
+    EXPECT_NEAR(v.x, 0, 1e-6);
+    EXPECT_NEAR(v.z, -4, 1e-6);
+    contact.point = v3(50, 1, 49);  // the front of the rim
+    v = wheel_non_spinning_velocity(&contact);
+    // (0, 2, 0) x (0, 0, -1) = (-2, 0, 0).
+    EXPECT_NEAR(v.x, -2, 1e-6);
+    EXPECT_NEAR(v.z, -4, 1e-6);
+    WheelContact none = {};
+    EXPECT_EQ(wheel_non_spinning_velocity(&none).z, 0);
+}
