@@ -101,6 +101,13 @@ bool font_layout(Font *font, Image *img, const char *glyphs, const char *name)
             g.aspect = (float)(right - left) / (float)(bottom - top);
         }
     }
+    if (k == 0) {
+        log_printf("Warning: no glyph markers in font '%.512s'\n", name);
+        font_clear(font);
+        xfree(cols);
+        xfree(rows);
+        return false;
+    }
     font->glyph[' '].aspect = font->glyph['-'].aspect;
     // The markers must not show at the glyphs' edges.
     static const unsigned char clear[4] = { 255, 255, 255, 0 };
