@@ -20,10 +20,17 @@ static struct {
     unsigned picture[PICTURE_COUNT];
 } g_screens;
 
+// Before the settings are set up (no labels yet) their defaults apply: shaders on, model
+// texture detail 9, no forced compression.
+static bool setting_is(const ChoiceItem *item, const char *label, bool unset)
+{
+    return item->labels ? strcmp(choice_label(item), label) == 0 : unset;
+}
+
 void shaders_setup(void)
 {
     gl_probe();
-    bool wanted = strcmp(choice_label(&g_settings.use_shader), "Yes") == 0;
+    bool wanted = setting_is(&g_settings.use_shader, "Yes", true);
     if (!wanted || !gl_caps.fragment_shader || gl_caps.texture_units < 4) {
         log_printf("Drawing without shader programs\n");
         return;
@@ -38,8 +45,8 @@ void fonts_and_pictures_load(void)
 {
     const StartupSettings *s = startup_settings();
     texture_set_verbosity(s ? s->verbosity : 0);
-    texture_set_detail((int)g_settings.model_texture_detail.value);
-    texture_set_compress_always(strcmp(choice_label(&g_settings.texture_compress), "Always") == 0);
+    texture_set_detail(g_settings.model_texture_detail.label ? (int)g_settings.model_texture_detail.value : 9);
+    texture_set_compress_always(setting_is(&g_settings.texture_compress, "Always", false));
     fonts_load();
     for (int i = 0; i < PICTURE_COUNT; i++)
         g_screens.picture[i] = texture_load(k_pictures[i]);
