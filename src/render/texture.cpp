@@ -306,8 +306,19 @@ static unsigned upload(const MipChain *c, int flags, unsigned long *bytes)
     GLenum format = c->channels == 4 ? GL_RGBA : GL_RGB;
     GLint internal = compress ? (c->channels == 4 ? GL_COMPRESSED_RGBA_ARB : GL_COMPRESSED_RGB_ARB) : (GLint)format;
     unsigned long total = 0;
+    // Rows are packed; the compressor reads whole 4 x 4 blocks, so its small levels go
+    // through a copy with room past the end.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     for (int l = 0; l < levels; l++) {
-        glTexImage2D(GL_TEXTURE_2D, l, internal, c->width[l], c->height[l], 0, format, GL_UNSIGNED_BYTE, c->pixels[l]);
+        size_t level_bytes = (size_t)c->width[l] * c->height[l] * c->channels;
+        unsigned char *padded = nullptr;
+        if (compress) {
+            padded = (unsigned char *)xcalloc(level_bytes + 4 * 4 * 4 * 4, 1);
+            memcpy(padded, c->pixels[l], level_bytes);
+        }
+        glTexImage2D(GL_TEXTURE_2D, l, internal, c->width[l], c->height[l], 0, format, GL_UNSIGNED_BYTE,
+                     padded ? padded : c->pixels[l]);
+        xfree(padded);
         GLint compressed = 0, size = 0;
         if (compress) {
             glGetTexLevelParameteriv(GL_TEXTURE_2D, l, GL_TEXTURE_COMPRESSED_ARB, &compressed);
@@ -469,6 +480,7 @@ static void show_frame(Animation *a, int frame)
         return;
     const MipChain &c = a->frames[frame];
     glBindTexture(GL_TEXTURE_2D, a->id);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     GLenum format = c.channels == 4 ? GL_RGBA : GL_RGB;
     for (int l = 0; l < c.levels; l++)
         glTexSubImage2D(GL_TEXTURE_2D, l, 0, 0, c.width[l], c.height[l], format, GL_UNSIGNED_BYTE, c.pixels[l]);
