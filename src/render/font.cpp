@@ -108,7 +108,7 @@ bool font_layout(Font *font, Image *img, const char *glyphs, const char *name)
         xfree(rows);
         return false;
     }
-    font->glyph[' '].aspect = font->glyph['-'].aspect;
+    font->glyph[(int)' '].aspect = font->glyph[(int)'-'].aspect;
     // The markers must not show at the glyphs' edges.
     static const unsigned char clear[4] = { 255, 255, 255, 0 };
     for (int i = 0; i + 1 < ncols; i++)
@@ -295,7 +295,7 @@ static float layout(const Font *f, float r, float g, float b, float a, float dx,
     p.palette = -1;
     pen_colour(&p);
     float widest = 0;
-    float space = f->glyph[' '].aspect;
+    float space = f->glyph[(int)' '].aspect;
     for (const char *s = text; *s;) {
         unsigned char c = (unsigned char)*s++;
         if (c == 27) {

@@ -35,15 +35,15 @@ TEST(FontLayout, CellsBetweenMarkers)
     Image img = marked(10, 6, { 4 }, {});
     Font f;
     ASSERT_TRUE(font_layout(&f, &img, "AB-", "test"));
-    EXPECT_FLOAT_EQ(f.glyph['A'].left, 0.1f);
-    EXPECT_FLOAT_EQ(f.glyph['A'].right, 0.4f);
-    EXPECT_FLOAT_EQ(f.glyph['A'].top, 0);
-    EXPECT_FLOAT_EQ(f.glyph['A'].bottom, 1);
-    EXPECT_FLOAT_EQ(f.glyph['A'].aspect, 0.5f);
-    EXPECT_FLOAT_EQ(f.glyph['B'].aspect, 5 / 6.0f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'A'].left, 0.1f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'A'].right, 0.4f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'A'].top, 0);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'A'].bottom, 1);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'A'].aspect, 0.5f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'B'].aspect, 5 / 6.0f);
     // "-" found no cell: the default aspect, which the space takes too.
-    EXPECT_FLOAT_EQ(f.glyph['-'].aspect, FONT_DEFAULT_ASPECT);
-    EXPECT_FLOAT_EQ(f.glyph[' '].aspect, FONT_DEFAULT_ASPECT);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'-'].aspect, FONT_DEFAULT_ASPECT);
+    EXPECT_FLOAT_EQ(f.glyph[(int)' '].aspect, FONT_DEFAULT_ASPECT);
     // Markers become transparent white.
     const unsigned char clear[4] = { 255, 255, 255, 0 };
     EXPECT_EQ(memcmp(img.pixels, clear, 4), 0);
@@ -57,13 +57,13 @@ TEST(FontLayout, RowsLeftToRightThenDown)
     Image img = marked(8, 9, { 5 }, { 4, 8 });
     Font f;
     ASSERT_TRUE(font_layout(&f, &img, "abcd-", "test"));
-    EXPECT_FLOAT_EQ(f.glyph['b'].left, 6 / 8.0f);
-    EXPECT_FLOAT_EQ(f.glyph['c'].top, 5 / 9.0f);
-    EXPECT_FLOAT_EQ(f.glyph['c'].bottom, 8 / 9.0f);
-    EXPECT_FLOAT_EQ(f.glyph['c'].aspect, 4 / 3.0f);
-    EXPECT_FLOAT_EQ(f.glyph['d'].aspect, 2 / 3.0f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'b'].left, 6 / 8.0f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'c'].top, 5 / 9.0f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'c'].bottom, 8 / 9.0f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'c'].aspect, 4 / 3.0f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'d'].aspect, 2 / 3.0f);
     // The fifth cell lies below the last row marker, down to the bottom edge (row 8 only).
-    EXPECT_FLOAT_EQ(f.glyph['-'].aspect, FONT_DEFAULT_ASPECT);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'-'].aspect, FONT_DEFAULT_ASPECT);
     image_free(&img);
 }
 
@@ -90,10 +90,10 @@ struct Text : ::testing::Test {
         memset(&f, 0, sizeof f);
         for (int c = 0; c < 256; c++)
             f.glyph[c].aspect = FONT_DEFAULT_ASPECT;
-        f.glyph['a'] = { 0.1f, 0.2f, 0.3f, 0.4f, 0.5f };
-        f.glyph['b'] = { 0.5f, 0.2f, 0.6f, 0.4f, 0.25f };
-        f.glyph['-'].aspect = 0.5f;
-        f.glyph[' '].aspect = 0.5f;
+        f.glyph[(int)'a'] = { 0.1f, 0.2f, 0.3f, 0.4f, 0.5f };
+        f.glyph[(int)'b'] = { 0.5f, 0.2f, 0.6f, 0.4f, 0.25f };
+        f.glyph[(int)'-'].aspect = 0.5f;
+        f.glyph[(int)' '].aspect = 0.5f;
         font_set_main(&f);
     }
     void TearDown() override { font_set_main(&saved); }
@@ -229,16 +229,16 @@ TEST(FontFile, GeneratedFontHasEveryGlyph)
     ASSERT_EQ(img.channels, 4);
     Font f;
     ASSERT_TRUE(font_layout(&f, &img, FONT_MAIN_GLYPHS, "@font.png"));
-    EXPECT_FLOAT_EQ(f.glyph['!'].aspect, 32 / 48.0f);
-    EXPECT_FLOAT_EQ(f.glyph['~'].aspect, 32 / 48.0f);
-    EXPECT_FLOAT_EQ(f.glyph['~'].left, 1 / 1024.0f);      // glyph 93: column 0 of row 3
-    EXPECT_FLOAT_EQ(f.glyph['~'].top, (3 * 49 + 1) / 256.0f);
-    EXPECT_FLOAT_EQ(f.glyph[' '].aspect, f.glyph['-'].aspect);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'!'].aspect, 32 / 48.0f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'~'].aspect, 32 / 48.0f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'~'].left, 1 / 1024.0f);      // glyph 93: column 0 of row 3
+    EXPECT_FLOAT_EQ(f.glyph[(int)'~'].top, (3 * 49 + 1) / 256.0f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)' '].aspect, f.glyph[(int)'-'].aspect);
     image_free(&img);
     ASSERT_TRUE(image_read("@numbers.png", &img));
     ASSERT_TRUE(font_layout(&f, &img, FONT_DIGITS, "@numbers.png"));
-    EXPECT_FLOAT_EQ(f.glyph['9'].aspect, 92 / 128.0f);
-    EXPECT_FLOAT_EQ(f.glyph['0'].top, 0);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'9'].aspect, 92 / 128.0f);
+    EXPECT_FLOAT_EQ(f.glyph[(int)'0'].top, 0);
     image_free(&img);
 }
 
