@@ -7,6 +7,7 @@
 
 #include <GL/gl.h>
 
+#include "common/game_data.h"
 #include "common/mem.h"
 #include "common/mt.h"
 #include "driver/args.h"
@@ -42,13 +43,9 @@ static struct {
 
 bool game_data_found(void)
 {
-    for (int i = 0; search_dir(i); i++) {
-        char path[1100];
-        snprintf(path, sizeof path, "%s%s", search_dir(i), GAME_DATA_MARKER);
-        if (access(path, R_OK) == 0)
-            return true;
-    }
-    return false;
+    DataFile *f = open_data_file(SK_GAME_DATA_PROBE, "rb");
+    close_data_file(f);
+    return f != nullptr;
 }
 
 static void close_for_out_of_memory(void)
@@ -218,7 +215,7 @@ int game_main(int argc, char **argv)
     make_parent_dirs(log_path);
     log_printf("TOVA_LOGFILE=%s\n", log_path);
     if (!game_data_found()) {
-        log_printf("No \"%s\" in any search directory\n", GAME_DATA_MARKER);
+        log_printf("No \"%s\" in any search directory\n", SK_GAME_DATA_PROBE);
         message_box("Problem starting Skorva", "Can't find game data\n");
         return fail_start(0);
     }

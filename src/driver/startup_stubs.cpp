@@ -14,21 +14,13 @@ void sound_capture_tic(void) {}
 void sound_release_voices(void) {}
 void sound_close(void) {}
 
-void shaders_setup(void) {}
-void fonts_and_pictures_load(void) {}
-void title_screen_draw(const char *) {}
-void activity_indicator_draw(int) {}
 void set_projection(int, int, float) {}
 void render_view(int) {}
 void hud_draw(void) {}
 void results_overlay_draw(void) {}
-void draw_centered_text(const char *, float) {}
 void terrain_update_shading(int) {}
-void texture_cache_free(void) {}
 void renderer_tables_free(void) {}
-void textures_delete_all(void) {}
 void models_delete_all(void) {}
-void fonts_free(void) {}
 
 void physics_world_create(void) {}
 void physics_world_step(void) {}

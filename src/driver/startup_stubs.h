@@ -4,6 +4,9 @@
 #pragma once
 // The track session itself lives in the race subsystem.
 #include "race/session.h"
+#include "render/font.h"
+#include "render/screens.h"
+#include "render/texture.h"
 
 struct BikeState;
 
@@ -23,21 +26,13 @@ void  sound_release_voices(void);
 void  sound_close(void);
 
 // Renderer.
-void  shaders_setup(void);
-void  fonts_and_pictures_load(void);
-void  title_screen_draw(const char *text);  // title picture, centred text, version text
-void  activity_indicator_draw(int ticks);
 void  set_projection(int width, int height, float fov_degrees);
 void  render_view(int view);
 void  hud_draw(void);
 void  results_overlay_draw(void);
-void  draw_centered_text(const char *text, float y_fraction);
 void  terrain_update_shading(int budget);
-void  texture_cache_free(void);
 void  renderer_tables_free(void);
-void  textures_delete_all(void);
 void  models_delete_all(void);
-void  fonts_free(void);
 
 // Physics, bikes and the track session.
 void  physics_world_create(void);

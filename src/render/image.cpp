@@ -314,13 +314,13 @@ static bool seq_decode(Cursor *c, const char *name, ImageSequence *out)
         log_printf("EOF while reading .seq\n");
         return false;
     }
-    if (q < 1 || q > SEQ_MAX_STEPS || p < 1 || p > SEQ_MAX_FRAMES || step < 1 || step > 0x7fffffff) {
+    if (q < 1 || q > SEQ_MAX_STEPS || p < 1 || p > SEQ_MAX_FRAMES || step > 0x7fffffff) {
         log_printf("Bad .seq header in %.900s\n", name ? name : "sequence");
         return false;
     }
     out->length = (int)q;
     out->frame_count = (int)p;
-    out->step_duration = (int)step;
+    out->step_duration = step < 1 ? 1 : (int)step;     // a step of 0 would divide by zero
     out->loop = loop != 0;
     out->steps = (int *)xmalloc((size_t)q * sizeof(int));
     for (int i = 0; i < q; i++) {

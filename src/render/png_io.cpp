@@ -292,8 +292,10 @@ static void flush_file(png_structp png)
 }
 
 // bytes_per_sample 1: RGB rows; 2: grey rows of host-order 16-bit samples.
-static bool write_png(const char *path, const void *pixels, int width, int height, bool grey16)
+// kind: 3 RGB, 4 RGBA, 16 16-bit grey.
+static bool write_png(const char *path, const void *pixels, int width, int height, int kind)
 {
+    bool grey16 = kind == 16;
     if (!path || !pixels || width < 1 || height < 1 || width > IMAGE_MAX_SIDE || height > IMAGE_MAX_SIDE)
         return false;
     DataFile *file = open_data_file(path, "wb");
@@ -320,12 +322,12 @@ static bool write_png(const char *path, const void *pixels, int width, int heigh
     }
     png_set_write_fn(job.png, &job, write_to_file, flush_file);
     png_set_IHDR(job.png, job.info, (png_uint_32)width, (png_uint_32)height, grey16 ? 16 : 8,
-                 grey16 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 grey16 ? PNG_COLOR_TYPE_GRAY : kind == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(job.png, job.info);
     if (grey16)
         png_set_swap(job.png);
-    size_t row_bytes = (size_t)width * (grey16 ? 2 : 3);
+    size_t row_bytes = (size_t)width * (grey16 ? 2 : kind);
     job.rows = (png_bytep *)xmalloc((size_t)height * sizeof(png_bytep));
     for (int y = 0; y < height; y++)
         job.rows[y] = (png_bytep)pixels + row_bytes * (size_t)y;
@@ -341,10 +343,15 @@ static bool write_png(const char *path, const void *pixels, int width, int heigh
 
 bool png_write(const char *path, const unsigned char *rgb, int width, int height)
 {
-    return write_png(path, rgb, width, height, false);
+    return write_png(path, rgb, width, height, 3);
+}
+
+bool png_write_rgba(const char *path, const unsigned char *rgba, int width, int height)
+{
+    return write_png(path, rgba, width, height, 4);
 }
 
 bool png_write16(const char *path, const uint16_t *grey, int width, int height)
 {
-    return write_png(path, grey, width, height, true);
+    return write_png(path, grey, width, height, 16);
 }

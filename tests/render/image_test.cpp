@@ -312,7 +312,9 @@ TEST(Sequence, HeaderBoundsAreEnforced)
     EXPECT_FALSE(decode("ANIM1 65537 1 5 0" + frame, &f));             // Q too large
     EXPECT_FALSE(decode("ANIM1 1 0 5 0 0" + frame, &f));               // P = 0
     EXPECT_FALSE(decode("ANIM1 1 4097 5 0 0" + frame, &f));            // P too large
-    EXPECT_FALSE(decode("ANIM1 1 1 0 0 0" + frame, &f));               // step below 1
+    ASSERT_TRUE(decode("ANIM1 1 1 0 0 0" + frame, &f));                // a step below 1 lasts 1
+    EXPECT_EQ(f.sequence.step_duration, 1);
+    image_file_free(&f);
     EXPECT_FALSE(decode("ANIM1 1 1 5 0 1" + frame, &f));               // frame number = P
     EXPECT_FALSE(decode("ANIM1 1 1 5 0 -1" + frame, &f));
     EXPECT_TRUE(decode("ANIM1 1 1 1 0 0" + frame, &f));

@@ -16,6 +16,9 @@ enum Surface { k_dirt, k_grass, k_hardpack, k_sand, k_surface_count };
 // Writes every ground texture named by tile_texture_name into dir. False on a write failure.
 bool write_tile_textures(const char *dir);
 
+// ---- pictures.cpp: fonts, title, HUD pictures, roost ----
+bool write_pictures(const char *dir);
+
 // ---- tilemaps and tileinfo (tileinfo.cpp) ----
 // Tile indices in tileinfo order: 0 dirt, 1 grass, 2 dirt-alt1, 3 grass-alt1, 4 hardpack,
 // 5 sand, 6..19 dirt-grass-MMMM (mask 1..14), 20..33 sand-grass-MMMM.
