@@ -104,4 +104,7 @@ TEST_F(Progress, SampleTrackLoadShowsEveryStep)
         ASSERT_NE(found, std::string::npos) << "missing or out of order: " << step << log;
         at = found;
     }
+    // Our own data must load cleanly: a track maker copies it as the example.
+    EXPECT_EQ(log.find("warning"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Warning"), std::string::npos) << log;
 }

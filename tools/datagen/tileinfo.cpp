@@ -98,7 +98,6 @@ bool write_tileinfo(const char *path)
     DataFile *f = open_data_file(path, "wb");
     if (!f)
         return false;
-    data_printf(f, "# Surface tiles: index order is the order of the addtile lines.\n");
     const SurfaceParams &dirt = k_surfaces[k_dirt], &grass = k_surfaces[k_grass];
     for (int tile = 0; tile < k_tile_count; tile++) {
         if (tile == 0 || tile == 2)
