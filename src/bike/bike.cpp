@@ -452,6 +452,30 @@ int place_bike(BikeState *bike, const Terrain *t, float x, float z, float headin
     return rises;
 }
 
+int settle_bike(BikeState *bike, const Terrain *t)
+{
+    if (!bike || !bike->built || !t || !t->heights)
+        return 0;
+    move_bike(bike, 0, 0.125f, 0);
+    int rises = 0;
+    while (rises < 400 && bike_touches_world(bike, t)) {
+        move_bike(bike, 0, 0.25f, 0);
+        dJointGroupEmpty(g_bikes.contacts);
+        rises++;
+    }
+    dJointGroupEmpty(g_bikes.contacts);
+    move_bike(bike, 0, -0.125f, 0);
+    for (WheelContact &c : bike->wheel)
+        c.depth = 0;
+    return rises;
+}
+
+void bike_contacts_empty(void)
+{
+    if (g_bikes.contacts)
+        dJointGroupEmpty(g_bikes.contacts);
+}
+
 // --- bike against bike ---
 
 static bool is_wheel(int body) { return body == BODY_FRONT_WHEEL || body == BODY_REAR_WHEEL; }
