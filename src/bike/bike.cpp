@@ -515,6 +515,26 @@ bool collide_bikes(BikeState *a, BikeState *b, bool online, int tic, int *mask_a
     return ma != 0;
 }
 
+float bike_reach(const BikeState *bike)
+{
+    if (!bike || !bike->built)
+        return 0;
+    const dReal *f = dBodyGetPosition(bike->body[BODY_FRAME]);
+    double reach = 0;
+    for (int i = 0; i < BODY_COUNT; i++) {
+        const dReal *p = dBodyGetPosition(bike->body[i]);
+        double d = sqrt((p[0] - f[0]) * (p[0] - f[0]) + (p[1] - f[1]) * (p[1] - f[1]) + (p[2] - f[2]) * (p[2] - f[2]));
+        const Shape *s = shape_get(bike->shape[i]);
+        double part = s ? s->bound : 0;
+        if (is_wheel(i)) {
+            const WheelContact &w = bike->wheel[i == BODY_FRONT_WHEEL ? 0 : 1];
+            part = fmax(part, (double)w.major_radius + w.minor_radius);
+        }
+        reach = fmax(reach, d + part);
+    }
+    return (float)reach;
+}
+
 void correct_internal_forces(BikeState *bike)
 {
     if (!bike || !bike->built)

@@ -143,6 +143,10 @@ void bike_contacts_empty(void);
 // of the parts that touched; true when any did.
 bool collide_bikes(BikeState *a, BikeState *b, bool online, int tic, int *mask_a, int *mask_b);
 
+// How far any part of the bike (shape or tyre) reaches from the frame's position: two bikes
+// whose frames are farther apart than the sum cannot touch. 0 for a bike not built.
+float bike_reach(const BikeState *bike);
+
 // Takes out of the frame the net force and torque (about the frame) that the joints' last
 // step left over, so the mechanism cannot push itself along. Nothing when a joint has lost a
 // body (the rider after a fall).

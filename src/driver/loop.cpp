@@ -286,10 +286,29 @@ static bool online(void)
     return net_connected();
 }
 
-// A bike met by another this tic: both are stamped, so the next pair either of them meets this
-// tic pushes by forces instead of joints.
-static void collide_pair(BikeState *a, BikeState *b, bool net)
+// Each bike's frame position and reach, so that pairs far apart cost one distance test.
+struct BikeBounds {
+    double x, y, z;
+    float reach;
+};
+
+static BikeBounds bike_bounds(const BikeState *bike)
 {
+    if (!bike->built)
+        return { 0, 0, 0, -1 };
+    const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
+    return { p[0], p[1], p[2], bike_reach(bike) };
+}
+
+// A bike met by another this tic is stamped, so the next pair either of them meets this tic
+// pushes by forces instead of joints.
+static void collide_pair(BikeState *a, const BikeBounds &ba, BikeState *b, const BikeBounds &bb, bool net)
+{
+    if (ba.reach < 0 || bb.reach < 0)
+        return;
+    double dx = ba.x - bb.x, dy = ba.y - bb.y, dz = ba.z - bb.z, r = (double)ba.reach + bb.reach;
+    if (!(dx * dx + dy * dy + dz * dz < r * r))
+        return;
     int mask_a = 0, mask_b = 0;
     collide_bikes(a, b, net, g_loop.race_tic, &mask_a, &mask_b);
 }
@@ -337,17 +356,22 @@ void simulation_tic(void)
             else if (g_loop.race_tic < g_loop.gate_drop_tic + k_gate_animation_tics)
                 gate_pieces_touch(s.bike);
         }
+        BikeBounds bounds[RIDER_SLOTS];
+        for (int k = 0; k < n_active; k++)
+            bounds[k] = bike_bounds(g_loop.slots[active[k]].bike);
         for (int a = 0; a < n_active; a++)
             for (int b = a + 1; b < n_active; b++)
-                collide_pair(g_loop.slots[active[a]].bike, g_loop.slots[active[b]].bike, false);
+                collide_pair(g_loop.slots[active[a]].bike, bounds[a], g_loop.slots[active[b]].bike, bounds[b], false);
     } else if (net_in_race()) {
         RiderSlot *own = nullptr;
         for (int k = 0; k < n_active && !own; k++)
             if (g_loop.slots[active[k]].kind == CONTROL_HUMAN)
                 own = &g_loop.slots[active[k]];
+        BikeBounds own_bounds = own ? bike_bounds(own->bike) : BikeBounds{};
         for (int k = 0; own && k < n_active; k++)
             if (&g_loop.slots[active[k]] != own)
-                collide_pair(own->bike, g_loop.slots[active[k]].bike, true);
+                collide_pair(own->bike, own_bounds, g_loop.slots[active[k]].bike,
+                             bike_bounds(g_loop.slots[active[k]].bike), true);
     }
 
     // Wheel contact queries in a rotating order, so no bike always goes first.
