@@ -169,7 +169,7 @@ int main(int argc, char **argv)
         printf("track %s  bikes %d  tics %d (%.2f s)\n", g_sim.track, g_sim.watched, g_sim.tics,
                g_sim.tics * k_tic_seconds);
         if (!g_sim.quiet)
-            printf("slot  x          y          z          frame height: min  max   axle min   state\n");
+            printf("slot  x          y          z          frame height: min  max   axle min   speed      state\n");
         for (int b = 0; b < g_sim.watched; b++) {
             const BikeTrack &w = g_sim.watch[b];
             BikeState *bike = bike_slot(w.slot);
@@ -182,8 +182,17 @@ int main(int argc, char **argv)
             if (w.nonfinite_tic >= 0 || w.left_tic >= 0)
                 status = 1;
             if (!g_sim.quiet || strcmp(state, "ok") != 0)
-                printf("%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s (tic %d)\n", w.slot, p[0], p[1], p[2],
-                       w.min_y, w.max_y, w.min_clearance, state, w.nonfinite_tic >= 0 ? w.nonfinite_tic : w.left_tic);
+            {
+                const dReal *v = dBodyGetLinearVel(bike->body[BODY_FRAME]);
+                double speed = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+                if (w.nonfinite_tic >= 0 || w.left_tic >= 0)
+                    printf("%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s at tic %d\n", w.slot, p[0],
+                           p[1], p[2], w.min_y, w.max_y, w.min_clearance, speed, state,
+                           w.nonfinite_tic >= 0 ? w.nonfinite_tic : w.left_tic);
+                else
+                    printf("%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s\n", w.slot, p[0], p[1], p[2],
+                           w.min_y, w.max_y, w.min_clearance, speed, state);
+            }
         }
         if (g_sim.tics > 0 && g_sim.watched > 0)
             printf("per tic %.1f us (worst %.1f us), per bike %.2f us\n", total / g_sim.tics, worst,

@@ -96,6 +96,10 @@ static float edge_nearest(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1, Vec3 *
     return d;
 }
 
+// An edge that could beat the deepest contact known by less than this is not searched: a
+// wheel lying flat has every edge under its ring about as deep as the face below its centre.
+static const float k_depth_slack = 1e-3f;
+
 // A cheap lower bound of the edge's distance from the rim circle: the squared distance is the
 // axial offset squared plus the radial miss squared, and each is at least its own minimum along
 // the edge (the axial offset is linear in the edge parameter, the distance from the axle convex).
@@ -160,9 +164,10 @@ static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor
         *hit = { depth, foot, n };
         return true;
     }
-    float best = floor > 0 ? floor : 0;
+    // Without a known contact the bound only needs a margin for its own rounding.
+    float best = floor > 0 ? floor : 0, slack = floor > 0 ? k_depth_slack : -1e-4f;
     for (int k = 0; k < 3; k++) {
-        if (edge_distance_bound(c, a, major_radius, v[k], v[(k + 1) % 3]) > minor_radius - best + 1e-4f)
+        if (edge_distance_bound(c, a, major_radius, v[k], v[(k + 1) % 3]) > minor_radius - best - slack)
             continue;
         Vec3 on_edge, on_circle;
         float d = sqrtf(edge_nearest(c, a, major_radius, v[k], v[(k + 1) % 3], &on_edge, &on_circle));
