@@ -122,7 +122,7 @@ static float edge_distance_bound(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1)
 // As tyre_triangle, but an edge contact only counts when deeper than floor (a deeper one is
 // already known), which lets most edges go untested.
 static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1,
-                                 Vec3 p2, float floor, TyreHit *hit)
+                                 Vec3 p2, float floor, bool edges, TyreHit *hit)
 {
     Vec3 n = v3_cross(v3_sub(p1, p0), v3_sub(p2, p0));
     float nl = v3_length(n);
@@ -164,6 +164,8 @@ static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor
         *hit = { depth, foot, n };
         return true;
     }
+    if (!edges)
+        return false;
     // Without a known contact the bound only needs a margin for its own rounding.
     float best = floor > 0 ? floor : 0, slack = floor > 0 ? k_depth_slack : -1e-4f;
     for (int k = 0; k < 3; k++) {
@@ -186,7 +188,7 @@ static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor
 bool tyre_triangle(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1, Vec3 p2,
                    TyreHit *hit)
 {
-    return tyre_triangle_deeper(c, a, major_radius, minor_radius, p0, p1, p2, 0, hit);
+    return tyre_triangle_deeper(c, a, major_radius, minor_radius, p0, p1, p2, 0, true, hit);
 }
 
 // --- the height field's triangles around a wheel ---
@@ -205,7 +207,7 @@ static Vec3 vertex(const Terrain *t, int i, int j)
 
 // The two triangles of cell (i, j), split as the height field splits it.
 static bool cell_contact(const Terrain *t, int i, int j, Vec3 c, Vec3 a, const WheelContact *w, bool first,
-                         TyreHit *best)
+                         bool edges, TyreHit *best)
 {
     Vec3 p00 = vertex(t, i, j), p10 = vertex(t, i + 1, j), p01 = vertex(t, i, j + 1), p11 = vertex(t, i + 1, j + 1);
     Vec3 tri[2][3];
@@ -220,7 +222,7 @@ static bool cell_contact(const Terrain *t, int i, int j, Vec3 c, Vec3 a, const W
     for (int k = 0; k < 2; k++) {
         TyreHit h;
         if (tyre_triangle_deeper(c, a, w->major_radius, w->minor_radius, tri[k][0], tri[k][1], tri[k][2],
-                                 first ? 0 : best->depth, &h) &&
+                                 first ? 0 : best->depth, edges, &h) &&
             h.depth > best->depth) {
             *best = h;
             found = true;
@@ -292,7 +294,7 @@ bool query_wheel_contact(const Terrain *t, WheelContact *w)
             if (i < r.i0 || i > r.i1)
                 continue;
             TyreHit h = {};
-            if (cell_contact(t, i, j, c, a, w, true, &h)) {
+            if (cell_contact(t, i, j, c, a, w, true, true, &h)) {
                 record(w, h);
                 return true;
             }
@@ -309,10 +311,12 @@ static bool deepest_contact(const Terrain *t, WheelContact *w, TyreHit *best)
     *best = {};
     if (!wheel_cells(t, w, &c, &a, &r))
         return false;
+    // Faces first: the deepest face contact spares most edge searches in the second pass.
     bool found = false;
-    for (int j = r.j0; j <= r.j1; j++)
-        for (int i = r.i0; i <= r.i1; i++)
-            found |= cell_contact(t, i, j, c, a, w, false, best);
+    for (int pass = 0; pass < 2; pass++)
+        for (int j = r.j0; j <= r.j1; j++)
+            for (int i = r.i0; i <= r.i1; i++)
+                found |= cell_contact(t, i, j, c, a, w, false, pass == 1, best);
     return found;
 }
 
