@@ -452,6 +452,30 @@ int place_bike(BikeState *bike, const Terrain *t, float x, float z, float headin
     return rises;
 }
 
+int settle_bike(BikeState *bike, const Terrain *t)
+{
+    if (!bike || !bike->built || !t || !t->heights)
+        return 0;
+    move_bike(bike, 0, 0.125f, 0);
+    int rises = 0;
+    while (rises < 400 && bike_touches_world(bike, t)) {
+        move_bike(bike, 0, 0.25f, 0);
+        dJointGroupEmpty(g_bikes.contacts);
+        rises++;
+    }
+    dJointGroupEmpty(g_bikes.contacts);
+    move_bike(bike, 0, -0.125f, 0);
+    for (WheelContact &c : bike->wheel)
+        c.depth = 0;
+    return rises;
+}
+
+void bike_contacts_empty(void)
+{
+    if (g_bikes.contacts)
+        dJointGroupEmpty(g_bikes.contacts);
+}
+
 // --- bike against bike ---
 
 static bool is_wheel(int body) { return body == BODY_FRONT_WHEEL || body == BODY_REAR_WHEEL; }
@@ -489,6 +513,26 @@ bool collide_bikes(BikeState *a, BikeState *b, bool online, int tic, int *mask_a
     if (mask_b)
         *mask_b = mb;
     return ma != 0;
+}
+
+float bike_reach(const BikeState *bike)
+{
+    if (!bike || !bike->built)
+        return 0;
+    const dReal *f = dBodyGetPosition(bike->body[BODY_FRAME]);
+    double reach = 0;
+    for (int i = 0; i < BODY_COUNT; i++) {
+        const dReal *p = dBodyGetPosition(bike->body[i]);
+        double d = sqrt((p[0] - f[0]) * (p[0] - f[0]) + (p[1] - f[1]) * (p[1] - f[1]) + (p[2] - f[2]) * (p[2] - f[2]));
+        const Shape *s = shape_get(bike->shape[i]);
+        double part = s ? s->bound : 0;
+        if (is_wheel(i)) {
+            const WheelContact &w = bike->wheel[i == BODY_FRONT_WHEEL ? 0 : 1];
+            part = fmax(part, (double)w.major_radius + w.minor_radius);
+        }
+        reach = fmax(reach, d + part);
+    }
+    return (float)reach;
 }
 
 void correct_internal_forces(BikeState *bike)

@@ -130,6 +130,11 @@ bool bike_touches_world(BikeState *bike, const Terrain *t);
 // Reset, face heading (about +y), stand on the ground at (x, z), then rise 0.25 ft at a time
 // until nothing touches (at most 400 steps). Returns the number of rises.
 int place_bike(BikeState *bike, const Terrain *t, float x, float z, float heading);
+// Up 0.125 ft, rise 0.25 ft at a time while it touches (at most 400 steps), then down 0.125 ft:
+// a bike left in or just above the ground ends standing on it. Returns the number of rises.
+int settle_bike(BikeState *bike, const Terrain *t);
+// Empties the contact group (touch tests made joints that no step should use).
+void bike_contacts_empty(void);
 
 // Shape collision of two bikes in tic `tic`: each of a's seven parts against each of b's (b's
 // wheels by their tyres). A bike meets at most one other bike by contact joints per tic; further
@@ -137,6 +142,10 @@ int place_bike(BikeState *bike, const Terrain *t, float x, float z, float headin
 // frame, swingarm and rider only test b's front wheel and forks. The masks get bit 1 << body
 // of the parts that touched; true when any did.
 bool collide_bikes(BikeState *a, BikeState *b, bool online, int tic, int *mask_a, int *mask_b);
+
+// How far any part of the bike (shape or tyre) reaches from the frame's position: two bikes
+// whose frames are farther apart than the sum cannot touch. 0 for a bike not built.
+float bike_reach(const BikeState *bike);
 
 // Takes out of the frame the net force and torque (about the frame) that the joints' last
 // step left over, so the mechanism cannot push itself along. Nothing when a joint has lost a

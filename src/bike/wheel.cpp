@@ -68,7 +68,9 @@ static float edge_nearest(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1, Vec3 *
     float x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo);
     float f1 = circle_distance2(c, a, radius, v3_madd(e0, e, x1), &q);
     float f2 = circle_distance2(c, a, radius, v3_madd(e0, e, x2), &q);
-    for (int it = 0; it < 30; it++) {
+    // Twenty narrowings leave the bracket about 1e-5 of the edge: the distance, flat at its
+    // minimum, is then exact to float precision.
+    for (int it = 0; it < 20; it++) {
         if (f1 < f2) {
             hi = x2;
             x2 = x1;
@@ -94,8 +96,33 @@ static float edge_nearest(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1, Vec3 *
     return d;
 }
 
-bool tyre_triangle(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1, Vec3 p2,
-                   TyreHit *hit)
+// An edge that could beat the deepest contact known by less than this is not searched: a
+// wheel lying flat has every edge under its ring about as deep as the face below its centre.
+static const float k_depth_slack = 1e-3f;
+
+// A cheap lower bound of the edge's distance from the rim circle: the squared distance is the
+// axial offset squared plus the radial miss squared, and each is at least its own minimum along
+// the edge (the axial offset is linear in the edge parameter, the distance from the axle convex).
+static float edge_distance_bound(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1)
+{
+    Vec3 d0 = v3_sub(e0, c), d1 = v3_sub(e1, c);
+    float h0 = v3_dot(d0, a), h1 = v3_dot(d1, a);
+    float h = h0 * h1 <= 0 ? 0 : fminf(fabsf(h0), fabsf(h1));
+    Vec3 r0 = v3_madd(d0, a, -h0), r1 = v3_madd(d1, a, -h1);
+    Vec3 dr = v3_sub(r1, r0);
+    float dd = v3_dot(dr, dr);
+    float t = dd > 0 ? -v3_dot(r0, dr) / dd : 0;
+    t = t < 0 ? 0 : t > 1 ? 1 : t;
+    float rho_min = v3_length(v3_madd(r0, dr, t));
+    float rho_max = fmaxf(v3_length(r0), v3_length(r1));
+    float miss = rho_min > radius ? rho_min - radius : rho_max < radius ? radius - rho_max : 0;
+    return sqrtf(h * h + miss * miss);
+}
+
+// As tyre_triangle, but an edge contact only counts when deeper than floor (a deeper one is
+// already known), which lets most edges go untested.
+static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1,
+                                 Vec3 p2, float floor, bool edges, TyreHit *hit)
 {
     Vec3 n = v3_cross(v3_sub(p1, p0), v3_sub(p2, p0));
     float nl = v3_length(n);
@@ -110,6 +137,15 @@ bool tyre_triangle(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 
     float dl = v3_length(down);
     Vec3 rim = dl > 1e-6f ? v3_madd(c, down, major_radius / dl) : c;
     float height = v3_dot(v3_sub(rim, p0), n);
+    // Every point of the face's plane is at least this far from the rim circle: a tube whose
+    // lowest point clears the plane cannot reach the face or its edges.
+    if (!(height < minor_radius))
+        return false;
+    // Nor a triangle wholly outside the torus's bounding sphere.
+    Vec3 mid = v3_scale(v3_add(v3_add(p0, p1), p2), 1.0f / 3);
+    float spread = fmaxf(v3_length(v3_sub(p0, mid)), fmaxf(v3_length(v3_sub(p1, mid)), v3_length(v3_sub(p2, mid))));
+    if (!(v3_length(v3_sub(mid, c)) < spread + major_radius + minor_radius))
+        return false;
     Vec3 foot = v3_madd(rim, n, -height);
     // Inside the triangle: each edge's cross product agrees with the normal.
     Vec3 v[3] = { p0, p1, p2 };
@@ -128,8 +164,13 @@ bool tyre_triangle(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 
         *hit = { depth, foot, n };
         return true;
     }
-    float best = 0;
+    if (!edges)
+        return false;
+    // Without a known contact the bound only needs a margin for its own rounding.
+    float best = floor > 0 ? floor : 0, slack = floor > 0 ? k_depth_slack : -1e-4f;
     for (int k = 0; k < 3; k++) {
+        if (edge_distance_bound(c, a, major_radius, v[k], v[(k + 1) % 3]) > minor_radius - best - slack)
+            continue;
         Vec3 on_edge, on_circle;
         float d = sqrtf(edge_nearest(c, a, major_radius, v[k], v[(k + 1) % 3], &on_edge, &on_circle));
         float depth = minor_radius - d;
@@ -141,7 +182,13 @@ bool tyre_triangle(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 
             hit->normal = clean_contact_normal(d > 1e-6f ? v3_scale(dir, 1 / d) : n);
         }
     }
-    return best > 0;
+    return best > (floor > 0 ? floor : 0);
+}
+
+bool tyre_triangle(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1, Vec3 p2,
+                   TyreHit *hit)
+{
+    return tyre_triangle_deeper(c, a, major_radius, minor_radius, p0, p1, p2, 0, true, hit);
 }
 
 // --- the height field's triangles around a wheel ---
@@ -160,7 +207,7 @@ static Vec3 vertex(const Terrain *t, int i, int j)
 
 // The two triangles of cell (i, j), split as the height field splits it.
 static bool cell_contact(const Terrain *t, int i, int j, Vec3 c, Vec3 a, const WheelContact *w, bool first,
-                         TyreHit *best)
+                         bool edges, TyreHit *best)
 {
     Vec3 p00 = vertex(t, i, j), p10 = vertex(t, i + 1, j), p01 = vertex(t, i, j + 1), p11 = vertex(t, i + 1, j + 1);
     Vec3 tri[2][3];
@@ -174,7 +221,8 @@ static bool cell_contact(const Terrain *t, int i, int j, Vec3 c, Vec3 a, const W
     bool found = false;
     for (int k = 0; k < 2; k++) {
         TyreHit h;
-        if (tyre_triangle(c, a, w->major_radius, w->minor_radius, tri[k][0], tri[k][1], tri[k][2], &h) &&
+        if (tyre_triangle_deeper(c, a, w->major_radius, w->minor_radius, tri[k][0], tri[k][1], tri[k][2],
+                                 first ? 0 : best->depth, edges, &h) &&
             h.depth > best->depth) {
             *best = h;
             found = true;
@@ -246,7 +294,7 @@ bool query_wheel_contact(const Terrain *t, WheelContact *w)
             if (i < r.i0 || i > r.i1)
                 continue;
             TyreHit h = {};
-            if (cell_contact(t, i, j, c, a, w, true, &h)) {
+            if (cell_contact(t, i, j, c, a, w, true, true, &h)) {
                 record(w, h);
                 return true;
             }
@@ -263,10 +311,12 @@ static bool deepest_contact(const Terrain *t, WheelContact *w, TyreHit *best)
     *best = {};
     if (!wheel_cells(t, w, &c, &a, &r))
         return false;
+    // Faces first: the deepest face contact spares most edge searches in the second pass.
     bool found = false;
-    for (int j = r.j0; j <= r.j1; j++)
-        for (int i = r.i0; i <= r.i1; i++)
-            found |= cell_contact(t, i, j, c, a, w, false, best);
+    for (int pass = 0; pass < 2; pass++)
+        for (int j = r.j0; j <= r.j1; j++)
+            for (int i = r.i0; i <= r.i1; i++)
+                found |= cell_contact(t, i, j, c, a, w, false, pass == 1, best);
     return found;
 }
 

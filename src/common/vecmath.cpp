@@ -2,11 +2,6 @@
 
 #include <math.h>
 
-float v3_length(Vec3 a)
-{
-    return sqrtf(v3_dot(a, a));
-}
-
 Vec3 v3_normalize(Vec3 a)
 {
     float len = v3_length(a);

@@ -1,6 +1,7 @@
 // 3-vectors of floats, 3x3 rotation matrices (row major) and quaternions (w, x, y, z).
 // Positions and directions are in feet; angles in radians.
 #pragma once
+#include <math.h>
 
 struct Vec3 { float x, y, z; };
 struct Mat3 { float m[3][3]; };             // m[row][column]; a vector is a column
@@ -17,7 +18,7 @@ inline Vec3  v3_cross(Vec3 a, Vec3 b)
     return { a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x };
 }
 inline Vec3  v3_lerp(Vec3 a, Vec3 b, float t) { return v3_madd(a, v3_sub(b, a), t); }
-float v3_length(Vec3 a);
+inline float v3_length(Vec3 a) { return sqrtf(v3_dot(a, a)); }   // inline: the tyre tests call it a lot
 Vec3  v3_normalize(Vec3 a);                  // the zero vector stays zero
 
 Mat3 m3_identity(void);

@@ -7,6 +7,8 @@
 
 #include <GL/gl.h>
 
+#include "bike/bike.h"
+#include "bike/shape.h"
 #include "common/game_data.h"
 #include "common/mem.h"
 #include "common/mt.h"
@@ -139,13 +141,15 @@ static void shutdown_game(const StartupSettings *s)
     series_record_pending();
     lines_write_and_free(s->learn_lines);
 
-    physics_contact_group_destroy();
+    // Contact joints still in the group name bodies about to go.
+    bike_contacts_empty();
     free_riders();
     script_shutdown();
     sound_release_voices();
     demo_close();
     free_track();
-    physics_world_destroy();
+    bike_world_destroy();
+    shape_cache_free();
 
     progress_log("Freeing memory (1)");
     session_tables_free();
@@ -298,7 +302,8 @@ int game_main(int argc, char **argv)
         for (int i = 0; i < NAMED_KEYS; i++)
             g_game.named_keys[i] = key_code(k_named_keys[i]);
     }
-    physics_world_create();
+    if (!bike_world_create())
+        log_printf("No physics: the bikes stay out of the race\n");
 
     if (s->demo_file[0])
         g_game.demo_playing = demo_open_playback(s->demo_file);

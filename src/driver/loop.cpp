@@ -8,7 +8,10 @@
 
 #include <GL/gl.h>
 
+#include "bike/bike.h"
+#include "bike/rider.h"
 #include "bike/setup.h"
+#include "bike/wheel.h"
 #include "driver/args.h"
 #include "driver/bindings.h"
 #include "driver/capture.h"
@@ -283,6 +286,48 @@ static bool online(void)
     return net_connected();
 }
 
+// Each bike's frame position and reach, so that pairs far apart cost one distance test.
+struct BikeBounds {
+    double x, y, z;
+    float reach;
+};
+
+static BikeBounds bike_bounds(const BikeState *bike)
+{
+    if (!bike->built)
+        return { 0, 0, 0, -1 };
+    const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
+    return { p[0], p[1], p[2], bike_reach(bike) };
+}
+
+// A bike met by another this tic is stamped, so the next pair either of them meets this tic
+// pushes by forces instead of joints.
+static void collide_pair(BikeState *a, const BikeBounds &ba, BikeState *b, const BikeBounds &bb, bool net)
+{
+    if (ba.reach < 0 || bb.reach < 0)
+        return;
+    double dx = ba.x - bb.x, dy = ba.y - bb.y, dz = ba.z - bb.z, r = (double)ba.reach + bb.reach;
+    if (!(dx * dx + dy * dy + dz * dz < r * r))
+        return;
+    int mask_a = 0, mask_b = 0;
+    collide_bikes(a, b, net, g_loop.race_tic, &mask_a, &mask_b);
+}
+
+// Rider, suspension, drive and assists prepare the motors and forces of the next step; the
+// leftover internal force comes out last, once the joints have fed back a step (from tic 2 on).
+static void control_update(BikeState *bike)
+{
+    if (!bike->built)
+        return;
+    update_rider_mount(bike);
+    bike_suspension_update(bike);
+    bike_drive_update(bike);
+    bike_steering_update(bike);
+    bike_dab_and_falls(bike);
+    if (g_loop.race_tic >= 2 && bike->fall_timer <= 0)
+        correct_internal_forces(bike);
+}
+
 void simulation_tic(void)
 {
     bool net = online();
@@ -293,6 +338,7 @@ void simulation_tic(void)
 
     // Contacts with the world and between bikes. Slots are visited in order, so the list of
     // bikes that collide is already sorted by slot.
+    const Terrain *ground = session_terrain();
     int occupied[RIDER_SLOTS], n_occupied = 0;
     int active[RIDER_SLOTS], n_active = 0;
     for (int i = 0; i < RIDER_SLOTS; i++) {
@@ -306,34 +352,41 @@ void simulation_tic(void)
         for (int k = 0; k < n_occupied; k++) {
             RiderSlot &s = g_loop.slots[occupied[k]];
             if (s.kind != CONTROL_REPLAYED)
-                bike_gather_static(s.bike);
+                bike_touches_world(s.bike, ground);
             else if (g_loop.race_tic < g_loop.gate_drop_tic + k_gate_animation_tics)
                 gate_pieces_touch(s.bike);
         }
+        BikeBounds bounds[RIDER_SLOTS];
+        for (int k = 0; k < n_active; k++)
+            bounds[k] = bike_bounds(g_loop.slots[active[k]].bike);
         for (int a = 0; a < n_active; a++)
             for (int b = a + 1; b < n_active; b++)
-                bike_collide_pair(g_loop.slots[active[a]].bike, g_loop.slots[active[b]].bike);
+                collide_pair(g_loop.slots[active[a]].bike, bounds[a], g_loop.slots[active[b]].bike, bounds[b], false);
     } else if (net_in_race()) {
         RiderSlot *own = nullptr;
         for (int k = 0; k < n_active && !own; k++)
             if (g_loop.slots[active[k]].kind == CONTROL_HUMAN)
                 own = &g_loop.slots[active[k]];
+        BikeBounds own_bounds = own ? bike_bounds(own->bike) : BikeBounds{};
         for (int k = 0; own && k < n_active; k++)
             if (&g_loop.slots[active[k]] != own)
-                bike_collide_pair(own->bike, g_loop.slots[active[k]].bike);
+                collide_pair(own->bike, own_bounds, g_loop.slots[active[k]].bike,
+                             bike_bounds(g_loop.slots[active[k]].bike), true);
     }
 
-    // Wheel contacts in a rotating order, so no bike always goes first.
-    if (n_occupied > 0) {
-        int start = (int)(((int64_t)g_loop.race_tic % n_occupied + n_occupied) % n_occupied);
-        for (int k = 0; k < n_occupied; k++)
-            bike_wheel_contacts(g_loop.slots[occupied[(start + k) % n_occupied]].bike);
+    // Wheel contact queries in a rotating order, so no bike always goes first.
+    if (n_active > 0) {
+        int start = (int)(((int64_t)g_loop.race_tic % n_active + n_active) % n_active);
+        for (int k = 0; k < n_active; k++)
+            bike_refresh_wheel_queries(g_loop.slots[active[(start + k) % n_active]].bike, ground, g_loop.race_tic);
     }
-    physics_world_step();
+    bike_world_step();
 
     if (g_loop.settings && g_loop.settings->erode_rate > 0 && (!net || net_in_race()))
-        for (int k = 0; k < n_active; k++)
+        for (int k = 0; k < n_active; k++) {
+            wheel_after_step(g_loop.slots[active[k]].bike);
             bike_dig_terrain(g_loop.slots[active[k]].bike);
+        }
 
     for (int k = 0; k < n_occupied; k++) {
         int slot = occupied[k];
@@ -344,7 +397,7 @@ void simulation_tic(void)
             net_correct_remote(slot);
         else if (net && s.kind == CONTROL_HUMAN)
             false_start_rule(slot);
-        bike_control_update(s.bike);
+        control_update(s.bike);
         if (!net || s.kind == CONTROL_HUMAN)
             bike_gate_passing(s.bike);
     }
@@ -384,7 +437,7 @@ static void cycle_view(void)
     case VIEW_EDITOR:
         for (RiderSlot &s : g_loop.slots)
             if (s.bike)
-                bike_settle_on_ground(s.bike);
+                settle_bike(s.bike, session_terrain());
         g_loop.view = VIEW_CHASE;
         break;
     case VIEW_CHASE:

@@ -22,23 +22,17 @@ void terrain_update_shading(int) {}
 void renderer_tables_free(void) {}
 void models_delete_all(void) {}
 
-void physics_world_create(void) {}
-void physics_world_step(void) {}
-void physics_contact_group_destroy(void) {}
-void physics_world_destroy(void) {}
-void bike_free(BikeState *) {}
-void bike_gather_static(BikeState *) {}
-void bike_collide_pair(BikeState *, BikeState *) {}
-void bike_wheel_contacts(BikeState *) {}
 void bike_dig_terrain(BikeState *) {}
-void bike_control_update(BikeState *) {}
+void bike_suspension_update(BikeState *) {}
+void bike_drive_update(BikeState *) {}
+void bike_steering_update(BikeState *) {}
+void bike_dab_and_falls(BikeState *) {}
 void bike_apply_channels(BikeState *, const float *) {}
 void replay_set_bike_state(int) {}
 void robot_autopilot(int) {}
 void roost_move_chunks(void) {}
 void starting_gate_animate(void) {}
 void gate_pieces_touch(BikeState *) {}
-void bike_settle_on_ground(BikeState *) {}
 int running_order_step(int slot, int) { return slot; }
 bool race_leader_finished(void) { return false; }
 void race_restart_rotated(int) {}

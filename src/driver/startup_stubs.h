@@ -34,24 +34,19 @@ void  terrain_update_shading(int budget);
 void  renderer_tables_free(void);
 void  models_delete_all(void);
 
-// Physics, bikes and the track session.
-void  physics_world_create(void);
-void  physics_world_step(void);             // one tic, then empties the contact group
-void  physics_contact_group_destroy(void);
-void  physics_world_destroy(void);
-void  bike_free(BikeState *bike);
-void  bike_gather_static(BikeState *bike);
-void  bike_collide_pair(BikeState *a, BikeState *b);
-void  bike_wheel_contacts(BikeState *bike);
-void  bike_dig_terrain(BikeState *bike);
-void  bike_control_update(BikeState *bike);
+// Bikes and the track session.
+void  bike_dig_terrain(BikeState *bike);    // erosion samples of both wheels after the step
+// The control update's parts that belong to later subsystems, in their order.
+void  bike_suspension_update(BikeState *bike);
+void  bike_drive_update(BikeState *bike);   // engine, clutch, gearbox, brakes
+void  bike_steering_update(BikeState *bike);    // steering and the stability assists
+void  bike_dab_and_falls(BikeState *bike);
 void  bike_apply_channels(BikeState *bike, const float *channels);
 void  replay_set_bike_state(int slot);
 void  robot_autopilot(int slot);
 void  roost_move_chunks(void);
 void  starting_gate_animate(void);
 void  gate_pieces_touch(BikeState *bike);   // a replayed bike against the starting-gate pieces
-void  bike_settle_on_ground(BikeState *bike);
 int   running_order_step(int slot, int direction);  // the rider before (-1) or after (+1)
 bool  race_leader_finished(void);
 void  race_restart_rotated(int slots);

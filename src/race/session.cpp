@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "bike/bike.h"
+#include "bike/catalogue.h"
 #include "bike/setup.h"
 #include "common/mem.h"
 #include "common/mt.h"
@@ -33,6 +35,7 @@ static const char *const k_lines_files[3] = { "lines_novice", "lines_amateur", "
 // Files whose bytes make up the track hash, in this order (a missing one adds nothing).
 static const char *const k_hashed_files[] = { "/terrain.hf", "/terrain.png", "/texturelist", "/tilemap", "/tileinfo",
                                               "/nofrills.js" };
+static const char *const k_default_bike = "yz250f(2017)";
 static const char *const k_legacy_bikes[4][2] = {
     { "crf250", "crf250(2008)" }, { "kx250f", "kx250f(2008)" }, { "rmz250", "rmz250(2008)" }, { "yz250f", "yz250f(2008)" },
 };
@@ -167,6 +170,39 @@ static const char *listed_track(const char *name)
     return track_info(k)->folder;
 }
 
+// ---- the bikes of the line-up
+
+// The catalogue's own spelling of a model name; null when the catalogue has no such model.
+static const char *catalogue_name(const char *model)
+{
+    const BikeModel *row = model ? find_bike_model(model) : nullptr;
+    return row ? row->name : nullptr;
+}
+
+// Reset, face the heading and stand at (x, y, z) with the bike's own origin there.
+static void put_bike(BikeState *bike, float x, float y, float z, float heading)
+{
+    reset_bike(bike);
+    turn_bike(bike, 0, 1, 0, heading);
+    move_bike(bike, x, y, z);
+}
+
+// Only a test: the contacts it found must not act in the next step.
+static bool bike_touches_anything(BikeState *bike)
+{
+    bool touching = bike_touches_world(bike, &g_session.terrain);
+    bike_contacts_empty();
+    for (WheelContact &w : bike->wheel)
+        w.depth = 0;
+    return touching;
+}
+
+static float bike_speed(const BikeState *bike)
+{
+    const dReal *v = dBodyGetLinearVel(bike->body[BODY_FRAME]);
+    return (float)sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+}
+
 // Copies what fits; longer names are cut.
 static void copy_text(char *out, size_t size, const char *text)
 {
@@ -179,8 +215,8 @@ static void copy_text(char *out, size_t size, const char *text)
 // A rider from a demo or a server: its bike and textures must be the game's own entries.
 static void adopt_foreign_rider(SessionSlot *s, const char *model, char textures[4][256])
 {
-    const char *listed = bike_catalogue_name(model);
-    copy_text(s->bike, sizeof s->bike, listed ? listed : bike_default_model());
+    const char *listed = catalogue_name(model);
+    copy_text(s->bike, sizeof s->bike, listed ? listed : k_default_bike);
     for (int k = 0; k < 4; k++)
         copy_text(s->textures[k], sizeof s->textures[k], texture_listed(textures[k]) ? textures[k] : "");
 }
@@ -194,7 +230,7 @@ void free_riders(void)
         RiderSlot *slot = rider_slot(i);
         engine_sound_destroy(i);
         if (slot && slot->bike)
-            bike_free(slot->bike);
+            destroy_bike(slot->bike);
         passes_free(&g_session.passes[i]);
     }
     clear_rider_slots();
@@ -315,7 +351,7 @@ static int choose_rider(int slot, SessionSlot *s, bool demo)
     if (request == REQUEST_PLAYER) {
         copy_text(s->number, sizeof s->number, g_setup.number[0] ? g_setup.number : "999");
         copy_text(s->name, sizeof s->name, g_setup.name);
-        copy_text(s->bike, sizeof s->bike, choice_label(&g_setup.bike)[0] ? choice_label(&g_setup.bike) : bike_default_model());
+        copy_text(s->bike, sizeof s->bike, choice_label(&g_setup.bike)[0] ? choice_label(&g_setup.bike) : k_default_bike);
         copy_text(s->textures[0], sizeof s->textures[0], g_setup.rider_texture);
         copy_text(s->textures[1], sizeof s->textures[1], g_setup.bike_texture);
         copy_text(s->textures[2], sizeof s->textures[2], g_setup.wheel_texture);
@@ -344,7 +380,7 @@ static int choose_rider(int slot, SessionSlot *s, bool demo)
         return CONTROL_REPLAYED;
     }
     // anything else: a bare bike of the default model
-    copy_text(s->bike, sizeof s->bike, bike_default_model());
+    copy_text(s->bike, sizeof s->bike, k_default_bike);
     return CONTROL_REPLAYED;
 }
 
@@ -365,8 +401,8 @@ static void load_bikes(bool demo, bool server)
         if (s->kind < 0)
             continue;
         copy_text(s->bike, sizeof s->bike, current_bike_name(s->bike));
-        const char *textures[4] = { s->textures[0], s->textures[1], s->textures[2], s->textures[3] };
-        BikeState *bike = bike_create(s->bike, i, s->number, s->name, textures);
+        // Number plates and textures come with the bike's graphics.
+        BikeState *bike = build_bike(i, s->bike);
         RiderSlot *slot = rider_slot(i);
         if (!bike) {
             slot->kind = CONTROL_REPLAYED;
@@ -377,7 +413,7 @@ static void load_bikes(bool demo, bool server)
         slot->bike = bike;
         slot->kind = s->kind;
         for (int tries = 0; tries < k_drop_tries; tries++) {
-            bike_place(bike, s->x, s->y, s->z, s->heading);
+            put_bike(bike, s->x, s->y, s->z, s->heading);
             if (!bike_touches_anything(bike))
                 break;
             s->y += k_drop_step;
@@ -569,7 +605,7 @@ static void apply_setup_to_viewed(void)
         }
         return;
     }
-    bike_apply_setup(viewed->bike);
+    apply_setup_to_bike(viewed->bike);
 }
 
 bool load_session(const int *requests, bool from_demo, bool record_demo, int time_limit_tics, int laps, int skill)
@@ -677,7 +713,7 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
     demo_read_first();
     results_refresh();
     view_first_rider();
-    physics_contacts_empty();
+    bike_contacts_empty();
 
     apply_setup_to_viewed();
     setup_report_take_reference();
@@ -719,9 +755,10 @@ void bike_gate_passing(BikeState *bike)
     for (int i = 0; i < SESSION_SLOTS; i++) {
         if (rider_slot(i)->bike != bike)
             continue;
-        float x, z;
-        if (bike_front_wheel_centre(bike, &x, &z))
-            gate_passing_step(&g_session.timing, &g_session.passes[i], x, z, race_tic());
+        if (!bike->built)
+            return;
+        const dReal *front = dBodyGetPosition(bike->body[BODY_FRONT_WHEEL]);
+        gate_passing_step(&g_session.timing, &g_session.passes[i], (float)front[0], (float)front[2], race_tic());
         return;
     }
 }

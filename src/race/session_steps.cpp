@@ -28,19 +28,11 @@ void lines_reset(void) {}
 void lines_clear_progress(void) {}
 void lines_create_segments(int) {}
 
-BikeState *bike_create(const char *, int, const char *, const char *, const char *const *) { return nullptr; }
-void bike_place(BikeState *, float, float, float, float) {}
-bool bike_touches_anything(BikeState *) { return false; }
 void bike_set_replay_mode(BikeState *, float, float, float, float) {}
 void bike_set_simulation_mode(BikeState *) {}
-bool bike_front_wheel_centre(BikeState *, float *, float *) { return false; }
-float bike_speed(BikeState *) { return 0; }
-void bike_apply_setup(BikeState *) {}
 void robot_set_personality(BikeState *, const char *) {}
 void engine_sound_create(int, BikeState *) {}
 void engine_sound_destroy(int) {}
-const char *bike_catalogue_name(const char *) { return nullptr; }
-const char *bike_default_model(void) { return "yz250f(2017)"; }
 bool texture_listed(const char *) { return false; }
 
 bool demo_playing(void) { return false; }
@@ -63,6 +55,5 @@ void time_trial_place_player(int) {}
 void editor_release_track(void) {}
 void editor_take_track(void) {}
 void script_run(const char *) {}
-void physics_contacts_empty(void) {}
 void free_camera_place_above(BikeState *, float) {}
 int race_settings_robot_skill(void) { return 0; }

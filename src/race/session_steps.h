@@ -1,6 +1,6 @@
 // Steps of a track load and teardown that belong to subsystems not yet in the game: lighting,
-// scenery, cameras, the map, riding lines, bikes, engine sounds, demos, the network, scripts
-// and the editor. Each does nothing or reports "nothing there" until its subsystem fills it;
+// scenery, cameras, the map, riding lines, the bikes' replay and robot modes, engine sounds,
+// demos, the network, scripts and the editor. Each does nothing or reports "nothing there" until its subsystem fills it;
 // none of them fails a load.
 #pragma once
 #include <stdint.h>
@@ -39,21 +39,11 @@ void  lines_clear_progress(void);
 void  lines_create_segments(int segments);
 
 // Bikes and their sounds.
-BikeState *bike_create(const char *model, int slot, const char *number, const char *rider_name,
-                       const char *const textures[4]);   // null when it cannot be built
-void  bike_place(BikeState *bike, float x, float y, float z, float heading);  // reset, turn, put
-bool  bike_touches_anything(BikeState *bike);
 void  bike_set_replay_mode(BikeState *bike, float a, float b, float c, float angle);
 void  bike_set_simulation_mode(BikeState *bike);
-bool  bike_front_wheel_centre(BikeState *bike, float *x, float *z);
-float bike_speed(BikeState *bike);
-void  bike_apply_setup(BikeState *bike);
 void  robot_set_personality(BikeState *bike, const char *name);
 void  engine_sound_create(int slot, BikeState *bike);
 void  engine_sound_destroy(int slot);
-// The catalogue's own spelling of a model name; null when the catalogue has no such model.
-const char *bike_catalogue_name(const char *model);
-const char *bike_default_model(void);
 // True when the name is one of the game's own texture lists.
 bool  texture_listed(const char *name);
 
@@ -80,6 +70,5 @@ void  time_trial_place_player(int attempt);
 void  editor_release_track(void);
 void  editor_take_track(void);
 void  script_run(const char *name);
-void  physics_contacts_empty(void);
 void  free_camera_place_above(BikeState *bike, float height);
 int   race_settings_robot_skill(void);

@@ -46,3 +46,7 @@ struct LapPoint {
 // Writes "timing_gates" into dir for the closed lap of n samples 'step' ft apart, starting at
 // the gate's end of the start straight.
 bool write_track_timing(const char *dir, const Terrain *t, const LapPoint *lap, int n, float step);
+
+// ---- shapes.cpp ----
+// The collision shapes every catalogue row names ("generic_*.shp", "rider.shp") into dir.
+bool write_bike_shapes(const char *dir);

@@ -50,6 +50,10 @@ int main(int argc, char **argv)
         fprintf(stderr, "datagen: can't write %s\n", path);
         return 1;
     }
+    if (!write_bike_shapes(dir)) {
+        fprintf(stderr, "datagen: can't write the bike shapes into %s\n", dir);
+        return 1;
+    }
     if (!write_config(dir)) {
         fprintf(stderr, "datagen: can't write the config\n");
         return 1;

@@ -1,0 +1,284 @@
+// Bikes in the game's own tic: dropped from the gate of each generated track, rolled, dropped
+// on top of each other and crowded on a full gate. Everything goes through the track session
+// and simulation_tic, as in the game.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "bike/bike.h"
+#include "bike/shape.h"
+#include "driver/args.h"
+#include "driver/loop.h"
+#include "platform/log.h"
+#include "race/session.h"
+#include "terrain/terrain.h"
+#include "vfs/vfs.h"
+
+namespace {
+
+class BikeSession : public ::testing::Test {
+protected:
+    std::string home;
+
+    void SetUp() override
+    {
+        std::string pattern = ::testing::TempDir() + "skbikesXXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back(0);
+        ASSERT_NE(mkdtemp(buf.data()), nullptr);
+        home = buf.data();
+        setenv("SK_HOME", SK_GAME_DATA_DIR, 1);
+        setenv("XDG_DATA_HOME", home.c_str(), 1);
+        unsetenv("TOVA_LOGFILE");
+        log_reset_for_tests();
+        vfs_reset_for_tests();
+        session_reset_for_tests();
+        loop_reset_for_tests();
+        set_session_seed_for_tests(true, 77);
+        *startup_settings() = StartupSettings{};
+        ASSERT_TRUE(bike_world_create());
+    }
+
+    void TearDown() override
+    {
+        free_riders();
+        free_track();
+        session_tables_free();
+        session_reset_for_tests();
+        clear_rider_slots();
+        bike_world_destroy();
+        shape_cache_free();
+        set_session_seed_for_tests(false, 0);
+        vfs_reset_for_tests();
+        log_reset_for_tests();
+        std::string cmd = "rm -rf '" + home + "'";
+        if (system(cmd.c_str()) != 0)
+            ADD_FAILURE() << "could not remove the temporary directory";
+    }
+
+    // A session of n robots on the track's gate.
+    bool load(const char *track, int n)
+    {
+        int requests[SESSION_SLOTS] = {};
+        for (int i = 0; i < n; i++)
+            requests[i] = REQUEST_ROBOT;
+        return session_select_track(track) && load_session(requests, false, false, 0, 3, 0);
+    }
+
+    static BikeState *bike(int slot) { return rider_slot(slot)->bike; }
+};
+
+Vec3 body_pos(const BikeState *b, int body)
+{
+    const dReal *p = dBodyGetPosition(b->body[body]);
+    return v3((float)p[0], (float)p[1], (float)p[2]);
+}
+
+Vec3 frame_axis(const BikeState *b, double x, double y, double z)
+{
+    dVector3 v;
+    dBodyVectorToWorld(b->body[BODY_FRAME], x, y, z, v);
+    return v3((float)v[0], (float)v[1], (float)v[2]);
+}
+
+float speed_of(const BikeState *b, int body)
+{
+    const dReal *v = dBodyGetLinearVel(b->body[body]);
+    return (float)sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+}
+
+// Every body finite, inside the world, not flung off, and both axles above the ground under
+// them (a wheel whose centre is below the ground has sunk through it).
+void expect_sound(const BikeState *b, const Terrain *t, int tic, float max_speed)
+{
+    ASSERT_TRUE(bike_is_finite(b)) << "slot " << b->slot << " went non-finite at tic " << tic;
+    for (int i = 0; i < BODY_COUNT; i++) {
+        Vec3 p = body_pos(b, i);
+        ASSERT_TRUE(p.x >= 0 && p.x <= t->world_size && p.z >= 0 && p.z <= t->world_size)
+            << "slot " << b->slot << " body " << i << " left the world at tic " << tic;
+        ASSERT_LT(speed_of(b, i), max_speed) << "slot " << b->slot << " body " << i << " at tic " << tic;
+    }
+    for (int w : { BODY_FRONT_WHEEL, BODY_REAR_WHEEL }) {
+        Vec3 c = body_pos(b, w);
+        ASSERT_GT(c.y - terrain_height(t, c.x, c.z), 0.0f)
+            << "slot " << b->slot << " wheel " << w << " sank through the ground at tic " << tic;
+    }
+}
+
+// The test's hand on the bike: a roll spring and damper about the frame's forward axis, added
+// before each step, keeps it upright without touching pitch or yaw.
+void hold_upright(BikeState *b)
+{
+    Vec3 up = frame_axis(b, 0, 1, 0), forward = frame_axis(b, 0, 0, -1);
+    Vec3 tilt = v3_cross(up, v3(0, 1, 0));
+    const dReal *w = dBodyGetAngularVel(b->body[BODY_FRAME]);
+    double roll = v3_dot(tilt, forward), roll_rate = w[0] * forward.x + w[1] * forward.y + w[2] * forward.z;
+    double torque = 4000 * roll - 400 * roll_rate;
+    dBodyAddTorque(b->body[BODY_FRAME], torque * forward.x, torque * forward.y, torque * forward.z);
+}
+
+// Every body moving at speed along the bike's heading, the wheels rolling without slip.
+void push(BikeState *b, float speed)
+{
+    Vec3 forward = frame_axis(b, 0, 0, -1), axle = frame_axis(b, 1, 0, 0);
+    for (dBodyID body : b->body)
+        dBodySetLinearVel(body, speed * forward.x, speed * forward.y, speed * forward.z);
+    for (int k = 0; k < 2; k++) {
+        const WheelContact &w = b->wheel[k];
+        float spin = -speed / (w.major_radius + w.minor_radius);
+        dBodySetAngularVel(w.wheel, spin * axle.x, spin * axle.y, spin * axle.z);
+    }
+}
+
+// A flat stretch of the practice field's dirt pad, clear of its ramps, heading along +x.
+const float k_flat_x = 200, k_flat_z = 172, k_east = -1.5707963f;
+
+TEST_F(BikeSession, ABikeDroppedFromEachGeneratedGateLandsOnItsWheels)
+{
+    for (const char *track : { "tracks/sample", "tracks/practice" }) {
+        SCOPED_TRACE(track);
+        ASSERT_TRUE(load(track, 1));
+        BikeState *b = bike(0);
+        ASSERT_NE(b, nullptr);
+        const Terrain *t = session_terrain();
+        const SessionSlot *s = session_slot(0);
+        // Dropped where it stands clear: no wheel touches, both at most one rise above.
+        for (const WheelContact &w : b->wheel)
+            EXPECT_EQ(w.depth, 0);
+        bool landed_upright = false;
+        int first_touch = -1;
+        for (int tic = 0; tic < 384; tic++) {
+            simulation_tic();
+            expect_sound(b, t, tic, 20);
+            if (HasFatalFailure())
+                return;
+            bool both = b->wheel[0].depth > 0 && b->wheel[1].depth > 0;
+            if (both && first_touch < 0)
+                first_touch = tic;
+            if (both && frame_axis(b, 0, 1, 0).y > 0.95f)
+                landed_upright = true;
+        }
+        EXPECT_TRUE(landed_upright) << "first touched with both wheels at tic " << first_touch;
+        // A quarter-foot fall: both wheels are down within a few tenths of a second.
+        EXPECT_GE(first_touch, 0);
+        EXPECT_LT(first_touch, 40);
+        // Toppling over is allowed; wandering off is not.
+        Vec3 f = body_pos(b, BODY_FRAME);
+        EXPECT_LT(hypotf(f.x - s->x, f.z - s->z), 10.0f);
+        free_riders();
+    }
+}
+
+TEST_F(BikeSession, AnUprightBikePushedRollsStraightAndSlows)
+{
+    ASSERT_TRUE(load("tracks/practice", 1));
+    BikeState *b = bike(0);
+    const Terrain *t = session_terrain();
+    place_bike(b, t, k_flat_x, k_flat_z, k_east);
+    // Let it settle on its tyres, held upright, before the push.
+    for (int tic = 0; tic < 128; tic++) {
+        hold_upright(b);
+        simulation_tic();
+    }
+    Vec3 start = body_pos(b, BODY_FRAME);
+    push(b, 20);
+    float last = 20, previous_speed = 20;
+    Vec3 p = start;
+    for (int tic = 0; tic < 256; tic++) {
+        hold_upright(b);
+        simulation_tic();
+        expect_sound(b, t, tic, 25);
+        if (HasFatalFailure())
+            return;
+        float v = speed_of(b, BODY_FRAME);
+        // Rolling resistance only ever takes speed away (a little slack for the suspension's
+        // and rider's own movement).
+        EXPECT_LT(v, previous_speed + 0.05f) << "tic " << tic;
+        previous_speed = v;
+        last = v;
+        p = body_pos(b, BODY_FRAME);
+    }
+    // Two seconds east along the pad: most of 40 ft, straight.
+    EXPECT_GT(p.x - start.x, 25.0f);
+    EXPECT_LT(p.x - start.x, 41.0f);
+    EXPECT_LT(fabsf(p.z - start.z), 0.25f);
+    // Dirt's rolling resistance is a few percent of the weight: a loss of a few ft/s, no stop.
+    EXPECT_LT(last, 19.5f);
+    EXPECT_GT(last, 12.0f);
+    EXPECT_GT(frame_axis(b, 0, 1, 0).y, 0.95f);
+}
+
+TEST_F(BikeSession, TwoBikesDroppedOverlappingArePushedApart)
+{
+    ASSERT_TRUE(load("tracks/practice", 2));
+    BikeState *a = bike(0), *b = bike(1);
+    const Terrain *t = session_terrain();
+    // Side by side half a foot apart: frames, riders and bars overlap.
+    place_bike(a, t, k_flat_x, k_flat_z, k_east);
+    place_bike(b, t, k_flat_x, k_flat_z + 0.5f, k_east);
+    float apart = body_pos(b, BODY_FRAME).z - body_pos(a, BODY_FRAME).z;
+    ASSERT_NEAR(apart, 0.5f, 0.01f);
+    for (int tic = 0; tic < 256; tic++) {
+        hold_upright(a);
+        hold_upright(b);
+        simulation_tic();
+        expect_sound(a, t, tic, 25);
+        expect_sound(b, t, tic, 25);
+        if (HasFatalFailure())
+            return;
+    }
+    // The frames and riders (1.2 ft across) no longer overlap, each bike went its own way, and
+    // neither flew. (Without a steering damper the forks flop, so bars and wheels may graze.)
+    Vec3 pa = body_pos(a, BODY_FRAME), pb = body_pos(b, BODY_FRAME);
+    Vec3 ra = body_pos(a, BODY_RIDER), rb = body_pos(b, BODY_RIDER);
+    EXPECT_GT(pb.z - pa.z, 1.2f);
+    EXPECT_GT(v3_length(v3_sub(rb, ra)), 1.2f);
+    EXPECT_LT(pa.z, k_flat_z);
+    EXPECT_GT(pb.z, k_flat_z + 0.5f);
+    EXPECT_LT(pb.z - pa.z, 20.0f);
+}
+
+TEST_F(BikeSession, FortyBikesOnTheGateSettle)
+{
+    ASSERT_TRUE(load("tracks/sample", 40));
+    const Terrain *t = session_terrain();
+    int built = 0;
+    for (int i = 0; i < 40; i++)
+        built += bike(i) != nullptr;
+    ASSERT_EQ(built, 40);
+    float peak = 0;
+    for (int tic = 0; tic < 768; tic++) {
+        simulation_tic();
+        float total = 0;
+        for (int i = 0; i < 40; i++) {
+            expect_sound(bike(i), t, tic, 25);
+            total += speed_of(bike(i), BODY_FRAME);
+        }
+        if (HasFatalFailure())
+            return;
+        peak = fmaxf(peak, total / 40);
+    }
+    // Six seconds on, the crowd has come to rest: bikes that toppled into their neighbours are
+    // still sliding the last inches off each other, but none is thrown about, and every one is
+    // still by its own gate place.
+    float total = 0, fastest = 0;
+    for (int i = 0; i < 40; i++) {
+        const SessionSlot *s = session_slot(i);
+        Vec3 f = body_pos(bike(i), BODY_FRAME);
+        float v = speed_of(bike(i), BODY_FRAME);
+        total += v;
+        fastest = fmaxf(fastest, v);
+        EXPECT_LT(hypotf(f.x - s->x, f.z - s->z), 10.0f) << "slot " << i;
+    }
+    EXPECT_LT(total / 40, 0.5f);
+    EXPECT_LT(total / 40, peak / 4);
+    EXPECT_LT(fastest, 4.0f);
+}
+
+}  // namespace

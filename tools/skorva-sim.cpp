@@ -1,0 +1,210 @@
+// The game's simulation without a window, sound or GL: loads a track session through the same
+// code as the game, puts robot-requested bikes on the gate, runs tics of simulation_tic and
+// reports what the bikes did.
+//   skorva-sim [--track FOLDER] [--bikes N] [--tics T] [--seed S] [--log FILE] [--quiet]
+// The data comes from SK_HOME, else the "game" folder beside this executable.
+// Exit status: 0 all bikes stayed sound, 1 a bike went non-finite or left the world, 2 no run.
+#include <limits.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "bike/bike.h"
+#include "bike/shape.h"
+#include "common/mem.h"
+#include "driver/args.h"
+#include "driver/loop.h"
+#include "platform/log.h"
+#include "race/session.h"
+#include "terrain/terrain.h"
+#include "vfs/vfs.h"
+
+struct BikeTrack {
+    int slot;
+    double min_y, max_y;            // of the frame above the ground under it
+    double min_clearance;           // lowest axle height above the ground under it
+    int nonfinite_tic;              // first tic with a non-finite value, -1 none
+    int left_tic;                   // first tic with a body outside the world, -1 none
+};
+
+static struct {
+    const char *track;
+    int bikes, tics;
+    unsigned seed;
+    bool quiet;
+    BikeTrack *watch;
+    int watched;
+} g_sim = { "tracks/sample", 40, 1280, 1, false, nullptr, 0 };
+
+static double now_us(void)
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e6 + ts.tv_nsec * 1e-3;
+}
+
+static bool parse_int(const char *text, int lo, int hi, int *out)
+{
+    char *end = nullptr;
+    long v = text ? strtol(text, &end, 10) : 0;
+    if (!text || end == text || *end || v < lo || v > hi)
+        return false;
+    *out = (int)v;
+    return true;
+}
+
+static int usage(void)
+{
+    fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 1..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n");
+    return 2;
+}
+
+// SK_HOME, else the game folder beside this executable.
+static void choose_data_dir(void)
+{
+    const char *home = getenv("SK_HOME");
+    if (home && *home)
+        return;
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0)
+        return;
+    exe[n] = 0;
+    char *slash = strrchr(exe, '/');
+    if (!slash)
+        return;
+    snprintf(slash, sizeof exe - (size_t)(slash - exe), "/game");
+    setenv("SK_HOME", exe, 1);
+}
+
+static void watch_bike(BikeTrack *w, const Terrain *t, int tic)
+{
+    BikeState *bike = bike_slot(w->slot);
+    if (!bike_is_finite(bike)) {
+        if (w->nonfinite_tic < 0)
+            w->nonfinite_tic = tic;
+        return;
+    }
+    const dReal *f = dBodyGetPosition(bike->body[BODY_FRAME]);
+    double y = f[1] - terrain_height(t, (float)f[0], (float)f[2]);
+    w->min_y = fmin(w->min_y, y);
+    w->max_y = fmax(w->max_y, y);
+    for (int k = 0; k < 2; k++) {
+        const dReal *c = dBodyGetPosition(bike->wheel[k].wheel);
+        double clear = c[1] - terrain_height(t, (float)c[0], (float)c[2]);
+        w->min_clearance = fmin(w->min_clearance, clear);
+    }
+    for (dBodyID body : bike->body) {
+        const dReal *p = dBodyGetPosition(body);
+        bool inside = p[0] >= 0 && p[0] <= t->world_size && p[2] >= 0 && p[2] <= t->world_size && p[1] > -1000 &&
+                      p[1] < 10000;
+        if (!inside && w->left_tic < 0)
+            w->left_tic = tic;
+    }
+}
+
+int main(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i], *v = i + 1 < argc ? argv[i + 1] : nullptr;
+        int n;
+        if (strcmp(a, "--track") == 0 && v) {
+            g_sim.track = v;
+            i++;
+        } else if (strcmp(a, "--bikes") == 0 && parse_int(v, 1, BIKE_SLOTS, &g_sim.bikes)) {
+            i++;
+        } else if (strcmp(a, "--tics") == 0 && parse_int(v, 0, 1 << 30, &g_sim.tics)) {
+            i++;
+        } else if (strcmp(a, "--seed") == 0 && parse_int(v, 0, INT_MAX, &n)) {
+            g_sim.seed = (unsigned)n;
+            i++;
+        } else if (strcmp(a, "--log") == 0 && v) {
+            setenv("TOVA_LOGFILE", v, 1);
+            i++;
+        } else if (strcmp(a, "--quiet") == 0) {
+            g_sim.quiet = true;
+        } else {
+            return usage();
+        }
+    }
+    choose_data_dir();
+    *startup_settings() = StartupSettings{};
+    set_session_seed_for_tests(true, g_sim.seed);
+    if (!bike_world_create()) {
+        fprintf(stderr, "skorva-sim: the physics library did not start\n");
+        return 2;
+    }
+    int status = 2;
+    int requests[SESSION_SLOTS] = {};
+    for (int i = 0; i < g_sim.bikes; i++)
+        requests[i] = REQUEST_ROBOT;
+    if (!session_select_track(g_sim.track)) {
+        fprintf(stderr, "skorva-sim: no track '%s' under %s\n", g_sim.track, getenv("SK_HOME") ? getenv("SK_HOME") : "?");
+    } else if (!load_session(requests, false, false, 0, 3, 0)) {
+        fprintf(stderr, "skorva-sim: track '%s' did not load\n", g_sim.track);
+    } else {
+        const Terrain *t = session_terrain();
+        g_sim.watch = (BikeTrack *)xcalloc(SESSION_SLOTS, sizeof(BikeTrack));
+        for (int i = 0; i < SESSION_SLOTS; i++) {
+            if (!rider_slot(i)->bike)
+                continue;
+            BikeTrack &w = g_sim.watch[g_sim.watched++];
+            w = { i, INFINITY, -INFINITY, INFINITY, -1, -1 };
+            watch_bike(&w, t, race_tic());
+        }
+        double total = 0, worst = 0;
+        for (int k = 0; k < g_sim.tics; k++) {
+            double start = now_us();
+            simulation_tic();
+            double spent = now_us() - start;
+            total += spent;
+            worst = fmax(worst, spent);
+            for (int b = 0; b < g_sim.watched; b++)
+                watch_bike(&g_sim.watch[b], t, race_tic());
+        }
+        status = 0;
+        printf("track %s  bikes %d  tics %d (%.2f s)\n", g_sim.track, g_sim.watched, g_sim.tics,
+               g_sim.tics * k_tic_seconds);
+        if (!g_sim.quiet)
+            printf("slot  x          y          z          frame height: min  max   axle min   speed      state\n");
+        for (int b = 0; b < g_sim.watched; b++) {
+            const BikeTrack &w = g_sim.watch[b];
+            BikeState *bike = bike_slot(w.slot);
+            const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
+            const char *state = "ok";
+            if (w.nonfinite_tic >= 0)
+                state = "NON-FINITE";
+            else if (w.left_tic >= 0)
+                state = "LEFT-WORLD";
+            if (w.nonfinite_tic >= 0 || w.left_tic >= 0)
+                status = 1;
+            if (!g_sim.quiet || strcmp(state, "ok") != 0)
+            {
+                const dReal *v = dBodyGetLinearVel(bike->body[BODY_FRAME]);
+                double speed = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+                if (w.nonfinite_tic >= 0 || w.left_tic >= 0)
+                    printf("%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s at tic %d\n", w.slot, p[0],
+                           p[1], p[2], w.min_y, w.max_y, w.min_clearance, speed, state,
+                           w.nonfinite_tic >= 0 ? w.nonfinite_tic : w.left_tic);
+                else
+                    printf("%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s\n", w.slot, p[0], p[1], p[2],
+                           w.min_y, w.max_y, w.min_clearance, speed, state);
+            }
+        }
+        if (g_sim.tics > 0 && g_sim.watched > 0)
+            printf("per tic %.1f us (worst %.1f us), per bike %.2f us\n", total / g_sim.tics, worst,
+                   total / g_sim.tics / g_sim.watched);
+        xfree(g_sim.watch);
+    }
+    free_riders();
+    free_track();
+    session_tables_free();
+    bike_world_destroy();
+    shape_cache_free();
+    vfs_shutdown();
+    log_printf(nullptr);
+    return status;
+}
