@@ -431,6 +431,34 @@ TEST_F(Bikes, SpherePairs)
     dBodyDestroy(bb);
 }
 
+TEST_F(Bikes, JointPushHeldTo2500)
+{
+    // A soft contact with ERP = hk / (hk + c) and CFM = 1 / (hk + c) pushes a body at rest
+    // with k x depth, less a share h / m / (h / m + CFM) that is negligible for a body of
+    // 1e6 slugs (1e-6 against CFM / h = 128 / (hk + c) > 0.1). Frictionless balls along x,
+    // so gravity (along -y) takes no part, and the push shows as
+    // dv = f h / m = f / 1.28e8 ft/s in one tic.
+    ShapeSphere s1 = ball(1, 0, 20000, 50), s2 = ball(1, 0, 30000, 60);
+    Shape a = { "a", 1, 1, &s1 }, b = { "b", 1, 1, &s2 };
+    dBodyID heavy = dBodyCreate(bike_world());
+    dMass m;
+    dMassSetSphereTotal(&m, 1e6, 1);
+    dBodySetMass(heavy, &m);
+    // 0.5 ft deep: min(20000, 30000) x 0.5 = 10000 would pass 2500, so k = 2500 / 0.5 and
+    // the push is 2500 lbf, away from the static ball at the origin.
+    dBodySetPosition(heavy, 1.5, 0, 0);
+    ASSERT_TRUE(shape_contact(&a, heavy, &b, nullptr, SHAPE_JOINTS));
+    bike_world_step();
+    EXPECT_NEAR(dBodyGetLinearVel(heavy)[0] * 1.28e8, 2500, 1);
+    // 0.1 ft deep is under 2500 / 20000 = 0.125: the full 20000 x 0.1 = 2000 lbf.
+    dBodySetLinearVel(heavy, 0, 0, 0);
+    dBodySetPosition(heavy, 1.9, 0, 0);
+    ASSERT_TRUE(shape_contact(&a, heavy, &b, nullptr, SHAPE_JOINTS));
+    bike_world_step();
+    EXPECT_NEAR(dBodyGetLinearVel(heavy)[0] * 1.28e8, 2000, 1);
+    dBodyDestroy(heavy);
+}
+
 TEST_F(Bikes, BikesMeetBikes)
 {
     data_file("rider.shp", "1\n0 0 0\n0.6 1 20000 50\n");

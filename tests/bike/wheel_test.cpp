@@ -309,3 +309,191 @@ TEST_F(WheelWorld, NonSpinningVelocity)
     WheelContact none = {};
     EXPECT_EQ(wheel_non_spinning_velocity(&none).z, 0);
 }
+
+// --- the wheel against small hand-built height fields ---
+//
+// Tolerances: a face contact is exact up to float rounding, about 4e-6 ft at coordinates near
+// 50 ft. An edge contact comes from a golden-section search whose bracket ends near 1e-5 of a
+// 1 ft edge; the distance is flat at its minimum, so the depth keeps float precision (1e-4
+// leaves room) while the normal, turned by the point's offset over a distance of about 0.1 ft,
+// gets 1e-3. A vertex contact is found at the edge's end exactly.
+
+struct HandTerrain : WheelWorld {
+    // Heights h(i, j) over the vertices i, j in 40..60; the wheel stays inside that block.
+    template <typename F> void shape(F h)
+    {
+        for (int j = 40; j <= 60; j++)
+            for (int i = 40; i <= 60; i++)
+                terrain_set_height(&terrain, i, j, h(i, j));
+    }
+    void place(float x, float y, float z) { dBodySetPosition(wheel, x, y, z); }
+    void expect_normal(Vec3 n, double x, double y, double z, double tol)
+    {
+        EXPECT_NEAR(n.x, x, tol);
+        EXPECT_NEAR(n.y, y, tol);
+        EXPECT_NEAR(n.z, z, tol);
+    }
+};
+
+TEST_F(HandTerrain, FlatGroundUprightAndLeaning)
+{
+    shape([](int, int) { return 2.0f; });
+    // Upright, centre 0.9 ft over the ground: the rim's bottom 0.9 - R = 0.0667 ft up, so the
+    // tube reaches r - 0.0667 = 0.2666 ft below, straight under the centre.
+    place(50.3f, 2.9f, 50.6f);
+    ASSERT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_NEAR(contact.depth, 0.3333 - (0.9 - 0.8333), 1e-5);
+    EXPECT_NEAR(contact.point.x, 50.3, 1e-5);
+    EXPECT_NEAR(contact.point.y, 2, 1e-5);
+    EXPECT_NEAR(contact.point.z, 50.6, 1e-5);
+    expect_normal(contact.normal, 0, 1, 0, 1e-6);
+    dJointGroupEmpty(bike_contact_group());
+    // Leaning 30 degrees (axle (cos 30, sin 30, 0)): the lowest rim point lies R along
+    // (sin 30, -cos 30, 0), so R cos 30 = 0.721659 below the centre and 0.41665 ft across;
+    // the rim's bottom is 0.9 - 0.721659 = 0.178341 up, depth 0.3333 - 0.178341 = 0.154959.
+    contact.axle = v3(0.8660254f, 0.5f, 0);
+    ASSERT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_NEAR(contact.depth, 0.154959, 1e-5);
+    EXPECT_NEAR(contact.point.x, 50.71665, 1e-5);
+    EXPECT_NEAR(contact.point.y, 2, 1e-5);
+    EXPECT_NEAR(contact.point.z, 50.6, 1e-5);
+    expect_normal(contact.normal, 0, 1, 0, 1e-6);
+    // The first hit: the cells span 49..51 both ways around (50.5, 50.5), so the spiral starts
+    // in cell (50, 50), on whose diagonal the rim's bottom stands; both its triangles hold it
+    // and report the full face contact of the upright wheel, whichever comes first.
+    contact.axle = v3(1, 0, 0);
+    place(50.5f, 2.9f, 50.5f);
+    ASSERT_TRUE(query_wheel_contact(&terrain, &contact));
+    EXPECT_NEAR(contact.depth, 0.3333 - (0.9 - 0.8333), 1e-5);
+    EXPECT_NEAR(contact.point.x, 50.5, 1e-5);
+    EXPECT_NEAR(contact.point.z, 50.5, 1e-5);
+    expect_normal(contact.normal, 0, 1, 0, 1e-6);
+}
+
+TEST_F(HandTerrain, SlopeUphill)
+{
+    // y = (z - 40) / 2, rising towards +z; unit normal (0, 2, -1) / sqrt 5 =
+    // (0, 0.894427, -0.447214), which lies in the wheel's plane (axle along x).
+    shape([](int, int j) { return 0.5f * (j - 40); });
+    // Ground at z = 50.6 is 5.3; centre 1.2 ft above it is 1.2 x 0.894427 = 1.073313 from
+    // the plane, so depth R + r - 1.073313 = 0.093287 at c - 1.073313 n = (50.3, 5.54, 51.08).
+    place(50.3f, 6.5f, 50.6f);
+    ASSERT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_NEAR(contact.depth, 0.093287, 1e-5);
+    EXPECT_NEAR(contact.point.x, 50.3, 1e-5);
+    EXPECT_NEAR(contact.point.y, 5.54, 1e-5);
+    EXPECT_NEAR(contact.point.z, 51.08, 1e-5);
+    expect_normal(contact.normal, 0, 0.894427, -0.447214, 1e-5);
+    // The first hit stops short of that. The cells span 49..51 both ways, so the spiral starts
+    // in cell (50, 50) (z 50..51), which the contact point at z = 51.08 lies beyond. Its
+    // triangle with fu >= fw (z <= x) stays out of reach: the ground falls away from the rim
+    // as z drops, so none of it is nearer than the diagonal z = x, which comes no nearer than
+    // about 0.46 ft (0.466 at (50.5, 50.5): 0.2 ft off the wheel's plane, 0.4207 inside the rim); the other
+    // one reaches up to its edge
+    // z = 51, at x = 50.3. There the ground is at 5.5, (-1, 0.4) from the centre in (y, z),
+    // rho = sqrt(1.16) = 1.077033: depth 0.3333 - (rho - R) = 0.089567, and the normal points
+    // from the edge to the rim, along (0, 1, -0.4) / rho = (0, 0.928477, -0.371391).
+    ASSERT_TRUE(query_wheel_contact(&terrain, &contact));
+    EXPECT_NEAR(contact.depth, 0.089567, 1e-4);
+    EXPECT_NEAR(contact.point.x, 50.3, 1e-3);
+    EXPECT_NEAR(contact.point.z, 51, 1e-5);
+    expect_normal(contact.normal, 0, 0.928477, -0.371391, 1e-3);
+}
+
+TEST_F(HandTerrain, SlopeAcrossTheWheel)
+{
+    // y = (x - 40) / 2: n = (-0.447214, 0.894427, 0), tilted out of the wheel's plane. The
+    // rim's point lowest against the plane is -n + a (n.a) = (0, -0.894427, 0) normalised:
+    // straight below the centre, R cos(phi) = 0.745326 nearer the plane than the centre.
+    shape([](int i, int) { return 0.5f * (i - 40); });
+    // Ground at x = 50.3 is 5.15; centre 1 ft above it: 0.894427 from the plane, the rim's
+    // bottom 0.894427 - 0.745326 = 0.149101, depth 0.3333 - 0.149101 = 0.184199. The point is
+    // the rim's bottom (50.3, 5.3167, 50.6) moved 0.149101 against n: (50.36668, 5.18334).
+    place(50.3f, 6.15f, 50.6f);
+    ASSERT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_NEAR(contact.depth, 0.184199, 1e-5);
+    EXPECT_NEAR(contact.point.x, 50.36668, 1e-5);
+    EXPECT_NEAR(contact.point.y, 5.18334, 1e-5);
+    EXPECT_NEAR(contact.point.z, 50.6, 1e-5);
+    expect_normal(contact.normal, -0.447214, 0.894427, 0, 1e-5);
+}
+
+TEST_F(HandTerrain, RidgeGivesAnEdgeContact)
+{
+    // A roof along the grid line x = 50: y = 3 - |x - 50|, two 45 degree planes meeting in
+    // the cells' edges from (50, j) to (50, j + 1).
+    shape([](int i, int) { return 3.0f - fabsf((float)(i - 50)); });
+    // The wheel 0.05 ft beside the ridge, its rim's bottom 0.1 ft above it. The ridge point
+    // under the centre, (50, 3, 50.5), is 0.05 off the wheel's plane and 0.9333 - R = 0.1
+    // inside it from the rim: distance sqrt(0.05^2 + 0.1^2) = 0.111803, depth
+    // 0.3333 - 0.111803 = 0.221497, normal (0.05, 0.1, 0) / 0.111803.
+    // Neither face beats it: against the near face (normal (1, 1, 0) / sqrt 2) the rim's lowest
+    // point is (50.05, 3.1, 50.5), 0.106066 above the plane, and its foot falls back to
+    // x = 50.05 - 0.075 = 49.975, off that face; against the far face it is 0.035355 up and
+    // its foot lands at x = 50.075, off that face too.
+    place(50.05f, 3.9333f, 50.5f);
+    ASSERT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_NEAR(contact.depth, 0.221497, 1e-4);
+    EXPECT_NEAR(contact.point.x, 50, 1e-5);
+    EXPECT_NEAR(contact.point.y, 3, 1e-5);
+    EXPECT_NEAR(contact.point.z, 50.5, 1e-3);
+    expect_normal(contact.normal, 0.447214, 0.894427, 0, 1e-3);
+    // The first hit is some triangle along the ridge: never deeper than the deepest.
+    ASSERT_TRUE(query_wheel_contact(&terrain, &contact));
+    EXPECT_GT(contact.depth, 0);
+    EXPECT_LE(contact.depth, 0.221497 + 1e-4);
+    // Standing on the ridge the edge pushes straight up: depth r - 0.1.
+    place(50, 3.9333f, 50.5f);
+    ASSERT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_NEAR(contact.depth, 0.2333, 1e-4);
+    expect_normal(contact.normal, 0, 1, 0, 1e-3);
+}
+
+TEST_F(HandTerrain, SpikeGivesAVertexContact)
+{
+    // Flat ground at 0 with one vertex, (50, 50), raised to 2: eight steep triangles meet at
+    // the tip T = (50, 2, 50).
+    terrain_set_height(&terrain, 50, 50, 2);
+    // Centre (50.05, 3, 50.2): T is 0.05 off the wheel's plane (axle x) and, in that plane,
+    // at (-1, -0.2) from the centre, rho = sqrt(1.04) = 1.019804 out. Its distance to the rim
+    // circle is sqrt(0.05^2 + (rho - R)^2) = sqrt(0.0025 + 0.186504^2) = 0.193091, depth
+    // 0.3333 - 0.193091 = 0.140209. The rim's nearest point minus T is
+    // (0.05, 0.186504 / rho, 0.186504 x 0.2 / rho) = (0.05, 0.182882, 0.036576), so the normal
+    // is (0.258945, 0.947129, 0.189424). Every edge drops 2 ft from T over at most 1.41 ft, so
+    // moving off T always moves away from the rim: T is the nearest point of all eight. The
+    // faces, 63 degrees steep, each come nearest the rim in their planes beyond T: off the face.
+    place(50.05f, 3, 50.2f);
+    ASSERT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_NEAR(contact.depth, 0.140209, 1e-4);
+    EXPECT_NEAR(contact.point.x, 50, 1e-5);
+    EXPECT_NEAR(contact.point.y, 2, 1e-5);
+    EXPECT_NEAR(contact.point.z, 50, 1e-5);
+    expect_normal(contact.normal, 0.258945, 0.947129, 0.189424, 1e-4);
+    // Every contact there is comes from T, so the first hit is the same one.
+    ASSERT_TRUE(query_wheel_contact(&terrain, &contact));
+    EXPECT_NEAR(contact.depth, 0.140209, 1e-4);
+    expect_normal(contact.normal, 0.258945, 0.947129, 0.189424, 1e-4);
+    // Cell (50, 50) has i + j even, so its diagonal runs from T down to (51, 0, 51): a crease
+    // between the faces y = 2 - 2 (x - 50) and y = 2 - 2 (z - 50), normals (2, 1, 0) / sqrt 5
+    // and (0, 1, 2) / sqrt 5. Perpendicular to it, between them, lies (1, 1, 1) / sqrt 3. A
+    // wheel whose plane holds the crease (axle (1, 0, -1) / sqrt 2), centred R + 0.1 along that
+    // direction from the crease's middle (50.5, 1, 50.5), touches it there with depth
+    // r - 0.1 = 0.2333. Against either face the rim's lowest point is the crease point moved
+    // 0.1 along (1, 1, 1) / sqrt 3; its foot on the first face, (50.48845, 50.55774) in (x, z),
+    // has x < z and misses that face (fu >= fw), and the second face by symmetry.
+    // Split the other way, the cell would be 0 high along that line.
+    contact.axle = v3(0.70710678f, 0, -0.70710678f);
+    float out = (0.8333f + 0.1f) / sqrtf(3);
+    place(50.5f + out, 1 + out, 50.5f + out);
+    ASSERT_TRUE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_NEAR(contact.depth, 0.2333, 1e-4);
+    EXPECT_NEAR(contact.point.x, 50.5, 1e-3);
+    EXPECT_NEAR(contact.point.y, 1, 2e-3);
+    EXPECT_NEAR(contact.point.z, 50.5, 1e-3);
+    expect_normal(contact.normal, 0.57735, 0.57735, 0.57735, 1e-3);
+    contact.axle = v3(1, 0, 0);
+    // Lifted until the tip is r from the rim (T at rho = R + r straight below): no contact.
+    place(50, 2 + 0.8333f + 0.34f, 50);
+    EXPECT_FALSE(create_wheel_contact(&terrain, &contact, 1));
+    EXPECT_EQ(contact.depth, 0);
+}
