@@ -250,6 +250,13 @@ int game_main(int argc, char **argv)
         log_settings(s);
     if (getenv("SK_TEST") && getenv("SK_TEST_SEED"))
         set_session_seed_for_tests(true, (uint32_t)strtoul(getenv("SK_TEST_SEED"), nullptr, 10));
+    if (getenv("SK_TEST") && getenv("SK_TEST_BAD_FREE") && mem_checking()) {
+        // Lets the tests show that the allocation check guards the real game too.
+        static char never_allocated[16] = "left alone";
+        xfree(never_allocated);
+        if (strcmp(never_allocated, "left alone") != 0)
+            fputs("Bad free changed the memory\n", stderr);
+    }
 
     if (!open_game_window(s)) {
         fputs("Can't open the game window (is a display available?)\n", stderr);

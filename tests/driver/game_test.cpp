@@ -140,6 +140,15 @@ TEST_F(GameExe, CheckedAllocationsAreAllFreedAtShutdown)
     EXPECT_FALSE(std::regex_search(r.err, live)) << "blocks still live:\n" << r.err;
 }
 
+TEST_F(GameExe, BadFreeIsReportedAndTheGameGoesOn)
+{
+    GameRun r = run({ "--lock-fps", "60" }, { "SK_QUIT_AFTER_FRAMES=2", "SK_CHECK_ALLOC=1", "SK_TEST_BAD_FREE=1" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(R"(Allocation not found for 0x[0-9a-f]+!\n)"))) << r.err;
+    EXPECT_EQ(r.err.find("Bad free changed the memory"), std::string::npos);
+    EXPECT_NE(r.log.find("Destroying window"), std::string::npos) << "the whole shutdown still runs";
+}
+
 TEST_F(GameExe, NoDisplayIsAClearFailure)
 {
     GameRun r = run({}, { "-DISPLAY", "-WAYLAND_DISPLAY", "SK_QUIT_AFTER_FRAMES=1" });
