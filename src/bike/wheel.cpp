@@ -46,6 +46,19 @@ static float circle_distance2(Vec3 c, Vec3 a, float radius, Vec3 p, Vec3 *neares
     return h * h + (rho - radius) * (rho - radius);
 }
 
+// circle_distance2's value alone, computed the same way: the edge search needs the point only
+// once, at the end.
+static inline float circle_gap2(Vec3 c, Vec3 a, float radius, Vec3 p)
+{
+    Vec3 d = v3_sub(p, c);
+    float h = v3_dot(d, a);
+    Vec3 radial = v3_madd(d, a, -h);
+    float rho = v3_length(radial);
+    if (!(rho > 1e-6f))
+        rho = 0;
+    return h * h + (rho - radius) * (rho - radius);
+}
+
 // The edge point nearest to the rim circle: a coarse scan brackets the minimum, then a
 // golden-section search narrows it (the distance along an edge has at most two valleys).
 static float edge_nearest(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1, Vec3 *on_edge, Vec3 *on_circle)
@@ -55,8 +68,7 @@ static float edge_nearest(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1, Vec3 *
     int best = 0;
     float best_d = INFINITY;
     for (int k = 0; k <= steps; k++) {
-        Vec3 q;
-        float d = circle_distance2(c, a, radius, v3_madd(e0, e, (float)k / steps), &q);
+        float d = circle_gap2(c, a, radius, v3_madd(e0, e, (float)k / steps));
         if (d < best_d) {
             best_d = d;
             best = k;
@@ -64,10 +76,9 @@ static float edge_nearest(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1, Vec3 *
     }
     float lo = (float)(best > 0 ? best - 1 : 0) / steps, hi = (float)(best < steps ? best + 1 : steps) / steps;
     const float g = 0.6180339887f;
-    Vec3 q;
     float x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo);
-    float f1 = circle_distance2(c, a, radius, v3_madd(e0, e, x1), &q);
-    float f2 = circle_distance2(c, a, radius, v3_madd(e0, e, x2), &q);
+    float f1 = circle_gap2(c, a, radius, v3_madd(e0, e, x1));
+    float f2 = circle_gap2(c, a, radius, v3_madd(e0, e, x2));
     // Twenty narrowings leave the bracket about 1e-5 of the edge: the distance, flat at its
     // minimum, is then exact to float precision.
     for (int it = 0; it < 20; it++) {
@@ -76,13 +87,13 @@ static float edge_nearest(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1, Vec3 *
             x2 = x1;
             f2 = f1;
             x1 = hi - g * (hi - lo);
-            f1 = circle_distance2(c, a, radius, v3_madd(e0, e, x1), &q);
+            f1 = circle_gap2(c, a, radius, v3_madd(e0, e, x1));
         } else {
             lo = x1;
             x1 = x2;
             f1 = f2;
             x2 = lo + g * (hi - lo);
-            f2 = circle_distance2(c, a, radius, v3_madd(e0, e, x2), &q);
+            f2 = circle_gap2(c, a, radius, v3_madd(e0, e, x2));
         }
     }
     float t = (lo + hi) / 2;
@@ -118,6 +129,28 @@ static float edge_distance_bound(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1)
     float miss = rho_min > radius ? rho_min - radius : rho_max < radius ? radius - rho_max : 0;
     return sqrtf(h * h + miss * miss);
 }
+
+// Another lower bound of the edge's distance from the rim circle: the edge lies in the plane
+// through it that faces the wheel's centre, and no point of the circle comes nearer that plane
+// than the centre's distance less the circle's reach across it.
+static float edge_plane_bound(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1)
+{
+    Vec3 e = v3_sub(e1, e0), d = v3_sub(c, e0);
+    float ee = v3_dot(e, e);
+    if (!(ee > 0))
+        return 0;
+    Vec3 across = v3_madd(d, e, -v3_dot(d, e) / ee);
+    float gap = v3_length(across);
+    if (!(gap > 0))
+        return 0;
+    // The reach from the cross product: from 1 - cos^2 it would lose its digits for a wheel
+    // lying nearly flat.
+    return gap - radius * v3_length(v3_cross(across, a)) / gap;
+}
+
+// Beyond the rounding of either bound and of the search's own distance: an edge whose bound
+// is this much short of the deepest known contact cannot beat it.
+static const float k_bound_rounding = 1e-4f;
 
 // As tyre_triangle, but an edge contact only counts when deeper than floor (a deeper one is
 // already known), which lets most edges go untested.
@@ -168,8 +201,15 @@ static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor
         return false;
     // Without a known contact the bound only needs a margin for its own rounding.
     float best = floor > 0 ? floor : 0, slack = floor > 0 ? k_depth_slack : -1e-4f;
+    // The edges lie in the face's plane. The circle's clearance of it is taken again here,
+    // with the reach from a cross product: height loses its digits for a wheel lying nearly
+    // flat.
+    if (v3_dot(v3_sub(c, p0), n) - major_radius * v3_length(v3_cross(n, a)) > minor_radius - best + k_bound_rounding)
+        return false;
     for (int k = 0; k < 3; k++) {
         if (edge_distance_bound(c, a, major_radius, v[k], v[(k + 1) % 3]) > minor_radius - best - slack)
+            continue;
+        if (edge_plane_bound(c, a, major_radius, v[k], v[(k + 1) % 3]) > minor_radius - best + k_bound_rounding)
             continue;
         Vec3 on_edge, on_circle;
         float d = sqrtf(edge_nearest(c, a, major_radius, v[k], v[(k + 1) % 3], &on_edge, &on_circle));
