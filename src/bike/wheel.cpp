@@ -152,15 +152,23 @@ static float edge_plane_bound(Vec3 c, Vec3 a, float radius, Vec3 e0, Vec3 e1)
 // is this much short of the deepest known contact cannot beat it.
 static const float k_bound_rounding = 1e-4f;
 
-// As tyre_triangle, but an edge contact only counts when deeper than floor (a deeper one is
-// already known), which lets most edges go untested.
-static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1,
-                                 Vec3 p2, float floor, bool edges, TyreHit *hit)
+// A triangle whose face the tyre's tube does not reach from below, kept for its edges.
+struct EdgeCandidate {
+    Vec3 v[3];
+    Vec3 n;                         // unit, upwards
+};
+
+enum FaceResult { FACE_MISS, FACE_HIT, FACE_OUTSIDE };
+
+// The tyre against the triangle's face. FACE_OUTSIDE when the tube may still reach its edges
+// (the triangle then goes into *edge).
+static FaceResult tyre_face(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1, Vec3 p2,
+                            TyreHit *hit, EdgeCandidate *edge)
 {
     Vec3 n = v3_cross(v3_sub(p1, p0), v3_sub(p2, p0));
     float nl = v3_length(n);
     if (!(nl > 0))
-        return false;
+        return FACE_MISS;
     n = v3_scale(n, 1 / nl);
     if (n.y < 0)
         n = v3_scale(n, -1);
@@ -173,14 +181,13 @@ static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor
     // Every point of the face's plane is at least this far from the rim circle: a tube whose
     // lowest point clears the plane cannot reach the face or its edges.
     if (!(height < minor_radius))
-        return false;
+        return FACE_MISS;
     // Nor a triangle wholly outside the torus's bounding sphere.
     Vec3 mid = v3_scale(v3_add(v3_add(p0, p1), p2), 1.0f / 3);
     float spread = fmaxf(v3_length(v3_sub(p0, mid)), fmaxf(v3_length(v3_sub(p1, mid)), v3_length(v3_sub(p2, mid))));
     if (!(v3_length(v3_sub(mid, c)) < spread + major_radius + minor_radius))
-        return false;
+        return FACE_MISS;
     Vec3 foot = v3_madd(rim, n, -height);
-    // Inside the triangle: each edge's cross product agrees with the normal.
     Vec3 v[3] = { p0, p1, p2 };
     // Inside: the foot lies on the same side of all three edges, whichever way they wind.
     int below = 0, above = 0;
@@ -193,18 +200,28 @@ static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor
     if (inside) {
         float depth = minor_radius - height;
         if (!(depth > 0))
-            return false;
+            return FACE_MISS;
         *hit = { depth, foot, n };
-        return true;
+        return FACE_HIT;
     }
-    if (!edges)
-        return false;
+    *edge = { { p0, p1, p2 }, n };
+    return FACE_OUTSIDE;
+}
+
+// The tyre against a FACE_OUTSIDE triangle's edges; a contact only counts when deeper than
+// floor (a deeper one is already known), which lets most edges go untested.
+static bool tyre_edges(Vec3 c, Vec3 a, float major_radius, float minor_radius, const EdgeCandidate &edge,
+                       float floor, TyreHit *hit)
+{
+    a = unit(a);
+    const Vec3 *v = edge.v;
+    Vec3 n = edge.n;
     // Without a known contact the bound only needs a margin for its own rounding.
     float best = floor > 0 ? floor : 0, slack = floor > 0 ? k_depth_slack : -1e-4f;
     // The edges lie in the face's plane. The circle's clearance of it is taken again here,
-    // with the reach from a cross product: height loses its digits for a wheel lying nearly
-    // flat.
-    if (v3_dot(v3_sub(c, p0), n) - major_radius * v3_length(v3_cross(n, a)) > minor_radius - best + k_bound_rounding)
+    // with the reach from a cross product: the face's height loses its digits for a wheel
+    // lying nearly flat.
+    if (v3_dot(v3_sub(c, v[0]), n) - major_radius * v3_length(v3_cross(n, a)) > minor_radius - best + k_bound_rounding)
         return false;
     for (int k = 0; k < 3; k++) {
         if (edge_distance_bound(c, a, major_radius, v[k], v[(k + 1) % 3]) > minor_radius - best - slack)
@@ -223,6 +240,17 @@ static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor
         }
     }
     return best > (floor > 0 ? floor : 0);
+}
+
+// As tyre_triangle, but an edge contact only counts when deeper than floor.
+static bool tyre_triangle_deeper(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1,
+                                 Vec3 p2, float floor, bool edges, TyreHit *hit)
+{
+    EdgeCandidate edge;
+    FaceResult face = tyre_face(c, a, major_radius, minor_radius, p0, p1, p2, hit, &edge);
+    if (face != FACE_OUTSIDE)
+        return face == FACE_HIT;
+    return edges && tyre_edges(c, a, major_radius, minor_radius, edge, floor, hit);
 }
 
 bool tyre_triangle(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1, Vec3 p2,
@@ -246,11 +274,9 @@ static Vec3 vertex(const Terrain *t, int i, int j)
 }
 
 // The two triangles of cell (i, j), split as the height field splits it.
-static bool cell_contact(const Terrain *t, int i, int j, Vec3 c, Vec3 a, const WheelContact *w, bool first,
-                         bool edges, TyreHit *best)
+static void cell_triangles(const Terrain *t, int i, int j, Vec3 tri[2][3])
 {
     Vec3 p00 = vertex(t, i, j), p10 = vertex(t, i + 1, j), p01 = vertex(t, i, j + 1), p11 = vertex(t, i + 1, j + 1);
-    Vec3 tri[2][3];
     if (((i + j) & 1) == 0) {
         tri[0][0] = p00, tri[0][1] = p10, tri[0][2] = p11;
         tri[1][0] = p00, tri[1][1] = p11, tri[1][2] = p01;
@@ -258,6 +284,13 @@ static bool cell_contact(const Terrain *t, int i, int j, Vec3 c, Vec3 a, const W
         tri[0][0] = p00, tri[0][1] = p10, tri[0][2] = p01;
         tri[1][0] = p11, tri[1][1] = p01, tri[1][2] = p10;
     }
+}
+
+static bool cell_contact(const Terrain *t, int i, int j, Vec3 c, Vec3 a, const WheelContact *w, bool first,
+                         bool edges, TyreHit *best)
+{
+    Vec3 tri[2][3];
+    cell_triangles(t, i, j, tri);
     bool found = false;
     for (int k = 0; k < 2; k++) {
         TyreHit h;
@@ -344,6 +377,10 @@ bool query_wheel_contact(const Terrain *t, WheelContact *w)
     return false;
 }
 
+// Triangles kept for the edge pass of one wheel: far more than a wheel's cells hold on any
+// track's grid.
+static const int k_edge_candidates = 128;
+
 static bool deepest_contact(const Terrain *t, WheelContact *w, TyreHit *best)
 {
     Vec3 c, a;
@@ -351,12 +388,46 @@ static bool deepest_contact(const Terrain *t, WheelContact *w, TyreHit *best)
     *best = {};
     if (!wheel_cells(t, w, &c, &a, &r))
         return false;
-    // Faces first: the deepest face contact spares most edge searches in the second pass.
-    bool found = false;
-    for (int pass = 0; pass < 2; pass++)
+    // Faces first: the deepest face contact spares most edge searches in the second pass,
+    // which visits only the triangles whose faces the tube missed from outside their edges
+    // (a face contact met again could not beat the deepest face).
+    EdgeCandidate edges[k_edge_candidates];
+    int n_edges = 0;
+    bool found = false, overflow = false;
+    for (int j = r.j0; j <= r.j1; j++)
+        for (int i = r.i0; i <= r.i1; i++) {
+            Vec3 tri[2][3];
+            cell_triangles(t, i, j, tri);
+            for (int k = 0; k < 2; k++) {
+                TyreHit h;
+                EdgeCandidate edge;
+                FaceResult face = tyre_face(c, a, w->major_radius, w->minor_radius, tri[k][0], tri[k][1], tri[k][2],
+                                            &h, &edge);
+                if (face == FACE_HIT && h.depth > best->depth) {
+                    *best = h;
+                    found = true;
+                } else if (face == FACE_OUTSIDE) {
+                    if (n_edges < k_edge_candidates)
+                        edges[n_edges++] = edge;
+                    else
+                        overflow = true;
+                }
+            }
+        }
+    if (overflow) {
+        // More cells than the list holds (a very fine grid): every triangle again.
         for (int j = r.j0; j <= r.j1; j++)
             for (int i = r.i0; i <= r.i1; i++)
-                found |= cell_contact(t, i, j, c, a, w, false, pass == 1, best);
+                found |= cell_contact(t, i, j, c, a, w, false, true, best);
+        return found;
+    }
+    for (int k = 0; k < n_edges; k++) {
+        TyreHit h;
+        if (tyre_edges(c, a, w->major_radius, w->minor_radius, edges[k], best->depth, &h) && h.depth > best->depth) {
+            *best = h;
+            found = true;
+        }
+    }
     return found;
 }
 
