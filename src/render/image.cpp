@@ -616,30 +616,27 @@ bool image_read(const char *name, Image *out)
     return true;
 }
 
-unsigned char *ppm_read(DataFile *f, int *width, int *height)
+static unsigned char *pnm_read(DataFile *f, bool grey, int *width, int *height)
 {
     size_t n = 0;
     unsigned char *data = f ? read_all(f, k_max_file, &n) : nullptr;
     if (!data) {
-        log_printf("Can't get PPM dimensions\n");
+        log_printf(grey ? "Can't get PGM dimensions\n" : "Can't get PPM dimensions\n");
         return nullptr;
     }
-    unsigned char *px = pnm_decode_memory(data, n, false, width, height);
+    unsigned char *px = pnm_decode_memory(data, n, grey, width, height);
     xfree(data);
     return px;
 }
 
+unsigned char *ppm_read(DataFile *f, int *width, int *height)
+{
+    return pnm_read(f, false, width, height);
+}
+
 unsigned char *pgm_read(DataFile *f, int *width, int *height)
 {
-    size_t n = 0;
-    unsigned char *data = f ? read_all(f, k_max_file, &n) : nullptr;
-    if (!data) {
-        log_printf("Can't get PGM dimensions\n");
-        return nullptr;
-    }
-    unsigned char *px = pnm_decode_memory(data, n, true, width, height);
-    xfree(data);
-    return px;
+    return pnm_read(f, true, width, height);
 }
 
 uint16_t *png_read16(DataFile *f, int *width, int *height)
