@@ -13,9 +13,9 @@
 
 #include "bike/bike.h"
 #include "bike/rider.h"
-#include "driver/args.h"
-#include "driver/loop.h"
 #include "race/session.h"
+#include "race/simulation.h"
+#include "race/world.h"
 
 static const int k_landing_tics = 256;
 static char g_home[PATH_MAX];
@@ -46,7 +46,6 @@ static bool prepare_data(void)
         return false;
     }
     setenv("XDG_DATA_HOME", g_home, 1);
-    *startup_settings() = StartupSettings{};
     set_session_seed_for_tests(true, 5);
     ok = bike_world_create();
     return ok;

@@ -11,7 +11,7 @@
 #include <zlib.h>
 
 #include "common/mem.h"
-#include "render/image.h"
+#include "render/image/image.h"
 #include "vfs/vfs.h"
 
 static std::string gzip_of(const std::string &plain)

@@ -15,10 +15,10 @@
 #include "bike/bike.h"
 #include "bike/shape.h"
 #include "common/mem.h"
-#include "driver/args.h"
-#include "driver/loop.h"
 #include "platform/log.h"
 #include "race/session.h"
+#include "race/simulation.h"
+#include "race/world.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -131,7 +131,6 @@ int main(int argc, char **argv)
         }
     }
     choose_data_dir();
-    *startup_settings() = StartupSettings{};
     set_session_seed_for_tests(true, g_sim.seed);
     if (!bike_world_create()) {
         fprintf(stderr, "skorva-sim: the physics library did not start\n");

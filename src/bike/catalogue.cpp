@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "bike/setup.h"
-#include "driver/messages.h"
+#include "common/messages.h"
 
 // Where the figures come from: manufacturer data sheets and owner's manuals (dry masses,
 // gearbox and primary ratios, sprockets, spring rates of the stock springs), magazine dyno

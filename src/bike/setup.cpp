@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "driver/messages.h"
+#include "common/messages.h"
 #include "vfs/vfs.h"
 
 Setup g_setup;

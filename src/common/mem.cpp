@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/log.h"
 
 enum { MAX_TRACKED = 0x100000 };
 
@@ -75,8 +74,9 @@ void out_of_memory(void)
         void (*hook)(void) = g_mem.oom_hook;
         g_mem.oom_hook = nullptr;       // a failure inside the hook must not recurse
         hook();
+    } else {
+        fputs("Error: Out of virtual memory\n", stderr);
     }
-    message_box("Error", "Out of virtual memory");
     exit(1);
 }
 

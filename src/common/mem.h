@@ -10,9 +10,9 @@ void *xrealloc(void *ptr, size_t size);     // never null for size > 0
 void  xfree(void *ptr);                     // unknown pointers are reported and left alone
 char *xstrdup(const char *s);               // never null
 
-// Closes sound and window, shows "Out of virtual memory" and exits with status 1.
+// Reports "Out of virtual memory" through the hook (the driver's closes sound and window and
+// shows the "Error" box), or on standard error when none is set, and exits with status 1.
 [[noreturn]] void out_of_memory(void);
-// Called by out_of_memory before the message box; the driver installs the closers.
 void set_out_of_memory_hook(void (*hook)(void));
 
 bool mem_checking(void);                    // true while the live-block table is kept

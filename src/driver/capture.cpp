@@ -7,9 +7,9 @@
 #include <GL/gl.h>
 
 #include "common/mem.h"
-#include "driver/messages.h"
+#include "common/messages.h"
 #include "platform/log.h"
-#include "render/image.h"
+#include "render/image/image.h"
 #include "vfs/vfs.h"
 
 static struct {

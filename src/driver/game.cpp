@@ -11,19 +11,26 @@
 #include "bike/shape.h"
 #include "common/game_data.h"
 #include "common/mem.h"
+#include "common/messages.h"
 #include "common/mt.h"
+#include "common/progress.h"
+#include "common/version.h"
 #include "driver/args.h"
 #include "driver/bindings.h"
 #include "driver/config.h"
 #include "driver/lists.h"
+#include "driver/loading.h"
 #include "driver/loop.h"
-#include "driver/messages.h"
-#include "driver/progress.h"
 #include "driver/startup_stubs.h"
 #include "platform/clock.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "race/session.h"
+#include "race/session_steps.h"
+#include "render/font.h"
+#include "render/screens.h"
+#include "render/texture.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -50,10 +57,13 @@ bool game_data_found(void)
     return f != nullptr;
 }
 
-static void close_for_out_of_memory(void)
+// Sound and window go first, so that the box can be seen.
+static void report_out_of_memory(void)
 {
     sound_close();
-    close_window();
+    if (window_is_open())
+        close_window();
+    message_box("Error", "Out of virtual memory");
 }
 
 static void log_settings(const StartupSettings *s)
@@ -124,7 +134,9 @@ static void probe_gl(const StartupSettings *s)
         const char *v = (const char *)glGetString(ids[i]);
         log_printf("%s: %.4000s\n", names[i], v ? v : "");   // the log cuts lines at 4 KiB
     }
-    shaders_setup();
+    // Before the settings are set up (no labels yet) shaders count as wanted.
+    const ChoiceItem &use = g_settings.use_shader;
+    shaders_setup(use.labels ? strcmp(choice_label(&use), "Yes") == 0 : true);
     glClearColor(0.196078f, 0.6f, 0.8f, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glEnable(GL_CULL_FACE);
@@ -212,6 +224,9 @@ int game_main(int argc, char **argv)
     }
 
     messages_clear();
+    messages_set_clock(game_clock);
+    loading_screen_install();
+    set_out_of_memory_hook(report_out_of_memory);
 
     const char *home = search_dir(0);
     char log_path[1100];
@@ -263,14 +278,12 @@ int game_main(int argc, char **argv)
         free_video_mode_list();
         return fail_start(1);
     }
-    set_out_of_memory_hook(close_for_out_of_memory);
 
     progress_tick();
     vfs_set_progress_hook(progress_tick);
     file_index_names();
     build_texture_lists();
     terrain_set_verbosity(s->verbosity);
-    progress_attach_loaders();
     if (track_list() == 0) {
         fputs("No tracks found\n", stderr);
         log_printf("No tracks found\n");
@@ -301,7 +314,11 @@ int game_main(int argc, char **argv)
         return fail_start(1);
     }
     probe_gl(s);
-    fonts_and_pictures_load();
+    // Unset settings (no labels yet) take their defaults: detail 9, no forced compression.
+    const ChoiceItem &compress = g_settings.texture_compress;
+    fonts_and_pictures_load(s->verbosity,
+                            g_settings.model_texture_detail.label ? (int)g_settings.model_texture_detail.value : 9,
+                            compress.labels && strcmp(choice_label(&compress), "Always") == 0);
 
     loop_init(s);
     if (window_is_open()) {
@@ -309,6 +326,11 @@ int game_main(int argc, char **argv)
         for (int i = 0; i < NAMED_KEYS; i++)
             g_game.named_keys[i] = key_code(k_named_keys[i]);
     }
+    SessionOptions options = { s->verbosity, s->learn_lines, s->practice_robots, s->editor, s->erode_rate };
+    session_set_options(&options);
+    SimulationHooks hooks = {};
+    hooks.session_loaded = loop_session_loaded;
+    simulation_set_hooks(&hooks);
     if (!bike_world_create())
         log_printf("No physics: the bikes stay out of the race\n");
 

@@ -9,36 +9,31 @@
 #include <GL/gl.h>
 
 #include "bike/bike.h"
-#include "bike/rider.h"
 #include "bike/setup.h"
-#include "bike/wheel.h"
+#include "common/messages.h"
 #include "driver/args.h"
 #include "driver/bindings.h"
 #include "driver/capture.h"
 #include "driver/config.h"
 #include "driver/frame_timing.h"
-#include "driver/messages.h"
 #include "driver/startup_stubs.h"
 #include "platform/clock.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "race/session.h"
+#include "race/session_steps.h"
+#include "render/screens.h"
 
 static_assert((int)CONTROL_CHANNELS == (int)CONTROL_CHANNEL_COUNT, "the loop's channels are the bindings' channels");
 
 static const double k_setup_report_period = 5;      // seconds of game_clock
-static const int k_gate_animation_tics = 10 * TICS_PER_SECOND;
 static const float k_chase_yaw_step = 0.006135923f; // 2 pi / 1024 per tic
 static const float k_pi = 3.14159265358979f;
 
 static struct {
     const StartupSettings *settings;
     FrameTiming timing;
-    double game_clock;
-    int32_t race_tic;
-    int32_t gate_drop_tic;
-    RiderSlot slots[RIDER_SLOTS];
-    int viewed_slot;
     int view;
     int menu;
     int menu_item;
@@ -47,7 +42,6 @@ static struct {
     bool menu_drag;
     bool paused;
     bool close_seen;
-    float channels[CONTROL_CHANNELS];
     ChaseCamera chase;
     int camera;                 // trackside camera, -1 free camera
     bool auto_camera;
@@ -62,17 +56,12 @@ static struct {
     double next_setup_report;
     double setup_reference[SETUP_WATCHED_VALUES];
     bool have_setup_reference;
-    bool fixed_seed;
-    uint32_t seed;
     void (*tic_observer)(void);
 } g_loop = {};
 
 static void reset_state(void)
 {
     memset(&g_loop, 0, sizeof g_loop);
-    for (RiderSlot &s : g_loop.slots)
-        s.kind = CONTROL_REPLAYED;
-    g_loop.viewed_slot = 0;
     g_loop.view = VIEW_TITLE;
     g_loop.menu = MENU_NONE;
     g_loop.chase = { 0, 10, 5 };
@@ -90,31 +79,6 @@ static long long clock_us(void)
     long sec, usec;
     clock_now(&sec, &usec);
     return (long long)sec * 1000000LL + usec;
-}
-
-int race_tic(void) { return g_loop.race_tic; }
-void set_race_tic(int tic) { g_loop.race_tic = tic; }
-int gate_drop_tic(void) { return g_loop.gate_drop_tic; }
-void set_gate_drop_tic(int tic) { g_loop.gate_drop_tic = tic; }
-double game_clock(void) { return g_loop.game_clock; }
-
-RiderSlot *rider_slot(int slot)
-{
-    return slot >= 0 && slot < RIDER_SLOTS ? &g_loop.slots[slot] : nullptr;
-}
-
-void clear_rider_slots(void)
-{
-    for (RiderSlot &s : g_loop.slots)
-        s = { nullptr, CONTROL_REPLAYED };
-}
-
-int viewed_slot(void) { return g_loop.viewed_slot; }
-
-void set_viewed_slot(int slot)
-{
-    if (slot >= 0 && slot < RIDER_SLOTS)
-        g_loop.viewed_slot = slot;
 }
 
 int view_mode(void) { return g_loop.view; }
@@ -148,7 +112,6 @@ void close_menu(void)
 int menu_screen(void) { return g_loop.menu; }
 int menu_item(void) { return g_loop.menu_item; }
 bool game_paused(void) { return g_loop.paused; }
-const float *control_channels(void) { return g_loop.channels; }
 
 bool loop_close_requested(void) { return g_loop.close_seen; }
 
@@ -179,17 +142,6 @@ void stutter_check(const char *label)
     g_loop.stutter_last = now;
 }
 
-uint32_t session_seed(void)
-{
-    return g_loop.fixed_seed ? g_loop.seed : (uint32_t)time(nullptr);
-}
-
-void set_session_seed_for_tests(bool fixed, uint32_t seed)
-{
-    g_loop.fixed_seed = fixed;
-    g_loop.seed = seed;
-}
-
 void loop_set_tic_observer(void (*observer)(void))
 {
     g_loop.tic_observer = observer;
@@ -198,6 +150,7 @@ void loop_set_tic_observer(void (*observer)(void))
 void loop_reset_for_tests(void)
 {
     reset_state();
+    world_reset_for_tests();
 }
 
 void frame_histogram(int out[8])
@@ -263,9 +216,9 @@ void setup_report_take_reference(void)
 
 static void setup_change_report(void)
 {
-    if (g_loop.game_clock < g_loop.next_setup_report)
+    if (game_clock() < g_loop.next_setup_report)
         return;
-    g_loop.next_setup_report = g_loop.game_clock + k_setup_report_period;
+    g_loop.next_setup_report = game_clock() + k_setup_report_period;
     double now[SETUP_WATCHED_VALUES];
     setup_watched_values(now);
     char text[128];
@@ -279,144 +232,19 @@ static void setup_change_report(void)
     g_loop.have_setup_reference = true;
 }
 
-// ---- simulation
-
-static bool online(void)
+void loop_session_loaded(void)
 {
-    return net_connected();
-}
-
-// Each bike's frame position and reach, so that pairs far apart cost one distance test.
-struct BikeBounds {
-    double x, y, z;
-    float reach;
-};
-
-static BikeBounds bike_bounds(const BikeState *bike)
-{
-    if (!bike->built)
-        return { 0, 0, 0, -1 };
-    const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
-    return { p[0], p[1], p[2], bike_reach(bike) };
-}
-
-// A bike met by another this tic is stamped, so the next pair either of them meets this tic
-// pushes by forces instead of joints.
-static void collide_pair(BikeState *a, const BikeBounds &ba, BikeState *b, const BikeBounds &bb, bool net)
-{
-    if (ba.reach < 0 || bb.reach < 0)
-        return;
-    double dx = ba.x - bb.x, dy = ba.y - bb.y, dz = ba.z - bb.z, r = (double)ba.reach + bb.reach;
-    if (!(dx * dx + dy * dy + dz * dz < r * r))
-        return;
-    int mask_a = 0, mask_b = 0;
-    collide_bikes(a, b, net, g_loop.race_tic, &mask_a, &mask_b);
-}
-
-// Rider, suspension, drive and assists prepare the motors and forces of the next step; the
-// leftover internal force comes out last, once the joints have fed back a step (from tic 2 on).
-static void control_update(BikeState *bike)
-{
-    if (!bike->built)
-        return;
-    update_rider_mount(bike);
-    bike_suspension_update(bike);
-    bike_drive_update(bike);
-    bike_steering_update(bike);
-    bike_dab_and_falls(bike);
-    if (g_loop.race_tic >= 2 && bike->fall_timer <= 0)
-        correct_internal_forces(bike);
-}
-
-void simulation_tic(void)
-{
-    bool net = online();
-    script_tic();
-    for (int i = 0; i < RIDER_SLOTS; i++)
-        if (g_loop.slots[i].bike && g_loop.slots[i].kind == CONTROL_REPLAYED)
-            replay_set_bike_state(i);
-
-    // Contacts with the world and between bikes. Slots are visited in order, so the list of
-    // bikes that collide is already sorted by slot.
-    const Terrain *ground = session_terrain();
-    int occupied[RIDER_SLOTS], n_occupied = 0;
-    int active[RIDER_SLOTS], n_active = 0;
-    for (int i = 0; i < RIDER_SLOTS; i++) {
-        if (!g_loop.slots[i].bike)
-            continue;
-        occupied[n_occupied++] = i;
-        if (g_loop.slots[i].kind != CONTROL_REPLAYED)
-            active[n_active++] = i;
-    }
-    if (!net) {
-        for (int k = 0; k < n_occupied; k++) {
-            RiderSlot &s = g_loop.slots[occupied[k]];
-            if (s.kind != CONTROL_REPLAYED)
-                bike_touches_world(s.bike, ground);
-            else if (g_loop.race_tic < g_loop.gate_drop_tic + k_gate_animation_tics)
-                gate_pieces_touch(s.bike);
-        }
-        BikeBounds bounds[RIDER_SLOTS];
-        for (int k = 0; k < n_active; k++)
-            bounds[k] = bike_bounds(g_loop.slots[active[k]].bike);
-        for (int a = 0; a < n_active; a++)
-            for (int b = a + 1; b < n_active; b++)
-                collide_pair(g_loop.slots[active[a]].bike, bounds[a], g_loop.slots[active[b]].bike, bounds[b], false);
-    } else if (net_in_race()) {
-        RiderSlot *own = nullptr;
-        for (int k = 0; k < n_active && !own; k++)
-            if (g_loop.slots[active[k]].kind == CONTROL_HUMAN)
-                own = &g_loop.slots[active[k]];
-        BikeBounds own_bounds = own ? bike_bounds(own->bike) : BikeBounds{};
-        for (int k = 0; own && k < n_active; k++)
-            if (&g_loop.slots[active[k]] != own)
-                collide_pair(own->bike, own_bounds, g_loop.slots[active[k]].bike,
-                             bike_bounds(g_loop.slots[active[k]].bike), true);
-    }
-
-    // Wheel contact queries in a rotating order, so no bike always goes first.
-    if (n_active > 0) {
-        int start = (int)(((int64_t)g_loop.race_tic % n_active + n_active) % n_active);
-        for (int k = 0; k < n_active; k++)
-            bike_refresh_wheel_queries(g_loop.slots[active[(start + k) % n_active]].bike, ground, g_loop.race_tic);
-    }
-    bike_world_step();
-
-    if (g_loop.settings && g_loop.settings->erode_rate > 0 && (!net || net_in_race()))
-        for (int k = 0; k < n_active; k++) {
-            wheel_after_step(g_loop.slots[active[k]].bike);
-            bike_dig_terrain(g_loop.slots[active[k]].bike);
-        }
-
-    for (int k = 0; k < n_occupied; k++) {
-        int slot = occupied[k];
-        RiderSlot &s = g_loop.slots[slot];
-        if (s.kind == CONTROL_ROBOT)
-            robot_autopilot(slot);
-        else if (net && s.kind == CONTROL_REPLAYED)
-            net_correct_remote(slot);
-        else if (net && s.kind == CONTROL_HUMAN)
-            false_start_rule(slot);
-        control_update(s.bike);
-        if (!net || s.kind == CONTROL_HUMAN)
-            bike_gate_passing(s.bike);
-    }
-    roost_move_chunks();
-    if (g_loop.race_tic < g_loop.gate_drop_tic + k_gate_animation_tics)
-        starting_gate_animate();
-    if (net && g_loop.race_tic % 512 == 510)
-        results_refresh();
-    g_loop.race_tic = (int32_t)((uint32_t)g_loop.race_tic + 1u);    // wraps instead of overflowing
-    demo_tic();
-    time_trial_tic();
-    physics_log_capture();
+    setup_report_take_reference();
+    RiderSlot *viewed = rider_slot(viewed_slot());
+    if (viewed && viewed->bike)
+        free_camera_place_above(viewed->bike, 5);
 }
 
 // ---- keys
 
 static bool viewed_is_human(void)
 {
-    const RiderSlot &s = g_loop.slots[g_loop.viewed_slot];
+    const RiderSlot &s = *rider_slot(viewed_slot());
     if (g_settings.spy && g_loop.view == VIEW_CAMERA)
         return false;
     return s.bike && s.kind == CONTROL_HUMAN;
@@ -435,9 +263,9 @@ static void cycle_view(void)
 {
     switch (g_loop.view) {
     case VIEW_EDITOR:
-        for (RiderSlot &s : g_loop.slots)
-            if (s.bike)
-                settle_bike(s.bike, session_terrain());
+        for (int i = 0; i < RIDER_SLOTS; i++)
+            if (rider_slot(i)->bike)
+                settle_bike(rider_slot(i)->bike, session_terrain());
         g_loop.view = VIEW_CHASE;
         break;
     case VIEW_CHASE:
@@ -478,7 +306,7 @@ static void riding_key(int code, int pressed)
         demo_step_seconds(1);
     } else if (command_key_is(BIND_PREV, code) || command_key_is(BIND_NEXT, code)) {
         if (!viewed_is_human() || net_spectating() || g_settings.spy)
-            set_viewed_slot(running_order_step(g_loop.viewed_slot, command_key_is(BIND_NEXT, code) ? 1 : -1));
+            set_viewed_slot(running_order_step(viewed_slot(), command_key_is(BIND_NEXT, code) ? 1 : -1));
     } else if (command_key_is(BIND_SCREENSHOT, code)) {
         take_screenshot(g_loop.width, g_loop.height);
     } else {
@@ -500,7 +328,7 @@ void loop_handle_key(int code, int pressed)
     int esc = key_code("esc");
     if (capture_active()) {
         if (pressed) {
-            capture_key(code, g_loop.game_clock);      // "esc" ends the capture unchanged
+            capture_key(code, game_clock());      // "esc" ends the capture unchanged
             return;
         }
         if (!(code == esc && g_loop.menu == MENU_NONE))
@@ -544,9 +372,8 @@ static float wrap_pi(float a)
     return a;
 }
 
-static void camera_from_channels(void)
+static void camera_from_channels(const float *c)
 {
-    const float *c = g_loop.channels;
     if (g_loop.view == VIEW_CHASE) {
         g_loop.chase.yaw = wrap_pi(g_loop.chase.yaw + c[CHANNEL_STEER] * k_chase_yaw_step);
         if (c[CHANNEL_THROTTLE] > 0.5f)
@@ -560,7 +387,7 @@ static void camera_from_channels(void)
             g_loop.auto_camera = !g_loop.auto_camera;
         g_loop.auto_camera_was_high = high;
         if (g_loop.auto_camera) {
-            int cam = camera_for_next_gate(g_loop.viewed_slot);
+            int cam = camera_for_next_gate(viewed_slot());
             if (cam >= 0 && cam != g_loop.camera)
                 g_loop.camera = cam;
         }
@@ -594,11 +421,13 @@ static void read_tic_events(double ends_ago, long long now_us)
 // Returns after the step of the tic that ends it; the observer sees every tic.
 static void tic_body(double ends_ago, long long now_us)
 {
-    memset(g_loop.channels, 0, sizeof g_loop.channels);
+    float channels[CONTROL_CHANNELS] = {};
+    set_control_channels(channels);
     read_tic_events(ends_ago, now_us);
     stutter_check("processmessage");
-    capture_tic(g_loop.game_clock);
-    bindings_build_channels(g_loop.channels);
+    capture_tic(game_clock());
+    bindings_build_channels(channels);
+    set_control_channels(channels);
     bool net = net_connected();
     if (g_loop.menu == MENU_NONE) {
         if (g_loop.view == VIEW_EDITOR) {
@@ -606,12 +435,12 @@ static void tic_body(double ends_ago, long long now_us)
             if (!net)
                 return;
         } else if (g_loop.view != VIEW_TITLE) {
-            RiderSlot &s = g_loop.slots[g_loop.viewed_slot];
+            RiderSlot &s = *rider_slot(viewed_slot());
             if (viewed_is_human()) {
                 time_trial_restart_input();
-                bike_apply_channels(s.bike, g_loop.channels);
+                bike_apply_channels(s.bike, channels);
             } else {
-                camera_from_channels();
+                camera_from_channels(channels);
             }
         }
     } else if ((viewed_is_human() || g_loop.view == VIEW_EDITOR) && !net) {
@@ -637,8 +466,7 @@ static void tic_body(double ends_ago, long long now_us)
 
 int loop_advance(double step)
 {
-    if (step > 0)
-        g_loop.game_clock += step;
+    advance_game_clock(step);
     frame_timing_add(&g_loop.timing, step);
     long long now = clock_us();
     int tics = 0;
@@ -660,7 +488,7 @@ static void pick_view(void)
         g_loop.view = VIEW_TITLE;
         return;
     }
-    const RiderSlot &s = g_loop.slots[g_loop.viewed_slot];
+    const RiderSlot &s = *rider_slot(viewed_slot());
     bool spy_camera = g_settings.spy && g_loop.view == VIEW_CAMERA;
     if (!s.bike)
         g_loop.view = VIEW_CAMERA;
@@ -739,9 +567,9 @@ static void mouse_frame(void)
 
 static BikeState *first_human_bike(void)
 {
-    for (const RiderSlot &s : g_loop.slots)
-        if (s.bike && s.kind == CONTROL_HUMAN)
-            return s.bike;
+    for (int i = 0; i < RIDER_SLOTS; i++)
+        if (rider_slot(i)->bike && rider_slot(i)->kind == CONTROL_HUMAN)
+            return rider_slot(i)->bike;
     return nullptr;
 }
 
@@ -768,7 +596,7 @@ int run_main_loop(void)
     long quit_after = quit_env ? strtol(quit_env, nullptr, 10) : 0;
     int frames = 0;
     long long tics = 0;
-    double started = g_loop.game_clock;
+    double started = game_clock();
     for (;;) {
         g_loop.menu_changed_this_frame = false;
         g_loop.menu_key_ignored = false;
@@ -798,8 +626,8 @@ int run_main_loop(void)
         }
         double step = frame_timing_step(&g_loop.timing, now, net);
         if (net) {
-            double d = (net_server_tic() - g_loop.race_tic - 1) * TIC_SECONDS;
-            step *= server_step_scale(d, g_loop.race_tic < g_loop.gate_drop_tic);
+            double d = (net_server_tic() - race_tic() - 1) * TIC_SECONDS;
+            step *= server_step_scale(d, race_tic() < gate_drop_tic());
         }
         mouse_frame();
         tics += loop_advance(step);
@@ -817,13 +645,13 @@ int run_main_loop(void)
             stutter_check("update");
         }
         setup_change_report();
-        messages_update(g_loop.game_clock);
+        messages_update(game_clock());
         if (g_loop.close_seen)
             break;
         if (quit_after > 0 && frames >= quit_after)
             break;
     }
     if (g_loop.settings && g_loop.settings->verbosity >= 1)
-        log_printf("Main loop: %d frames, %lld tics, %.3f s of game time\n", frames, tics, g_loop.game_clock - started);
+        log_printf("Main loop: %d frames, %lld tics, %.3f s of game time\n", frames, tics, game_clock() - started);
     return frames;
 }

@@ -1,46 +1,25 @@
-// The main loop, the tic clock, rider slots, views, menus state and the player's controls.
+// The main loop: frames, the tic clock that feeds the simulation, views, menu state, pause and
+// the player's controls. The world's state and simulation_tic itself are the simulation's
+// (race/world.h, race/simulation.h).
 #pragma once
 #include <stdint.h>
 
-struct BikeState;
+#include "race/simulation.h"
+#include "race/world.h"
+
 struct StartupSettings;
 
-enum {
-    RIDER_SLOTS = 160,
-    NO_SLOT = 160,                  // stored wherever a slot number means "none"
-    CONTROL_CHANNELS = 9,
-    SETUP_WATCHED_VALUES = 39,
-};
+enum { SETUP_WATCHED_VALUES = 39 };
 
-enum ControlKind { CONTROL_HUMAN = 0, CONTROL_REPLAYED = 1, CONTROL_ROBOT = 2 };
 enum ViewMode { VIEW_RIDER = 0, VIEW_EDITOR = 2, VIEW_CHASE = 3, VIEW_CAMERA = 4, VIEW_TITLE = 5 };
 enum { MENU_NONE = -1, MENU_MAIN = 0, MENU_CONSOLE = 16 };
-enum { CHANNEL_STEER, CHANNEL_THROTTLE, CHANNEL_FRONT_BRAKE, CHANNEL_REAR_BRAKE, CHANNEL_SHIFT,
-       CHANNEL_CLUTCH, CHANNEL_SIT_DAB, CHANNEL_BACK_UP, CHANNEL_LEAN };
-
-struct RiderSlot {
-    BikeState *bike;                // null: empty
-    int kind;                       // ControlKind; empty slots are CONTROL_REPLAYED
-};
-
 struct ChaseCamera {
     float yaw;                      // radians, [-pi, pi]
     float distance;
     float height;
 };
 
-// Time.
-int    race_tic(void);
-void   set_race_tic(int tic);
-int    gate_drop_tic(void);
-void   set_gate_drop_tic(int tic);
-double game_clock(void);            // seconds of game time since start-up
-
-// Slots and views.
-RiderSlot *rider_slot(int slot);    // null when out of range
-void   clear_rider_slots(void);     // forgets every bike (the caller frees them) and marks all replayed
-int    viewed_slot(void);
-void   set_viewed_slot(int slot);
+// Views.
 int    view_mode(void);
 void   set_view_mode(int view);
 const ChaseCamera *chase_camera(void);
@@ -55,9 +34,8 @@ void   close_menu(void);
 int    menu_screen(void);           // MENU_NONE when closed
 int    menu_item(void);
 
-// Pause and controls.
+// Pause.
 bool   game_paused(void);
-const float *control_channels(void);    // CONTROL_CHANNELS values of the current tic
 
 // Starts the loop's clock, takes its switches from the settings and opens the cursor axes.
 void   loop_init(const StartupSettings *settings);
@@ -65,8 +43,6 @@ void   loop_release_input(void);               // closes the cursor axes (shutdo
 // Runs until the window's close event, a failed present, or SK_QUIT_AFTER_FRAMES frames.
 // Returns the number of frames presented.
 int    run_main_loop(void);
-// Advances the world by one tic.
-void   simulation_tic(void);
 // Posts "Stutter in %s - %f seconds" when more than the threshold passed since the last check.
 void   stutter_check(const char *label);
 void   set_stutter_threshold(double seconds);      // 0 turns the checks off
@@ -89,10 +65,11 @@ void   setup_report_take_reference(void);      // start-up and end of every trac
 void   frame_histogram(int out[8]);
 void   clear_frame_histogram(void);
 
-// Seed of the random generator for a new session: calendar seconds, or the seed a test set.
-uint32_t session_seed(void);
-void   set_session_seed_for_tests(bool fixed, uint32_t seed);
+// Takes the setup change report's reference and puts the free camera above the viewed bike:
+// the driver's part at the end of every track load.
+void   loop_session_loaded(void);
 
-// Test hooks: a function called after every tic, and a full reset of the loop state.
+// Test hooks: a function called after every tic, and a full reset of the loop state (the
+// world's state too).
 void   loop_set_tic_observer(void (*observer)(void));
 void   loop_reset_for_tests(void);

@@ -7,10 +7,7 @@
 
 #include <mutex>
 
-#include <SDL.h>
-
 #include "platform/clock.h"
-#include "platform/window.h"
 
 // The sound thread logs too, so every write happens under one lock.
 static struct {
@@ -126,31 +123,6 @@ void log_error(const char *text)
 const char *last_error(void)
 {
     return g_log.last_error[0] ? g_log.last_error : "Unknown";
-}
-
-void message_box(const char *caption, const char *format, ...)
-{
-    char text[1024];
-    va_list ap;
-    va_start(ap, format);
-    vsnprintf(text, sizeof text, format, ap);
-    va_end(ap);
-    fprintf(stderr, "%s: %s%s", caption, text, (text[0] && text[strlen(text) - 1] == '\n') ? "" : "\n");
-    log_printf("%s: %s%s", caption, text, (text[0] && text[strlen(text) - 1] == '\n') ? "" : "\n");
-    // Unattended runs (tests, capture) never block on a box nobody can click.
-    if (getenv("SK_QUIT_AFTER_FRAMES") || getenv("SK_TEST"))
-        return;
-    const char *display = getenv("DISPLAY");
-    const char *wayland = getenv("WAYLAND_DISPLAY");
-    if ((!display || !*display) && (!wayland || !*wayland))
-        return;
-    // Modal to the game's window while there is one; a full-screen window is left
-    // first so that the box can be seen.
-    SDL_Window *parent = (SDL_Window *)window_sdl_handle();
-    if (parent && (SDL_GetWindowFlags(parent) & SDL_WINDOW_FULLSCREEN))
-        SDL_SetWindowFullscreen(parent, 0);
-    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, parent) != 0 && parent)
-        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr);
 }
 
 void log_set_observer(void (*observer)(const char *text))

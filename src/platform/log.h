@@ -1,4 +1,4 @@
-// The log file, the last error and message boxes.
+// The log file and the last error. No window is needed: every layer may log.
 #pragma once
 
 // The first call opens the log (see log.cpp for the TOVA_LOGFILE rules).
@@ -8,10 +8,6 @@ void log_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void log_error(const char *text);           // logs "Error: %s" and remembers the text
 const char *last_error(void);               // "Unknown" before any error
 bool log_is_open(void);
-
-// Formats at most 1,023 characters. Shown in a modal box when a display is available
-// and the run is attended; always copied to standard error and the log.
-void message_box(const char *caption, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // Test hook: every message that would be written (without its prefix, the log file open or
 // not) is passed to the observer; null removes it.

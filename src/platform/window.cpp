@@ -1,6 +1,7 @@
 // The one window and its OpenGL compatibility context, over SDL2.
 #include "platform/window.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -398,4 +399,29 @@ void window_pixel_scale(float *sx, float *sy)
         *sx = (float)dw / (float)ww;
         *sy = (float)dh / (float)wh;
     }
+}
+
+void message_box(const char *caption, const char *format, ...)
+{
+    char text[1024];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    fprintf(stderr, "%s: %s%s", caption, text, (text[0] && text[strlen(text) - 1] == '\n') ? "" : "\n");
+    log_printf("%s: %s%s", caption, text, (text[0] && text[strlen(text) - 1] == '\n') ? "" : "\n");
+    // Unattended runs (tests, capture) never block on a box nobody can click.
+    if (getenv("SK_QUIT_AFTER_FRAMES") || getenv("SK_TEST"))
+        return;
+    const char *display = getenv("DISPLAY");
+    const char *wayland = getenv("WAYLAND_DISPLAY");
+    if ((!display || !*display) && (!wayland || !*wayland))
+        return;
+    // Modal to the game's window while there is one; a full-screen window is left
+    // first so that the box can be seen.
+    SDL_Window *parent = (SDL_Window *)window_sdl_handle();
+    if (parent && (SDL_GetWindowFlags(parent) & SDL_WINDOW_FULLSCREEN))
+        SDL_SetWindowFullscreen(parent, 0);
+    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, parent) != 0 && parent)
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr);
 }

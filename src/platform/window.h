@@ -1,4 +1,4 @@
-// The one window and its OpenGL compatibility context.
+// The one window, its OpenGL compatibility context, and message boxes.
 #pragma once
 
 enum {
@@ -29,6 +29,10 @@ void close_window(void);
 bool window_is_open(void);
 // The SDL_Window of the open window (null when none), for message boxes.
 void *window_sdl_handle(void);
+
+// Formats at most 1,023 characters. Shown in a modal box when a display is available
+// and the run is attended; always copied to standard error and the log.
+void message_box(const char *caption, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // The desktop's current mode first, then every other 16/24/32-bit mode once; ends with
 // a zero entry. The array stays valid until the next call.

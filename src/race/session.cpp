@@ -9,16 +9,15 @@
 #include "bike/catalogue.h"
 #include "bike/setup.h"
 #include "common/mem.h"
+#include "common/messages.h"
 #include "common/mt.h"
+#include "common/progress.h"
 #include "common/ripemd160.h"
-#include "driver/args.h"
-#include "driver/loop.h"
-#include "driver/messages.h"
-#include "driver/progress.h"
-#include "driver/startup_stubs.h"
 #include "platform/log.h"
 #include "platform/process.h"
 #include "race/session_steps.h"
+#include "race/simulation.h"
+#include "race/world.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -41,6 +40,7 @@ static const char *const k_legacy_bikes[4][2] = {
 };
 
 static struct {
+    SessionOptions options;
     char folder[1024];              // "" = no track
     char selected[1024];            // the menus' choice
     uint8_t hash[20];
@@ -70,7 +70,18 @@ static struct {
 
 static int verbosity(void)
 {
-    return startup_settings()->verbosity;
+    return g_session.options.verbosity;
+}
+
+// The layers above: renderer, sound, scripts, editor, driver.
+static const SimulationHooks &above(void)
+{
+    return *simulation_hooks();
+}
+
+void session_set_options(const SessionOptions *options)
+{
+    g_session.options = options ? *options : SessionOptions{};
 }
 
 static void open_track_name(char *out, size_t size, const char *folder, const char *file)
@@ -218,7 +229,7 @@ static void adopt_foreign_rider(SessionSlot *s, const char *model, char textures
     const char *listed = catalogue_name(model);
     copy_text(s->bike, sizeof s->bike, listed ? listed : k_default_bike);
     for (int k = 0; k < 4; k++)
-        copy_text(s->textures[k], sizeof s->textures[k], texture_listed(textures[k]) ? textures[k] : "");
+        copy_text(s->textures[k], sizeof s->textures[k], above().texture_listed(textures[k]) ? textures[k] : "");
 }
 
 // ---- teardown
@@ -228,7 +239,7 @@ void free_riders(void)
     progress_log("Deallocating bikes");
     for (int i = 0; i < SESSION_SLOTS; i++) {
         RiderSlot *slot = rider_slot(i);
-        engine_sound_destroy(i);
+        above().engine_sound_destroy(i);
         if (slot && slot->bike)
             destroy_bike(slot->bike);
         passes_free(&g_session.passes[i]);
@@ -240,11 +251,11 @@ void free_riders(void)
 void free_track(void)
 {
     progress_log("Deallocating track");
-    if (startup_settings()->editor)
-        editor_release_track();
+    if (g_session.options.editor)
+        above().editor_release_track();
     lines_reset();
-    scenery_free_all();
-    cameras_free();
+    above().scenery_free_all();
+    above().cameras_free();
     g_session.camera_count = 0;
     timing_clear(&g_session.timing);
     terrain_unload(&g_session.terrain);
@@ -255,7 +266,7 @@ void free_track(void)
 
 void session_tables_free(void)
 {
-    cameras_free();
+    above().cameras_free();
     g_session.camera_count = 0;
     timing_clear(&g_session.timing);
     if (g_session.built_track_list)
@@ -409,7 +420,7 @@ static void load_bikes(bool demo, bool server)
             progress_dots("Loading bikes");
             continue;
         }
-        engine_sound_create(i, bike);
+        above().engine_sound_create(i, bike);
         slot->bike = bike;
         slot->kind = s->kind;
         for (int tries = 0; tries < k_drop_tries; tries++) {
@@ -429,7 +440,7 @@ static void load_bikes(bool demo, bool server)
         else
             bike_set_simulation_mode(bike);
         if (s->kind == CONTROL_ROBOT)
-            robot_set_personality(bike, startup_settings()->practice_robots ? "tester" : roster_entry(s->roster)->personality);
+            robot_set_personality(bike, g_session.options.practice_robots ? "tester" : roster_entry(s->roster)->personality);
         progress_dots("Loading bikes");
     }
     progress_done("Loading bikes");
@@ -439,14 +450,14 @@ static void load_bikes(bool demo, bool server)
 
 static void feed_statue_models(Ripemd160 *ctx)
 {
-    int n = statue_count();
+    int n = above().statue_count();
     for (int i = 0; i < n; i++) {
-        const char *model = statue_model(i);
+        const char *model = above().statue_model(i);
         if (!model)
             continue;
         bool seen = false;
         for (int k = 0; k < i && !seen; k++)
-            seen = statue_model(k) && strcmp(statue_model(k), model) == 0;
+            seen = above().statue_model(k) && strcmp(above().statue_model(k), model) == 0;
         if (!seen)
             digest_file(ctx, model, false);
     }
@@ -471,17 +482,17 @@ static bool load_track_files(const char *folder)
     if (verbosity() >= 1)
         log_printf("Loading '@%s'\n", folder);
 
-    lighting_load(folder);
+    above().lighting_load(folder);
 
     char at_folder[1100];
     snprintf(at_folder, sizeof at_folder, "@%.1000s", folder);
-    if (!terrain_load(&g_session.terrain, at_folder, terrain_rendering_method())) {
+    if (!terrain_load(&g_session.terrain, at_folder, above().terrain_rendering_method())) {
         g_session.folder[0] = 0;
         memset(g_session.hash, 0, sizeof g_session.hash);
         return false;
     }
     if (verbosity() >= 1)
-        log_printf("%lu bytes texture memory used after hf creation\n", texture_memory_bytes());
+        log_printf("%lu bytes texture memory used after hf creation\n", above().texture_memory_bytes());
 
     size_t size = 0;
     uint8_t *gates = read_track_file(folder, "/timing_gates", &size);
@@ -495,24 +506,24 @@ static bool load_track_files(const char *folder)
         xfree(gates);
     }
 
-    roost_pool_create(k_roost_chunks, k_roost_scale, 0, 0);
+    above().roost_pool_create(k_roost_chunks, k_roost_scale, 0, 0);
 
     progress_log("Loading flaggers");
     if (DataFile *f = open_track_file(folder, "/flaggers")) {
-        flaggers_load(f);
+        above().flaggers_load(f);
         close_data_file(f);
     }
     progress_done("Loading flaggers");
     if (verbosity() >= 1)
-        log_printf("%lu bytes texture memory used after flagger creation\n", texture_memory_bytes());
+        log_printf("%lu bytes texture memory used after flagger creation\n", above().texture_memory_bytes());
 
     if (DataFile *f = open_track_file(folder, "/billboards")) {
         progress_log("Loading billboards");
-        billboards_load(f);
+        above().billboards_load(f);
         close_data_file(f);
         progress_done("Loading billboards");
         if (verbosity() >= 1)
-            log_printf("%lu bytes texture memory used after billboard creation\n", texture_memory_bytes());
+            log_printf("%lu bytes texture memory used after billboard creation\n", above().texture_memory_bytes());
     }
 
     if (track_file_exists(folder, "/statues")) {
@@ -521,7 +532,7 @@ static bool load_track_files(const char *folder)
         if (bytes) {
             ripemd160_update(&ctx, bytes, size);
             DataFile *f = open_memory_data_file(bytes, size, false);
-            statues_load(f);
+            above().statues_load(f);
             close_data_file(f);
             xfree(bytes);
         }
@@ -530,18 +541,18 @@ static bool load_track_files(const char *folder)
 
     progress_log("Loading map");
     if (verbosity() >= 1)
-        log_printf("%lu bytes texture memory used after statue creation\n", texture_memory_bytes());
+        log_printf("%lu bytes texture memory used after statue creation\n", above().texture_memory_bytes());
     char name[1100];
     open_track_name(name, sizeof name, folder, "/map.png");
-    track_map_load(name);
-    scenery_sort_into_grid();
-    if (startup_settings()->editor)
-        editor_take_track();
+    above().track_map_load(name);
+    above().scenery_sort_into_grid();
+    if (g_session.options.editor)
+        above().editor_take_track();
     feed_statue_models(&ctx);
     ripemd160_final(&ctx, g_session.hash);
     g_session.camera_count = 0;
     if (DataFile *f = open_track_file(folder, "/cameras")) {
-        g_session.camera_count = cameras_load(f);
+        g_session.camera_count = above().cameras_load(f);
         close_data_file(f);
     }
     if (verbosity() >= 1)
@@ -610,7 +621,7 @@ static void apply_setup_to_viewed(void)
 
 bool load_session(const int *requests, bool from_demo, bool record_demo, int time_limit_tics, int laps, int skill)
 {
-    const StartupSettings *settings = startup_settings();
+    const SessionOptions *settings = &g_session.options;
     series_record_pending();
     progress_message("Resetting...");
     log_printf("Resetting\n");
@@ -659,8 +670,8 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
     char folder[1024];
     copy_text(folder, sizeof folder, chosen);
 
-    script_shutdown();
-    sound_release_voices();
+    above().script_shutdown();
+    above().sound_release_voices();
 
     bool keep = g_session.folder[0] && !server && !g_session.force_reload && strcmp(folder, g_session.folder) == 0;
     if (!keep) {
@@ -679,19 +690,19 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
         replay_history_clear(i);
     if (record_demo)
         demo_start_recording();
-    scenery_clear_hit_marks();
+    above().scenery_clear_hit_marks();
     lines_clear_progress();
 
     char script[1100];
     g_session.frills = track_file_exists(g_session.folder, "/frills.js");
     open_track_name(script, sizeof script, g_session.folder, g_session.frills ? "/frills.js" : "/nofrills.js");
     if (g_session.frills || track_file_exists(g_session.folder, "/nofrills.js"))
-        script_run(script);
+        above().script_run(script);
 
     char text[64];
-    snprintf(text, sizeof text, "%d MB texture memory used\n", (int)(texture_memory_bytes() >> 20));
+    snprintf(text, sizeof text, "%d MB texture memory used\n", (int)(above().texture_memory_bytes() >> 20));
     post_message(text);
-    textures_release_unused();
+    above().textures_release_unused();
 
     if (g_session.time_limit > 0) {
         g_session.lap_limit = g_session.half_lap = 1000000;
@@ -699,7 +710,7 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
         g_session.lap_limit = laps;
         g_session.half_lap = (laps + 1) / 2;
     }
-    starting_gate_pieces_raise();
+    above().starting_gate_pieces_raise();
     if (g_session.time_trial) {
         g_session.attempt = 2;
         time_trial_place_player(g_session.attempt);
@@ -716,10 +727,7 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
     bike_contacts_empty();
 
     apply_setup_to_viewed();
-    setup_report_take_reference();
-    RiderSlot *viewed = rider_slot(viewed_slot());
-    if (viewed && viewed->bike)
-        free_camera_place_above(viewed->bike, 5);
+    above().session_loaded();
     process_keep_resident_and_raise_priority();
     return true;
 }

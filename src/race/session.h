@@ -39,6 +39,16 @@ struct SessionSlot {
     float x, y, z, heading;         // start position on the gate
 };
 
+// What the player's command line asks of every session.
+struct SessionOptions {
+    int verbosity;                  // 0, 1 ("--debug") or 2 ("--super-debug")
+    bool learn_lines;               // the robots' lines are written back when a session ends
+    bool practice_robots;           // every robot rides as the tester
+    bool editor;                    // the editor takes and releases the track
+    int erode_rate;                 // fixed point, 1024 = 1.0; 0 no erosion (local sessions)
+};
+void session_set_options(const SessionOptions *options);   // null: all off
+
 // Loads a session. requests: 160 slot requests, or null for a time trial. from_demo takes the
 // track and riders from the demo open for playback; record_demo starts recording;
 // time_limit_tics 0 means a lap race; skill 0..2 picks the robots' lines file. False when no

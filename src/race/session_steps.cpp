@@ -1,24 +1,5 @@
-// Stand-ins for the session steps of later subsystems (see session_steps.h).
+// Stand-ins for the simulation steps of later subsystems (see session_steps.h).
 #include "race/session_steps.h"
-
-void lighting_load(const char *) {}
-void roost_pool_create(int, float, float, float) {}
-void flaggers_load(DataFile *) {}
-void billboards_load(DataFile *) {}
-void statues_load(DataFile *) {}
-int statue_count(void) { return 0; }
-const char *statue_model(int) { return nullptr; }
-void track_map_load(const char *) {}
-void scenery_sort_into_grid(void) {}
-void scenery_clear_hit_marks(void) {}
-int cameras_load(DataFile *) { return 0; }
-void scenery_free_all(void) {}
-void cameras_free(void) {}
-int scenery_create_gate_piece(const char *, const char *, const char *, float, float, float, float) { return -1; }
-void starting_gate_pieces_raise(void) {}
-unsigned long texture_memory_bytes(void) { return 0; }
-void textures_release_unused(void) {}
-int terrain_rendering_method(void) { return 1; }
 
 int lines_slot_count(void) { return 0; }
 void lines_read(DataFile *, int) {}
@@ -27,14 +8,22 @@ void lines_write(int) {}
 void lines_reset(void) {}
 void lines_clear_progress(void) {}
 void lines_create_segments(int) {}
+void lines_write_and_free(bool) {}
 
 void bike_set_replay_mode(BikeState *, float, float, float, float) {}
 void bike_set_simulation_mode(BikeState *) {}
+void bike_suspension_update(BikeState *) {}
+void bike_drive_update(BikeState *) {}
+void bike_steering_update(BikeState *) {}
+void bike_dab_and_falls(BikeState *) {}
+void bike_apply_channels(BikeState *, const float *) {}
+void bike_dig_terrain(BikeState *) {}
+void terrain_erode_around(BikeState *) {}
+void physics_log_capture(void) {}
 void robot_set_personality(BikeState *, const char *) {}
-void engine_sound_create(int, BikeState *) {}
-void engine_sound_destroy(int) {}
-bool texture_listed(const char *) { return false; }
+void robot_autopilot(int) {}
 
+bool demo_open_playback(const char *) { return false; }
 bool demo_playing(void) { return false; }
 const char *demo_track_folder(void) { return nullptr; }
 bool demo_next_rider(char *, char (*)[256], char *, char *) { return false; }
@@ -43,17 +32,36 @@ void demo_forget_riders(void) {}
 void demo_start_recording(void) {}
 void demo_record_first(void) {}
 void demo_read_first(void) {}
+void demo_tic(void) {}
+void demo_step_seconds(float) {}
+void demo_close(void) {}
 void replay_history_clear(int) {}
+void replay_set_bike_state(int) {}
+bool net_connected(void) { return false; }
+bool net_synchronised(void) { return false; }
+bool net_in_race(void) { return false; }
+bool net_spectating(void) { return false; }
 bool net_race(void) { return false; }
+int net_server_tic(void) { return 0; }
 const char *net_track_folder(void) { return nullptr; }
 int32_t net_gate_drop_tic(void) { return 0; }
 void net_clear_receive_buffers(void) {}
 bool net_slot_rider(int, char *, char (*)[256], char *, char *) { return false; }
 int net_slot_position(int) { return -1; }
+void net_correct_remote(int) {}
+void net_poll(void) {}
+void net_disconnect(void) {}
+void net_send_chat(const char *) {}
 
 void time_trial_place_player(int) {}
-void editor_release_track(void) {}
-void editor_take_track(void) {}
-void script_run(const char *) {}
-void free_camera_place_above(BikeState *, float) {}
+void time_trial_restart_input(void) {}
+void time_trial_tic(void) {}
+void false_start_rule(int) {}
+void starting_gate_animate(void) {}
+void gate_pieces_touch(BikeState *) {}
+int running_order_step(int slot, int) { return slot; }
+bool race_leader_finished(void) { return false; }
+void race_restart_rotated(int) {}
+void results_refresh(void) {}
+void series_record_pending(void) {}
 int race_settings_robot_skill(void) { return 0; }

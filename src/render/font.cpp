@@ -10,7 +10,7 @@
 #include "common/mem.h"
 #include "platform/log.h"
 #include "render/gl.h"
-#include "render/image.h"
+#include "render/image/image.h"
 #include "render/texture.h"
 
 enum { k_max_escape_numbers = 64, k_batch_quads = 64 };

@@ -6,9 +6,7 @@
 
 #include <SDL.h>
 
-#include "driver/args.h"
-#include "driver/config.h"
-#include "driver/progress.h"
+#include "common/version.h"
 #include "platform/log.h"
 #include "render/font.h"
 #include "render/gl.h"
@@ -20,17 +18,9 @@ static struct {
     unsigned picture[PICTURE_COUNT];
 } g_screens;
 
-// Before the settings are set up (no labels yet) their defaults apply: shaders on, model
-// texture detail 9, no forced compression.
-static bool setting_is(const ChoiceItem *item, const char *label, bool unset)
-{
-    return item->labels ? strcmp(choice_label(item), label) == 0 : unset;
-}
-
-void shaders_setup(void)
+void shaders_setup(bool wanted)
 {
     gl_probe();
-    bool wanted = setting_is(&g_settings.use_shader, "Yes", true);
     if (!wanted || !gl_caps.fragment_shader || gl_caps.texture_units < 4) {
         log_printf("Drawing without shader programs\n");
         return;
@@ -41,16 +31,15 @@ void shaders_setup(void)
         log_printf("Shader programs failed: drawing without them\n");
 }
 
-void fonts_and_pictures_load(void)
+void fonts_and_pictures_load(int verbosity, int texture_detail, bool compress_always)
 {
-    const StartupSettings *s = startup_settings();
-    texture_set_verbosity(s ? s->verbosity : 0);
-    texture_set_detail(g_settings.model_texture_detail.label ? (int)g_settings.model_texture_detail.value : 9);
-    texture_set_compress_always(setting_is(&g_settings.texture_compress, "Always", false));
+    texture_set_verbosity(verbosity);
+    texture_set_detail(texture_detail);
+    texture_set_compress_always(compress_always);
     fonts_load();
     for (int i = 0; i < PICTURE_COUNT; i++)
         g_screens.picture[i] = texture_load(k_pictures[i]);
-    if (s && s->verbosity >= 1)
+    if (verbosity >= 1)
         log_printf("%lu bytes texture memory used after fonts and pictures\n", texture_memory());
 }
 

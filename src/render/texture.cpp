@@ -10,7 +10,7 @@
 #include "common/mem.h"
 #include "platform/log.h"
 #include "render/gl.h"
-#include "render/image.h"
+#include "render/image/image.h"
 #include "vfs/vfs.h"
 
 enum { k_first_capacity = 16, k_detail_floor = 128 };

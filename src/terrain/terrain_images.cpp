@@ -1,6 +1,6 @@
 #include "terrain/terrain_images.h"
 
-#include "render/image.h"
+#include "render/image/image.h"
 #include "vfs/vfs.h"
 
 bool read_gray16_image(const char *name, int *w, int *h, uint16_t **pixels)

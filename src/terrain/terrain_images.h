@@ -1,5 +1,5 @@
 // The image files the terrain and the data generator read and write, in the shapes the terrain
-// wants them. The decoding and the PNG and PPM writing are the image module's (render/image.h);
+// wants them. The decoding and the PNG and PPM writing are the image module's (render/image/image.h);
 // these only open the streams and convert. All streams go through DataFile, so "@" names work.
 // Readers return freshly allocated pixels (xmalloc; the caller frees with xfree); false leaves
 // the outputs untouched.

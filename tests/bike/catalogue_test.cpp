@@ -9,7 +9,7 @@
 #include "bike/catalogue.h"
 #include "bike/setup.h"
 #include "common/mem.h"
-#include "driver/messages.h"
+#include "common/messages.h"
 #include "vfs/vfs.h"
 
 TEST(Catalogue, EveryRowIsConsistent)

@@ -133,7 +133,7 @@ TEST_F(SetupValues, ChangedBlockReadsBackTheSame)
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "driver/messages.h"
+#include "common/messages.h"
 #include "vfs/vfs.h"
 
 // A fresh home and data directory for the setup files.

@@ -5,7 +5,7 @@
 
 #include "driver/capture.h"
 #include "driver_fixture.h"
-#include "render/image.h"
+#include "render/image/image.h"
 
 using Screenshots = DriverDirs;
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "common/messages.h"
 #include "driver/bindings.h"
 #include "driver/frame_timing.h"
 #include "driver/loop.h"
-#include "driver/messages.h"
 #include "driver_fixture.h"
 #include "platform/input.h"
 
@@ -207,27 +207,6 @@ TEST_F(Loop, ChaseCameraFollowsTheChannels)
     EXPECT_FLOAT_EQ(chase_camera()->height, 5);
 }
 
-TEST_F(Loop, SimulationTicCountsAndWraps)
-{
-    set_race_tic(5);
-    simulation_tic();
-    EXPECT_EQ(race_tic(), 6);
-    set_race_tic(INT_MAX);
-    simulation_tic();
-    EXPECT_EQ(race_tic(), INT_MIN);
-}
-
-TEST_F(Loop, RiderSlotsStartReplayedAndEmpty)
-{
-    clear_rider_slots();
-    EXPECT_EQ(rider_slot(0)->kind, CONTROL_REPLAYED);
-    EXPECT_EQ(rider_slot(159)->bike, nullptr);
-    EXPECT_EQ(rider_slot(160), nullptr);
-    EXPECT_EQ(rider_slot(-1), nullptr);
-    set_viewed_slot(NO_SLOT);
-    EXPECT_EQ(viewed_slot(), 0) << "the viewed slot stays a real slot";
-}
-
 TEST_F(Loop, StutterCheckReportsLongGaps)
 {
     set_stutter_threshold(0.1);
@@ -256,13 +235,4 @@ TEST_F(Loop, SetupChangeReport)
     EXPECT_TRUE(build_setup_change_report(ref, now, text, sizeof text));
     std::string want = "[SPAM] Setup change l" + std::string(20, '-') + "C" + std::string(16, '-') + "m\n";
     EXPECT_EQ(std::string(text), want);
-}
-
-TEST_F(Loop, SessionSeedCanBeFixedByTests)
-{
-    set_session_seed_for_tests(true, 1234);
-    EXPECT_EQ(session_seed(), 1234u);
-    set_session_seed_for_tests(false, 0);
-    uint32_t now = (uint32_t)time(nullptr);
-    EXPECT_LE(session_seed() - now, 2u);
 }

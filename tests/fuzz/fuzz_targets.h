@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "common/mem.h"
-#include "render/image.h"
+#include "render/image/image.h"
 #include "vfs/archive.h"
 #include "vfs/vfs.h"
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/log.h"
+#include "platform/window.h"
 #include "test_support.h"
 
 using namespace platform_test;

@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <vector>
 
+#include "bike/bike.h"
+#include "bike/shape.h"
 #include "common/ripemd160.h"
-#include "driver/args.h"
-#include "driver/loop.h"
 #include "race/session.h"
+#include "race/simulation.h"
+#include "race/world.h"
 
 class Session : public TerrainFiles {
 protected:
@@ -20,9 +23,8 @@ protected:
     {
         TerrainFiles::SetUp();
         session_reset_for_tests();
-        loop_reset_for_tests();
+        world_reset_for_tests();
         set_session_seed_for_tests(true, 1234);
-        *startup_settings() = StartupSettings{};
     }
     void TearDown() override
     {
@@ -56,13 +58,16 @@ protected:
         }
         return bytes;
     }
-    // The expected hash: the listed files' bytes, then "timing_gates" (no statues here).
-    std::string expected_hash(const std::string &folder)
+    // The expected hash: the listed files' bytes, then "timing_gates", then any further files
+    // (the statues file and the statues' models).
+    std::string expected_hash(const std::string &folder, std::vector<std::string> more = {})
     {
         Ripemd160 ctx;
         ripemd160_init(&ctx);
-        for (const char *file : { "terrain.hf", "terrain.png", "texturelist", "tilemap", "tileinfo", "nofrills.js",
-                                  "timing_gates" }) {
+        std::vector<std::string> files = { "terrain.hf", "terrain.png", "texturelist", "tilemap", "tileinfo",
+                                           "nofrills.js", "timing_gates" };
+        files.insert(files.end(), more.begin(), more.end());
+        for (const std::string &file : files) {
             std::string bytes = read_all(data + "/" + folder + "/" + file);
             ripemd160_update(&ctx, bytes.data(), bytes.size());
         }
@@ -149,6 +154,49 @@ TEST_F(Session, LoadingLogsItsStepsInOrder)
     text = log_text();
     EXPECT_NE(text.find("] Loading billboards\n"), std::string::npos);
     EXPECT_NE(text.find("] Loading statues\n"), std::string::npos);
+}
+
+static std::string g_calls;
+static void lighting(const char *folder) { g_calls += std::string("lighting ") + folder + "|"; }
+static void statues(DataFile *) { g_calls += "statues|"; }
+static int two_statues(void) { return 2; }
+static const char *rock(int) { return "@tracks/a/rock.jm"; }
+static int three_cameras(DataFile *) { g_calls += "cameras|"; return 3; }
+static void sound(int slot, BikeState *) { g_calls += "sound " + std::to_string(slot) + "|"; }
+static void loaded(void) { g_calls += "loaded|"; }
+static void scenery_free(void) { g_calls += "free|"; }
+
+TEST_F(Session, TheLayersAboveTakePartThroughHooks)
+{
+    put_track("tracks/a");
+    put("tracks/a/statues", "rock\n");
+    put("tracks/a/cameras", "\n");
+    put("tracks/a/rock.jm", "a model");
+    SimulationHooks hooks = {};
+    hooks.lighting_load = lighting;
+    hooks.statues_load = statues;
+    hooks.statue_count = two_statues;
+    hooks.statue_model = rock;
+    hooks.cameras_load = three_cameras;
+    hooks.engine_sound_create = sound;
+    hooks.session_loaded = loaded;
+    hooks.scenery_free_all = scenery_free;
+    simulation_set_hooks(&hooks);
+    ASSERT_TRUE(bike_world_create());
+    g_calls.clear();
+    requests[0] = requests[1] = REQUEST_ROBOT;
+    bool ok = load("tracks/a", requests);
+    int cameras = track_camera_count();
+    std::string hash = hash_now();
+    free_riders();
+    free_track();
+    bike_world_destroy();
+    shape_cache_free();
+    simulation_set_hooks(nullptr);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(g_calls, "lighting tracks/a|statues|cameras|sound 0|sound 1|loaded|free|");
+    EXPECT_EQ(cameras, 3);
+    EXPECT_EQ(hash, expected_hash("tracks/a", { "statues", "rock.jm" })) << "a model shared by statues counts once";
 }
 
 TEST_F(Session, TwoHumanGatesGiveOneLocalPlayer)

@@ -11,7 +11,7 @@
 #include "../vfs/temp_home.h"
 #include "platform/log.h"
 #include "platform/window.h"
-#include "render/image.h"
+#include "render/image/image.h"
 
 inline std::string g_gl_log;
 

@@ -1,7 +1,6 @@
 // The driver probe and the shader programs on Mesa's software OpenGL.
 #include <string.h>
 
-#include "driver/config.h"
 #include "gl_fixture.h"
 #include "render/gl.h"
 #include "render/screens.h"
@@ -151,20 +150,11 @@ TEST_F(Shaders, BrokenSourceIsLoggedAndNothingIsKept)
     EXPECT_TRUE(shaders_build());       // the game goes on and can build again
 }
 
-static void choose(ChoiceItem *item, const char *label)
-{
-    for (int i = 0; i < item->count; i++)
-        if (strcmp(item->labels[i], label) == 0)
-            item->chosen = i;
-}
-
 // With shaders off, the start-up step leaves every slot empty and the fixed-function
 // pipeline stays bound whatever slot is asked for.
 TEST_F(Shaders, FixedFunctionWhenSwitchedOff)
 {
-    config_apply_defaults();
-    choose(&g_settings.use_shader, "No");
-    shaders_setup();
+    shaders_setup(false);
     EXPECT_TRUE(logged("Drawing without shader programs"));
     for (int s = 1; s <= 7; s++)
         EXPECT_EQ(shader_program(s), 0u);
@@ -175,7 +165,6 @@ TEST_F(Shaders, FixedFunctionWhenSwitchedOff)
     shader_set_envmat(r);
     shader_set_sampler(SHADER_TERRAIN, "nmap", 1);
     shader_use(0);
-    choose(&g_settings.use_shader, "Yes");
-    shaders_setup();
+    shaders_setup(true);
     EXPECT_NE(shader_program(SHADER_TERRAIN), 0u);
 }

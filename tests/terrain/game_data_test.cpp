@@ -1,6 +1,8 @@
 // The generated default data: both tracks are found and load with every step.
 #include "terrain_fixture.h"
 
+#include "common/progress.h"
+
 class GameData : public TerrainFiles {
 protected:
     void SetUp() override
@@ -62,4 +64,26 @@ TEST_F(GameData, PracticeTrackLoadsFromItsImage)
     EXPECT_EQ(0.0f, t.min_height);
     EXPECT_NEAR(5.0f, t.max_height, 1e-4f);
     EXPECT_EQ(0.0f, terrain_height(&t, 20, 20));
+}
+
+TEST_F(GameData, SampleTrackLoadReportsEveryStepThroughProgress)
+{
+    // The generated data, read in place: the load writes nothing.
+    static const TerrainProgress k_progress = { progress_log, progress_dots, progress_done };
+    terrain_set_progress(&k_progress);
+    bool loaded = terrain_load(&t, "@tracks/sample", 1);
+    terrain_set_progress(nullptr);
+    ASSERT_TRUE(loaded);
+    EXPECT_STREQ(progress_shown_text(), "Loading decals...done") << "the last step is shown finished";
+    std::string log = log_text();
+    size_t at = 0;
+    for (const char *step : { "Loading terrain\n", "Loading heights\n", "Loading shading\n", "Loading shadows\n",
+                              "Loading tileinfo\n", "Loading tilemap\n", "Loading decals\n" }) {
+        size_t found = log.find(std::string("] ") + step, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << step << log;
+        at = found;
+    }
+    // Our own data must load cleanly: a track maker copies it as the example.
+    EXPECT_EQ(log.find("warning"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Warning"), std::string::npos) << log;
 }

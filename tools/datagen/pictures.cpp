@@ -7,7 +7,7 @@
 #include "common/mem.h"
 #include "datagen.h"
 #include "render/font.h"
-#include "render/image.h"
+#include "render/image/image.h"
 
 static const unsigned char k_glyphs[94][7] = {
     { 0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x04 }, { 0x0A, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00 },  // ! "

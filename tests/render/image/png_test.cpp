@@ -9,9 +9,9 @@
 
 #include <zlib.h>
 
-#include "../vfs/temp_home.h"
+#include "../../vfs/temp_home.h"
 #include "common/mem.h"
-#include "render/image.h"
+#include "render/image/image.h"
 #include "vfs/vfs.h"
 
 // --- PNGs built by hand, so every expected pixel follows from the conversion rules ---

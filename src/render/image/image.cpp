@@ -1,6 +1,6 @@
 // Image decoding by magic: PPM/PGM, J6/J7, ".seq" sequences, "LINK" aliases, info text and
 // its keywords. PNG reading and the writers live in png_io.cpp.
-#include "render/image.h"
+#include "render/image/image.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "../vfs/temp_home.h"
+#include "../../vfs/temp_home.h"
 #include "common/mem.h"
 #include "platform/log.h"
-#include "render/image.h"
+#include "render/image/image.h"
 #include "vfs/vfs.h"
 
 // Sends the log to a file of the test's own directory.

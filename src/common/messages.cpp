@@ -1,9 +1,8 @@
-#include "driver/messages.h"
+#include "common/messages.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "driver/loop.h"
 #include "platform/log.h"
 
 static const double k_first_expiry = 2;     // seconds of game_clock after the last message
@@ -16,6 +15,7 @@ static struct {
     int max_showing = 5;
     double expires;
     bool hide_spam;
+    double (*clock)(void);
 } g_messages;
 
 void post_message(const char *text)
@@ -34,7 +34,12 @@ void post_message(const char *text)
     g_messages.next = (g_messages.next + 1) % MESSAGE_LOG_LINES;
     if (g_messages.showing < g_messages.max_showing)
         g_messages.showing++;
-    g_messages.expires = game_clock() + k_first_expiry;
+    g_messages.expires = (g_messages.clock ? g_messages.clock() : 0) + k_first_expiry;
+}
+
+void messages_set_clock(double (*now)(void))
+{
+    g_messages.clock = now;
 }
 
 void messages_clear(void)

@@ -7,7 +7,7 @@
 
 #include "common/mem.h"
 #include "platform/log.h"
-#include "render/image.h"
+#include "render/image/image.h"
 #include "vfs/vfs.h"
 
 enum {

@@ -13,10 +13,10 @@
 
 #include "bike/bike.h"
 #include "bike/shape.h"
-#include "driver/args.h"
-#include "driver/loop.h"
 #include "platform/log.h"
 #include "race/session.h"
+#include "race/simulation.h"
+#include "race/world.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -39,9 +39,8 @@ protected:
         log_reset_for_tests();
         vfs_reset_for_tests();
         session_reset_for_tests();
-        loop_reset_for_tests();
+        world_reset_for_tests();
         set_session_seed_for_tests(true, 77);
-        *startup_settings() = StartupSettings{};
         ASSERT_TRUE(bike_world_create());
     }
 

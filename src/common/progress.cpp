@@ -1,17 +1,10 @@
-#include "driver/progress.h"
+#include "common/progress.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include <GL/gl.h>
-
-#include "driver/bindings.h"
-#include "driver/loop.h"
-#include "driver/startup_stubs.h"
 #include "platform/clock.h"
 #include "platform/log.h"
-#include "platform/window.h"
-#include "terrain/terrain.h"
 
 static const double k_dots_interval = 0.125;
 static const double k_tick_interval = 0.0625;
@@ -32,28 +25,32 @@ static struct {
     int frames;
 } g_progress;
 
-// Presents one loading-screen frame; skipped while there is no drawable.
+static ProgressHooks g_hooks;
+
 static void present(const char *text, int ticks, bool indicator)
 {
-    int w, h;
-    if (!window_is_open() || !begin_frame(&w, &h))
-        return;
-    glViewport(0, 0, w, h);
-    glClearColor(50 / 255.0f, 153 / 255.0f, 204 / 255.0f, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    title_screen_draw(text);
-    if (indicator)
-        activity_indicator_draw(ticks);
-    end_frame();
-    g_progress.frames++;
+    if (g_hooks.present && g_hooks.present(text, ticks, indicator))
+        g_progress.frames++;
+}
+
+static void drain_events(void)
+{
+    if (g_hooks.drain_events)
+        g_hooks.drain_events();
+}
+
+void progress_set_hooks(const ProgressHooks *hooks)
+{
+    g_hooks = hooks ? *hooks : ProgressHooks{};
 }
 
 void progress_message(const char *text)
 {
     if (!text)
         text = "";
-    loop_drain_events();
-    bindings_clear_values();
+    drain_events();
+    if (g_hooks.clear_controls)
+        g_hooks.clear_controls();
     double now = clock_seconds();
     if (g_progress.have_previous) {
         double gap = now - g_progress.previous_time;
@@ -104,7 +101,7 @@ void progress_done(const char *text)
 void progress_tick(void)
 {
     g_progress.ticks++;
-    loop_drain_events();
+    drain_events();
     double now = clock_seconds();
     if (g_progress.tick_drawn_once && now - g_progress.tick_time < k_tick_interval)
         return;
@@ -144,10 +141,4 @@ int progress_presented_frames(void)
 void progress_reset_for_tests(void)
 {
     memset(&g_progress, 0, sizeof g_progress);
-}
-
-void progress_attach_loaders(void)
-{
-    static const TerrainProgress k_terrain_progress = { progress_log, progress_dots, progress_done };
-    terrain_set_progress(&k_terrain_progress);
 }

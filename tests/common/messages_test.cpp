@@ -3,20 +3,25 @@
 #include <string.h>
 #include <string>
 
-#include "driver/loop.h"
-#include "driver/messages.h"
-#include "driver_fixture.h"
+#include "../platform/test_support.h"
+#include "common/messages.h"
 
-struct MessageLog : DriverDirs {
+using namespace platform_test;
+
+struct MessageLog : ::testing::Test {
     void SetUp() override
     {
-        DriverDirs::SetUp();
-        loop_reset_for_tests();
+        start_log_capture();
+        messages_set_clock(nullptr);
         messages_clear();
         messages_set_max_showing(5);
         messages_set_hide_spam(false);
     }
+    void TearDown() override { stop_log_capture(); }
 };
+
+static double g_now;
+static double now(void) { return g_now; }
 
 TEST_F(MessageLog, LongMessageIsCutTo255Characters)
 {
@@ -44,19 +49,21 @@ TEST_F(MessageLog, RingWrapsAfter1000Lines)
 
 TEST_F(MessageLog, BurstShowsNewestAndExpiresOneAtATime)
 {
+    g_now = 10;
+    messages_set_clock(now);
     for (int i = 0; i < 8; i++)
         post_message("burst");
     EXPECT_EQ(messages_showing(), 5);
-    // All posted at game_clock 0: the first line goes 2 s later, then one every 5 s.
-    messages_update(1.99);
+    // All posted at 10 s of game time: the first line goes 2 s later, then one every 5 s.
+    messages_update(11.99);
     EXPECT_EQ(messages_showing(), 5);
-    messages_update(2.0);
-    EXPECT_EQ(messages_showing(), 4);
-    messages_update(6.9);
-    EXPECT_EQ(messages_showing(), 4);
-    messages_update(7.0);
-    EXPECT_EQ(messages_showing(), 3);
     messages_update(12.0);
+    EXPECT_EQ(messages_showing(), 4);
+    messages_update(16.9);
+    EXPECT_EQ(messages_showing(), 4);
+    messages_update(17.0);
+    EXPECT_EQ(messages_showing(), 3);
+    messages_update(22.0);
     EXPECT_EQ(messages_showing(), 2);
 }
 
@@ -76,8 +83,6 @@ TEST_F(MessageLog, CopiedToTheGameLog)
     post_message("Plain");
     post_message("Ends in a line feed\n");
     post_message("\033[31mRed");
-    std::string log = log_text();
-    EXPECT_NE(log.find("] Plain\n"), std::string::npos);
-    EXPECT_NE(log.find("] Ends in a line feed\n["), std::string::npos) << "no second line feed";
-    EXPECT_NE(log.find("\033[31mRed\033[0m\n"), std::string::npos) << "colours reset after ESC";
+    EXPECT_EQ(captured_log(), "Plain\nEnds in a line feed\n\033[31mRed\033[0m\n")
+        << "one line feed each; colours reset after ESC";
 }

@@ -2,15 +2,24 @@
 
 #include <string>
 
-#include "driver/progress.h"
-#include "driver_fixture.h"
-#include "terrain/terrain.h"
+#include "../platform/test_support.h"
+#include "common/progress.h"
 
-struct Progress : DriverDirs {
+using namespace platform_test;
+
+struct Progress : ::testing::Test {
     void SetUp() override
     {
-        DriverDirs::SetUp();
+        start_log_capture();
+        use_fake_clock(0);
+        progress_set_hooks(nullptr);
         progress_reset_for_tests();
+    }
+    void TearDown() override
+    {
+        progress_set_hooks(nullptr);
+        clock_set_source(nullptr);
+        stop_log_capture();
     }
 };
 
@@ -19,18 +28,18 @@ TEST_F(Progress, DotsCycleAtMostEveryEighthSecond)
     progress_log("Loading");
     progress_dots("Loading");
     EXPECT_STREQ(progress_shown_text(), "Loading");
-    g_fake_clock_us += 100000;
+    fake_now_us() += 100000;
     progress_dots("Loading");
     EXPECT_STREQ(progress_shown_text(), "Loading") << "within 0.125 s nothing changes";
-    g_fake_clock_us += 25000;
+    fake_now_us() += 25000;
     progress_dots("Loading");
     EXPECT_STREQ(progress_shown_text(), "Loading.");
     for (const char *want : { "Loading..", "Loading...", "Loading" }) {
-        g_fake_clock_us += 125000;
+        fake_now_us() += 125000;
         progress_dots("Loading");
         EXPECT_STREQ(progress_shown_text(), want);
     }
-    g_fake_clock_us += 125000;
+    fake_now_us() += 125000;
     progress_dots("Loading");
     progress_log("Next");
     progress_dots("Next");
@@ -51,11 +60,11 @@ TEST_F(Progress, LongestGapNamesTheMessageBeforeIt)
 {
     progress_reset_max_delay();
     progress_message("Reading terrain");
-    g_fake_clock_us += 300000;
+    fake_now_us() += 300000;
     progress_message("Reading tiles");
-    g_fake_clock_us += 1200000;
+    fake_now_us() += 1200000;
     progress_message("Building shading");
-    g_fake_clock_us += 500000;
+    fake_now_us() += 500000;
     progress_message("Done");
     const char *cause = nullptr;
     EXPECT_DOUBLE_EQ(progress_max_delay(&cause), 1.2);
@@ -70,10 +79,7 @@ TEST_F(Progress, LogWritesNonEmptyTexts)
     progress_log("Closing audio");
     progress_log("");
     progress_message("Not logged");
-    std::string log = log_text();
-    EXPECT_NE(log.find("] Closing audio\n"), std::string::npos);
-    EXPECT_EQ(log.find("Not logged"), std::string::npos);
-    EXPECT_EQ(log.find("] \n"), std::string::npos);
+    EXPECT_EQ(captured_log(), "Closing audio\n");
 }
 
 TEST_F(Progress, TicksCountEveryCall)
@@ -84,27 +90,36 @@ TEST_F(Progress, TicksCountEveryCall)
     EXPECT_EQ(progress_presented_frames(), 0) << "nothing is drawn without a window";
 }
 
-TEST_F(Progress, SampleTrackLoadShowsEveryStep)
+static int g_drained, g_cleared, g_presented_ticks;
+static std::string g_presented;
+static bool g_can_present;
+
+static void drain(void) { g_drained++; }
+static void clear(void) { g_cleared++; }
+static bool present(const char *text, int ticks, bool indicator)
 {
-    // The generated data, read in place: the load writes nothing.
-    setenv("SK_HOME", SK_GAME_DATA_DIR, 1);
-    vfs_reset_for_tests();
-    progress_attach_loaders();
-    Terrain t = {};
-    bool loaded = terrain_load(&t, "@tracks/sample", 1);
-    terrain_unload(&t);
-    terrain_set_progress(nullptr);
-    ASSERT_TRUE(loaded);
-    EXPECT_STREQ(progress_shown_text(), "Loading decals...done") << "the last step is shown finished";
-    std::string log = log_text();
-    size_t at = 0;
-    for (const char *step : { "Loading terrain\n", "Loading heights\n", "Loading shading\n", "Loading shadows\n",
-                              "Loading tileinfo\n", "Loading tilemap\n", "Loading decals\n" }) {
-        size_t found = log.find(std::string("] ") + step, at);
-        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << step << log;
-        at = found;
-    }
-    // Our own data must load cleanly: a track maker copies it as the example.
-    EXPECT_EQ(log.find("warning"), std::string::npos) << log;
-    EXPECT_EQ(log.find("Warning"), std::string::npos) << log;
+    g_presented = std::string(text) + (indicator ? " *" : "");
+    g_presented_ticks = ticks;
+    return g_can_present;
+}
+
+TEST_F(Progress, TheWindowLayerPumpsAndDrawsThroughItsHooks)
+{
+    static const ProgressHooks k_hooks = { drain, clear, present };
+    progress_set_hooks(&k_hooks);
+    g_drained = g_cleared = 0;
+    g_can_present = true;
+    progress_log("Loading bikes");
+    EXPECT_EQ(g_presented, "Loading bikes");
+    EXPECT_EQ(g_drained, 1);
+    EXPECT_EQ(g_cleared, 1) << "held controls are forgotten at every message";
+    progress_tick();
+    EXPECT_EQ(g_presented, "Loading bikes *") << "ticks draw the indicator over the last text";
+    EXPECT_EQ(g_presented_ticks, 1);
+    EXPECT_EQ(g_drained, 2);
+    EXPECT_EQ(g_cleared, 1) << "ticks only keep the window responsive";
+    EXPECT_EQ(progress_presented_frames(), 2);
+    g_can_present = false;
+    progress_message("No drawable");
+    EXPECT_EQ(progress_presented_frames(), 2) << "a frame that could not be shown is not counted";
 }

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "../fuzz/fuzz_targets.h"
-#include "../vfs/temp_home.h"
+#include "../../fuzz/fuzz_targets.h"
+#include "../../vfs/temp_home.h"
 
 static std::string corpus_dir(const std::string &target)
 {

@@ -1,4 +1,5 @@
 // The player's message log: every one-line message for the player, also copied to the game log.
+// Any layer may post; the console and the HUD above read the lines. Nothing here draws.
 #pragma once
 
 enum {
@@ -8,6 +9,10 @@ enum {
 
 // Logs the text, stores it as the newest line and shows it over the game for a while.
 void post_message(const char *text);
+
+// The clock that times how long a line stays shown: the driver installs game_clock. Without one
+// every line counts as posted at 0.
+void messages_set_clock(double (*now)(void));
 
 void messages_clear(void);                  // empties the log and the shown lines
 const char *message_line(int age);          // 0 the newest; "" for a line never written or age out of range

@@ -1,0 +1,60 @@
+// One tic of the world, and the hooks through which the layers above the simulation (the
+// renderer, sound, scripts, the editor and the driver) take part in its steps. The simulation
+// calls only downward; these hooks are its only way up. Every hook may be null: the step then
+// does nothing or reports "nothing there", so skorva-sim, the tests and a server run the same
+// code with no window, GL or sound.
+#pragma once
+
+struct BikeState;
+struct DataFile;
+
+struct SimulationHooks {
+    // Track session: the renderer's share of a load ("@<folder>/<file>" names).
+    void (*lighting_load)(const char *folder);
+    void (*roost_pool_create)(int chunks, float scale, float x, float z);
+    void (*flaggers_load)(DataFile *f);
+    void (*billboards_load)(DataFile *f);
+    void (*statues_load)(DataFile *f);
+    int  (*statue_count)(void);                 // null: 0
+    const char *(*statue_model)(int statue);    // "@name.jm"; null when none
+    void (*track_map_load)(const char *name);
+    void (*scenery_sort_into_grid)(void);
+    void (*scenery_clear_hit_marks)(void);
+    int  (*cameras_load)(DataFile *f);          // the number of cameras; null: 0
+    void (*scenery_free_all)(void);             // grids, objects, models, billboards, statues, flaggers
+    void (*cameras_free)(void);
+    // A starting-gate piece; -1 when none was made (null: -1).
+    int  (*scenery_create_gate_piece)(const char *model, const char *texture, const char *shape, float x, float y,
+                                      float z, float heading);
+    void (*starting_gate_pieces_raise)(void);   // every piece upright, not falling
+    unsigned long (*texture_memory_bytes)(void);    // null: 0
+    void (*textures_release_unused)(void);      // older sessions' textures, once a load is done
+    int  (*terrain_rendering_method)(void);     // 1 software, 2 copy, 3 direct; null: 1
+    bool (*texture_listed)(const char *name);   // one of the game's own textures; null: false
+    // Engine sounds of the bikes.
+    void (*engine_sound_create)(int slot, BikeState *bike);
+    void (*engine_sound_destroy)(int slot);
+    void (*sound_release_voices)(void);
+    // Track scripts.
+    void (*script_run)(const char *name);
+    void (*script_shutdown)(void);
+    void (*script_tic)(void);                   // first step of every tic
+    // The editor holds the loaded track while it is on.
+    void (*editor_take_track)(void);
+    void (*editor_release_track)(void);
+    // Roost particles in flight, once a tic after the bikes' control updates.
+    void (*roost_move_chunks)(void);
+    // A session finished loading: the driver takes its setup reference and places its cameras.
+    void (*session_loaded)(void);
+};
+
+// Installs the hooks (copied; null entries stay null); null removes them all.
+void simulation_set_hooks(const SimulationHooks *hooks);
+// The installed hooks with every null entry answered by a stand-in that does nothing and
+// returns "nothing there". Never null.
+const SimulationHooks *simulation_hooks(void);
+
+// Advances the world by one tic: scripts, replayed bikes, contacts, wheel queries, the physics
+// step, erosion, robots, control updates, gate passing, roost, the starting gate, the race tic,
+// demos and the time-trial ghost.
+void simulation_tic(void);
