@@ -146,6 +146,12 @@ static void probe_gl(const StartupSettings *s)
         glShadeModel(GL_FLAT);
 }
 
+// The session's hook: textures no session since the last track load has used.
+static void release_unused_textures(void)
+{
+    texture_release_stale(false);
+}
+
 static void shutdown_game(const StartupSettings *s)
 {
     if (net_connected())
@@ -330,6 +336,9 @@ int game_main(int argc, char **argv)
     session_set_options(&options);
     SimulationHooks hooks = {};
     hooks.session_loaded = loop_session_loaded;
+    hooks.texture_memory_bytes = texture_memory;
+    hooks.textures_begin_session = texture_begin_session;
+    hooks.textures_release_unused = release_unused_textures;
     simulation_set_hooks(&hooks);
     if (!bike_world_create())
         log_printf("No physics: the bikes stay out of the race\n");

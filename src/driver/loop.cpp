@@ -24,6 +24,7 @@
 #include "race/session.h"
 #include "race/session_steps.h"
 #include "render/screens.h"
+#include "render/texture.h"
 
 static_assert((int)CONTROL_CHANNELS == (int)CONTROL_CHANNEL_COUNT, "the loop's channels are the bindings' channels");
 
@@ -500,6 +501,8 @@ static void pick_view(void)
 
 static void draw_frame(int width, int height)
 {
+    // Animated textures follow the race clock, so they stop while the game is paused.
+    texture_animate(race_tic() * TIC_SECONDS);
     if (width != g_loop.width || height != g_loop.height) {
         g_loop.width = width;
         g_loop.height = height;

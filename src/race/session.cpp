@@ -676,6 +676,7 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
     bool keep = g_session.folder[0] && !server && !g_session.force_reload && strcmp(folder, g_session.folder) == 0;
     if (!keep) {
         g_session.force_reload = false;
+        above().textures_begin_session();
         if (g_session.folder[0] || g_session.terrain.heights)
             free_track();
         if (!folder[0] || !load_track_files(folder))

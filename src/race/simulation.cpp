@@ -30,7 +30,7 @@ static void no_slot_sound(int) {}
 static const SimulationHooks k_stand_ins = {
     nothing_folder, nothing_roost, nothing_file, nothing_file, nothing_file, none_count, no_model,
     nothing_folder, nothing, nothing, none_from_file, nothing, nothing, no_gate_piece, nothing, no_memory,
-    nothing, software_method, not_listed, no_sound, no_slot_sound, nothing, nothing_folder, nothing, nothing,
+    nothing, nothing, software_method, not_listed, no_sound, no_slot_sound, nothing, nothing_folder, nothing, nothing,
     nothing, nothing, nothing, nothing,
 };
 
@@ -39,7 +39,7 @@ static SimulationHooks g_hooks = k_stand_ins;
 // Each null entry of the caller's table takes the stand-in of the same place.
 void simulation_set_hooks(const SimulationHooks *hooks)
 {
-    static_assert(sizeof(SimulationHooks) == 29 * sizeof(void (*)(void)), "every hook is taken below");
+    static_assert(sizeof(SimulationHooks) == 30 * sizeof(void (*)(void)), "every hook is taken below");
 #define TAKE(name) g_hooks.name = hooks && hooks->name ? hooks->name : k_stand_ins.name
     TAKE(lighting_load);
     TAKE(roost_pool_create);
@@ -57,6 +57,7 @@ void simulation_set_hooks(const SimulationHooks *hooks)
     TAKE(scenery_create_gate_piece);
     TAKE(starting_gate_pieces_raise);
     TAKE(texture_memory_bytes);
+    TAKE(textures_begin_session);
     TAKE(textures_release_unused);
     TAKE(terrain_rendering_method);
     TAKE(texture_listed);

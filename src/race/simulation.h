@@ -28,6 +28,7 @@ struct SimulationHooks {
                                       float z, float heading);
     void (*starting_gate_pieces_raise)(void);   // every piece upright, not falling
     unsigned long (*texture_memory_bytes)(void);    // null: 0
+    void (*textures_begin_session)(void);       // a track is about to load: textures from now on are its own
     void (*textures_release_unused)(void);      // older sessions' textures, once a load is done
     int  (*terrain_rendering_method)(void);     // 1 software, 2 copy, 3 direct; null: 1
     bool (*texture_listed)(const char *name);   // one of the game's own textures; null: false

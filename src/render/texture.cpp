@@ -65,7 +65,8 @@ static struct {
     bool compress_always;
     int verbosity;
     int clamp_mode;             // 0 untested, else GL_CLAMP_TO_EDGE or GL_CLAMP
-} g_tex = { nullptr, 0, 0, nullptr, 0, 0, nullptr, 0, 0, nullptr, 0, 0, nullptr, 0, 0, 0, 0, 1, false, 0, 0 };
+    int max_side;               // GL_MAX_TEXTURE_SIZE; 0 not asked yet
+} g_tex = { nullptr, 0, 0, nullptr, 0, 0, nullptr, 0, 0, nullptr, 0, 0, nullptr, 0, 0, 0, 0, 1, false, 0, 0, 0 };
 
 // Grows an array of elements of size bytes to hold one more, doubling from 16.
 static void *grow(void *array, int count, int *capacity, size_t size)
@@ -158,18 +159,14 @@ static unsigned char *reduce_level(const unsigned char *src, int sw, int sh, int
     return dst;
 }
 
-bool mip_chain_build(const unsigned char *pixels, int width, int height, int channels, bool max_alpha, MipChain *out)
+// The chain below a base level that it takes over (xmalloc'ed, width x height x channels).
+static void chain_from_base(unsigned char *base, int width, int height, int channels, bool max_alpha, MipChain *out)
 {
     memset(out, 0, sizeof *out);
-    if (!pixels || width < 1 || height < 1 || width > IMAGE_MAX_SIDE || height > IMAGE_MAX_SIDE ||
-        (channels != 3 && channels != 4))
-        return false;
-    size_t bytes = (size_t)width * height * channels;
     out->channels = channels;
     out->width[0] = width;
     out->height[0] = height;
-    out->pixels[0] = (unsigned char *)xmalloc(bytes);
-    memcpy(out->pixels[0], pixels, bytes);
+    out->pixels[0] = base;
     out->levels = 1;
     while ((out->width[out->levels - 1] > 1 || out->height[out->levels - 1] > 1) && out->levels < MIP_MAX_LEVELS) {
         int l = out->levels;
@@ -177,6 +174,18 @@ bool mip_chain_build(const unsigned char *pixels, int width, int height, int cha
                                       &out->width[l], &out->height[l]);
         out->levels++;
     }
+}
+
+bool mip_chain_build(const unsigned char *pixels, int width, int height, int channels, bool max_alpha, MipChain *out)
+{
+    memset(out, 0, sizeof *out);
+    if (!pixels || width < 1 || height < 1 || width > IMAGE_MAX_SIDE || height > IMAGE_MAX_SIDE ||
+        (channels != 3 && channels != 4))
+        return false;
+    size_t bytes = (size_t)width * height * channels;
+    unsigned char *base = (unsigned char *)xmalloc(bytes);
+    memcpy(base, pixels, bytes);
+    chain_from_base(base, width, height, channels, max_alpha, out);
     return true;
 }
 
@@ -189,24 +198,60 @@ void mip_chain_free(MipChain *chain)
     memset(chain, 0, sizeof *chain);
 }
 
-// Nearest sampling of the base level to the largest powers of two within it, then a new chain.
-static void make_power_of_two(MipChain *c, bool max_alpha)
+// Nearest sampling of packed pixels to the largest powers of two within them: a new buffer.
+static unsigned char *resample_power_of_two(const unsigned char *src, int *w, int *h, int ch)
 {
-    int sw = c->width[0], sh = c->height[0], ch = c->channels;
-    int w = floor_power_of_two(sw), h = floor_power_of_two(sh);
-    unsigned char *dst = (unsigned char *)xmalloc((size_t)w * h * ch);
-    for (int y = 0; y < h; y++) {
-        int sy = (int)((long long)y * sh / h);
-        for (int x = 0; x < w; x++) {
-            int sx = (int)((long long)x * sw / w);
-            memcpy(dst + ((size_t)y * w + x) * ch, c->pixels[0] + ((size_t)sy * sw + sx) * ch, ch);
+    int sw = *w, sh = *h;
+    int dw = floor_power_of_two(sw), dh = floor_power_of_two(sh);
+    unsigned char *dst = (unsigned char *)xmalloc((size_t)dw * dh * ch);
+    for (int y = 0; y < dh; y++) {
+        int sy = (int)((long long)y * sh / dh);
+        for (int x = 0; x < dw; x++) {
+            int sx = (int)((long long)x * sw / dw);
+            memcpy(dst + ((size_t)y * dw + x) * ch, src + ((size_t)sy * sw + sx) * ch, ch);
         }
     }
-    MipChain next;
-    mip_chain_build(dst, w, h, ch, max_alpha, &next);
-    xfree(dst);
-    mip_chain_free(c);
-    *c = next;
+    *w = dw;
+    *h = dh;
+    return dst;
+}
+
+// The driver's largest texture side, asked once per context; 0 without a context.
+static int max_texture_side(void)
+{
+    if (!g_tex.max_side && has_context()) {
+        GLint side = 0;
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &side);
+        g_tex.max_side = side > 0 ? side : 0;
+    }
+    return g_tex.max_side;
+}
+
+// A base level made ready before its chain is built: powers of two, the detail reduction
+// (reduce levels while both sides exceed 128), then the driver's size limit. Levels that would
+// be dropped are never built: a huge picture reduced by one level costs a quarter of its chain.
+// Returns the new base (xmalloc'ed) with *w and *h, or null when base needs no change.
+static unsigned char *shrink_base(const unsigned char *base, int *w, int *h, int ch, const char *name, int reduce,
+                                  bool max_alpha)
+{
+    unsigned char *px = nullptr;
+    if (!power_of_two(*w) || !power_of_two(*h))
+        px = resample_power_of_two(base, w, h, ch);
+    int ow = *w, oh = *h;
+    int max_side = max_texture_side();
+    for (;;) {
+        bool detail = reduce > 0 && *w > k_detail_floor && *h > k_detail_floor;
+        if (!detail && !(max_side > 0 && (*w > max_side || *h > max_side)))
+            break;
+        unsigned char *next = reduce_level(px ? px : base, *w, *h, ch, max_alpha, w, h);
+        xfree(px);
+        px = next;
+        if (detail) {
+            reduce--;
+            log_printf("%.64s reduced to %dx%d (originally %dx%d)\n", name, *w, *h, ow, oh);
+        }
+    }
+    return px;
 }
 
 static void drop_top_level(MipChain *c)
@@ -221,20 +266,23 @@ static void drop_top_level(MipChain *c)
     c->pixels[c->levels] = nullptr;
 }
 
-// Power-of-two sides, the detail reduction (reduce levels) and the driver's size limit.
-static void prepare(MipChain *c, const char *name, int reduce, bool max_alpha)
+// A picture's own chain ("[mip_custom]") is already built: a base that is not a power of two
+// gets a chain built here instead; the reductions drop its top levels.
+static void prepare_custom(MipChain *c, const char *name, int reduce, bool max_alpha)
 {
-    if (!power_of_two(c->width[0]) || !power_of_two(c->height[0]))
-        make_power_of_two(c, max_alpha);
+    if (!power_of_two(c->width[0]) || !power_of_two(c->height[0])) {
+        int w = c->width[0], h = c->height[0], ch = c->channels;
+        unsigned char *base = shrink_base(c->pixels[0], &w, &h, ch, name, reduce, max_alpha);
+        mip_chain_free(c);
+        chain_from_base(base, w, h, ch, max_alpha, c);
+        return;
+    }
     int ow = c->width[0], oh = c->height[0];
-    while (reduce > 0 && c->levels > 1 && c->width[0] > k_detail_floor && c->height[0] > k_detail_floor) {
+    for (; reduce > 0 && c->levels > 1 && c->width[0] > k_detail_floor && c->height[0] > k_detail_floor; reduce--) {
         drop_top_level(c);
-        reduce--;
         log_printf("%.64s reduced to %dx%d (originally %dx%d)\n", name, c->width[0], c->height[0], ow, oh);
     }
-    GLint max_side = 0;
-    if (has_context())
-        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_side);
+    int max_side = max_texture_side();
     while (max_side > 0 && c->levels > 1 && (c->width[0] > max_side || c->height[0] > max_side))
         drop_top_level(c);
 }
@@ -346,24 +394,37 @@ static unsigned char *packed_pixels(const Image *img)
     return out;
 }
 
-// The picture's chain: its own levels under a valid "[mip_custom]", else built here.
-static bool chain_of(const Image *img, MipChain *c)
+// The rectangles of a valid "[mip_custom]" chain within the picture, or null.
+static const MipRect *custom_levels(const Image *img)
+{
+    if (img->mip_levels < 1 || !img->mip_rects || img->mip_levels > MIP_MAX_LEVELS)
+        return nullptr;
+    for (int l = 0; l < img->mip_levels; l++) {
+        const MipRect &r = img->mip_rects[l];
+        if (r.x < 0 || r.y < 0 || r.width < 1 || r.height < 1 || r.x + r.width > img->width ||
+            r.y + r.height > img->height)
+            return nullptr;
+    }
+    return img->mip_rects;
+}
+
+// The chain to upload: the picture's own levels under a valid "[mip_custom]", else built here
+// from the base after the reductions (reduce detail levels; see shrink_base).
+static bool chain_of(const Image *img, const char *name, int reduce, MipChain *c)
 {
     memset(c, 0, sizeof *c);
     if (!img->pixels || img->width < 1 || img->height < 1 || img->width > IMAGE_MAX_SIDE ||
         img->height > IMAGE_MAX_SIDE || (img->channels != 3 && img->channels != 4) ||
         img->pixel_bytes < img->channels)
         return false;
-    unsigned char *px = packed_pixels(img);
-    bool ok = true;
-    if (img->mip_levels > 0 && img->mip_rects && img->mip_levels <= MIP_MAX_LEVELS) {
+    // Packed pictures are read where they lie; J6 drops its fourth byte into a copy first.
+    unsigned char *packed = img->pixel_bytes == img->channels ? nullptr : packed_pixels(img);
+    const unsigned char *px = packed ? packed : img->pixels;
+    const MipRect *rects = custom_levels(img);
+    if (rects) {
         c->channels = img->channels;
-        for (int l = 0; l < img->mip_levels && ok; l++) {
-            const MipRect &r = img->mip_rects[l];
-            ok = r.x >= 0 && r.y >= 0 && r.width >= 1 && r.height >= 1 && r.x + r.width <= img->width &&
-                 r.y + r.height <= img->height;
-            if (!ok)
-                break;
+        for (int l = 0; l < img->mip_levels; l++) {
+            const MipRect &r = rects[l];
             c->pixels[l] = (unsigned char *)xmalloc((size_t)r.width * r.height * c->channels);
             for (int y = 0; y < r.height; y++)
                 memcpy(c->pixels[l] + (size_t)y * r.width * c->channels,
@@ -372,25 +433,27 @@ static bool chain_of(const Image *img, MipChain *c)
             c->height[l] = r.height;
             c->levels = l + 1;
         }
-        if (!ok)
-            mip_chain_free(c);
-    } else {
-        ok = false;
+        xfree(packed);
+        prepare_custom(c, name, reduce, img->mip_max_alpha);
+        return true;
     }
-    if (!ok)
-        ok = mip_chain_build(px, img->width, img->height, img->channels, img->mip_max_alpha, c);
-    xfree(px);
-    return ok;
+    int w = img->width, h = img->height;
+    unsigned char *base = shrink_base(px, &w, &h, img->channels, name, reduce, img->mip_max_alpha);
+    if (base)
+        chain_from_base(base, w, h, img->channels, img->mip_max_alpha, c);
+    else
+        mip_chain_build(px, w, h, img->channels, img->mip_max_alpha, c);
+    xfree(packed);
+    return true;
 }
 
 unsigned texture_from_image(const Image *img, const char *name, int flags)
 {
     MipChain c;
-    if (!img || !chain_of(img, &c)) {
+    if (!img || !chain_of(img, name ? name : "", 0, &c)) {
         log_printf("Warning: unusable picture for '%.900s'\n", name ? name : "");
         return 0;
     }
-    prepare(&c, name ? name : "", 0, img->mip_max_alpha);
     unsigned long bytes;
     unsigned id = upload(&c, flags, &bytes);
     mip_chain_free(&c);
@@ -451,14 +514,16 @@ static unsigned cache_add(unsigned id, unsigned long bytes, const char *info, co
 
 static unsigned load_picture(const char *name, Image *img, bool full_detail)
 {
+    // A custom chain's base is its top two thirds, not the whole picture.
+    const MipRect *rects = custom_levels(img);
+    int base_w = rects ? rects[0].width : img->width, base_h = rects ? rects[0].height : img->height;
     MipChain c;
-    if (!chain_of(img, &c)) {
+    if (!chain_of(img, name, reduction_for(full_detail), &c)) {
         log_printf("Warning: unusable picture in '%.900s'\n", name);
         return 0;
     }
-    if (!power_of_two(img->width) || !power_of_two(img->height))
+    if (!power_of_two(base_w) || !power_of_two(base_h))
         log_printf("Warning: Non power of 2 texture '%.950s'\n", name);
-    prepare(&c, name, reduction_for(full_detail), img->mip_max_alpha);
     unsigned long bytes;
     unsigned id = upload(&c, flags_from_name(name, img->compress), &bytes);
     mip_chain_free(&c);
@@ -500,11 +565,8 @@ static unsigned load_sequence(const char *name, ImageSequence *seq, bool full_de
         a.steps[i] = seq->steps[i] >= 0 && seq->steps[i] < a.frame_count ? seq->steps[i] : 0;
     a.frames = (MipChain *)xcalloc(a.frame_count, sizeof(MipChain));
     bool ok = true;
-    for (int i = 0; i < a.frame_count && ok; i++) {
-        ok = chain_of(&seq->frames[i], &a.frames[i]);
-        if (ok)
-            prepare(&a.frames[i], name, reduction_for(full_detail), seq->frames[i].mip_max_alpha);
-    }
+    for (int i = 0; i < a.frame_count && ok; i++)
+        ok = chain_of(&seq->frames[i], name, reduction_for(full_detail), &a.frames[i]);
     unsigned long bytes = 0;
     int first = a.steps[0];
     if (ok)
@@ -535,50 +597,62 @@ static int cache_find(const char *name, bool *case_mismatch)
     return -1;
 }
 
-static unsigned load_named(const char *name, bool full_detail, int links)
+// Follows known aliases, then the cache, then the file; a "LINK" file adds an alias and the
+// walk goes on from its target. Every hop counts once against TEXTURE_MAX_LINKS.
+static unsigned load_named(const char *name, bool full_detail)
 {
     char target[1024];
     snprintf(target, sizeof target, "%s", name);
-    for (const char *next = alias_of(target); next; next = alias_of(target)) {
-        if (++links > TEXTURE_MAX_LINKS) {
-            log_printf("Warning: too many LINK aliases from '%.900s'\n", name);
+    int links = 0;
+    for (;;) {
+        for (const char *next = alias_of(target); next; next = alias_of(target)) {
+            if (++links > TEXTURE_MAX_LINKS) {
+                log_printf("Warning: too many LINK aliases from '%.900s'\n", name);
+                return 0;
+            }
+            snprintf(target, sizeof target, "%s", next);
+        }
+        bool mismatch;
+        int at = cache_find(target, &mismatch);
+        if (at >= 0) {
+            if (mismatch)
+                log_printf("Warning: case mismatch on '%.900s'\n", target);
+            TextureEntry &e = g_tex.entries[at];
+            if (e.generation != 0)      // start-up textures stay for the whole run
+                e.generation = g_tex.generation;
+            return e.id;
+        }
+        DataFile *f = open_data_file(target, "rb");
+        if (!f) {
+            if (g_tex.verbosity >= 1)
+                log_printf("Can't open texture \"%.900s\"\n", target);
             return 0;
         }
-        snprintf(target, sizeof target, "%s", next);
-    }
-    bool mismatch;
-    int at = cache_find(target, &mismatch);
-    if (at >= 0) {
-        if (mismatch)
-            log_printf("Warning: case mismatch on '%.900s'\n", target);
-        TextureEntry &e = g_tex.entries[at];
-        if (e.generation != 0)      // start-up textures stay for the whole run
-            e.generation = g_tex.generation;
-        return e.id;
-    }
-    DataFile *f = open_data_file(target, "rb");
-    if (!f) {
-        if (g_tex.verbosity >= 1)
-            log_printf("Can't open texture \"%.900s\"\n", target);
-        return 0;
-    }
-    ImageFile file;
-    bool ok = image_decode(f, target, &file);
-    close_data_file(f);
-    if (!ok)
-        return 0;
-    unsigned id = 0;
-    if (file.kind == IMAGE_PICTURE) {
-        id = load_picture(target, &file.image, full_detail);
-    } else if (file.kind == IMAGE_SEQUENCE) {
-        id = load_sequence(target, &file.sequence, full_detail);
-    } else if (file.kind == IMAGE_ALIAS) {
-        alias_add(target, file.alias);
+        // Nothing larger than the driver could hold is decoded at all.
+        long long budget = image_pixel_budget();
+        long long side = max_texture_side();
+        if (side > 0 && side * side < budget)
+            image_set_pixel_budget(side * side);
+        ImageFile file;
+        bool ok = image_decode(f, target, &file);
+        image_set_pixel_budget(budget);
+        close_data_file(f);
+        if (!ok)
+            return 0;
+        if (file.kind == IMAGE_ALIAS) {
+            // The alias is remembered and followed at the top of the next round.
+            alias_add(target, file.alias);
+            image_file_free(&file);
+            continue;
+        }
+        unsigned id = 0;
+        if (file.kind == IMAGE_PICTURE)
+            id = load_picture(target, &file.image, full_detail);
+        else if (file.kind == IMAGE_SEQUENCE)
+            id = load_sequence(target, &file.sequence, full_detail);
         image_file_free(&file);
-        return load_named(name, full_detail, links);
+        return id;
     }
-    image_file_free(&file);
-    return id;
 }
 
 unsigned texture_load(const char *name)
@@ -590,7 +664,7 @@ unsigned texture_load(const char *name)
         name++;
     if (!*name)
         return 0;
-    return load_named(name, full_detail, 0);
+    return load_named(name, full_detail);
 }
 
 const Image *texture_image(const char *name)
@@ -790,4 +864,5 @@ void textures_delete_all(void)
     g_tex.uploaded_count = g_tex.uploaded_capacity = 0;
     g_tex.memory = 0;
     g_tex.clamp_mode = 0;
+    g_tex.max_side = 0;
 }

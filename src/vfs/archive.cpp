@@ -77,6 +77,10 @@ int archive_read_header(FILE *f, long long file_size, ArchiveMember **members)
             break;
         if (line[0] < '0' || line[0] > '9')
             goto fail;
+        if (count == ARCHIVE_MAX_MEMBERS) {
+            archive_free_members(list, count);
+            return ARCHIVE_TOO_MANY;
+        }
         long long size = 0;
         int i = 0;
         while (line[i] >= '0' && line[i] <= '9') {

@@ -18,11 +18,17 @@ enum {
 };
 
 struct IndexEntry {
-    char *path;
+    char *path;                 // owned by the entry for plain files, by archive_paths for members
     char *name;
     int offset;
     int size;
     int precedence;
+    bool owns_path;
+};
+
+struct FolderId {
+    dev_t dev;
+    ino_t ino;
 };
 
 static struct {
@@ -30,6 +36,13 @@ static struct {
     IndexEntry *entries;
     int count, room;
     const char **names;         // distinct names, null-ended
+    char **archive_paths;       // one copy per archive, shared by its members
+    int archive_count, archive_room;
+    // Folders entered through a link during the current search directory's walk, as an
+    // open-addressing set (room a power of two, used marks the taken slots).
+    FolderId *linked;
+    bool *linked_used;
+    int linked_count, linked_room;
     void (*progress)(void);
 } g_index;
 
@@ -56,7 +69,7 @@ static int entry_compare(const void *pa, const void *pb)
     return (a->precedence > b->precedence) - (a->precedence < b->precedence);
 }
 
-static void add_entry(char *path, char *name, int offset, int size, int precedence)
+static void add_entry(char *path, bool owns_path, char *name, int offset, int size, int precedence)
 {
     if (g_index.count == g_index.room) {
         g_index.room = g_index.room ? g_index.room * 2 : 16;
@@ -68,6 +81,7 @@ static void add_entry(char *path, char *name, int offset, int size, int preceden
     e->offset = offset;
     e->size = size;
     e->precedence = precedence;
+    e->owns_path = owns_path;
 }
 
 static void tick(void)
@@ -76,8 +90,61 @@ static void tick(void)
         g_index.progress();
 }
 
-// base: the search directory without its trailing "/"; rel: "" or "a/b/" below it.
-static void walk(const char *base, const char *rel, int precedence, int depth)
+static size_t folder_hash(FolderId id)
+{
+    unsigned long long h = (unsigned long long)id.ino * 0x9e3779b97f4a7c15ull ^ (unsigned long long)id.dev;
+    return (size_t)(h ^ h >> 29);
+}
+
+static bool same_folder(FolderId a, FolderId b)
+{
+    return a.dev == b.dev && a.ino == b.ino;
+}
+
+// Adds a linked folder to the set; false when it was entered before.
+static bool remember_linked(FolderId id)
+{
+    if (2 * (g_index.linked_count + 1) > g_index.linked_room) {
+        FolderId *old = g_index.linked;
+        bool *old_used = g_index.linked_used;
+        int old_room = g_index.linked_room;
+        g_index.linked_room = old_room ? old_room * 2 : 64;
+        g_index.linked = (FolderId *)xcalloc((size_t)g_index.linked_room, sizeof(FolderId));
+        g_index.linked_used = (bool *)xcalloc((size_t)g_index.linked_room, sizeof(bool));
+        g_index.linked_count = 0;
+        for (int i = 0; i < old_room; i++)
+            if (old_used[i])
+                remember_linked(old[i]);
+        xfree(old);
+        xfree(old_used);
+    }
+    size_t mask = (size_t)g_index.linked_room - 1;
+    for (size_t i = folder_hash(id) & mask;; i = (i + 1) & mask) {
+        if (!g_index.linked_used[i]) {
+            g_index.linked_used[i] = true;
+            g_index.linked[i] = id;
+            g_index.linked_count++;
+            return true;
+        }
+        if (same_folder(g_index.linked[i], id))
+            return false;
+    }
+}
+
+static void forget_linked(void)
+{
+    xfree(g_index.linked);
+    xfree(g_index.linked_used);
+    g_index.linked = nullptr;
+    g_index.linked_used = nullptr;
+    g_index.linked_count = g_index.linked_room = 0;
+}
+
+// base: the search directory without its trailing "/"; rel: "" or "a/b/" below it. chain[0..depth]:
+// the folders being walked, this one last. Real folders are always listed. A linked folder is
+// listed under the link's name unless it is one of the folders being walked (a loop) or another
+// link already led to it, so no layout of links makes the walk endless or repeat itself.
+static void walk(const char *base, const char *rel, int precedence, int depth, FolderId *chain)
 {
     char dir_path[k_max_path + 1];
     int n = snprintf(dir_path, sizeof dir_path, "%s/%s", base, rel);
@@ -100,24 +167,41 @@ static void walk(const char *base, const char *rel, int precedence, int depth)
         struct stat st;
         if (lstat(full, &st) != 0)
             continue;
-        if (S_ISLNK(st.st_mode)) {
-            // Linked files count; linked folders are not followed, so a loop cannot trap the walk.
-            if (stat(full, &st) != 0 || S_ISDIR(st.st_mode))
-                continue;
-        }
+        bool linked = S_ISLNK(st.st_mode);
+        if (linked && stat(full, &st) != 0)
+            continue;                           // a dangling link
         if (S_ISDIR(st.st_mode)) {
-            if (depth < k_max_depth) {
-                strcat(rel_path, "/");
-                walk(base, rel_path, precedence, depth + 1);
+            if (depth >= k_max_depth)
+                continue;
+            FolderId id = { st.st_dev, st.st_ino };
+            if (linked) {
+                bool loop = false;
+                for (int i = 0; i <= depth && !loop; i++)
+                    loop = same_folder(chain[i], id);
+                if (loop || !remember_linked(id))
+                    continue;
             }
+            chain[depth + 1] = id;
+            strcat(rel_path, "/");
+            walk(base, rel_path, precedence, depth + 1, chain);
             continue;
         }
         if (!S_ISREG(st.st_mode))
             continue;
         int size = st.st_size > INT_MAX ? INT_MAX : (int)st.st_size;
-        add_entry(xstrdup(full), xstrdup(rel_path), 0, size, precedence);
+        add_entry(xstrdup(full), true, xstrdup(rel_path), 0, size, precedence);
     }
     closedir(dir);
+}
+
+static void walk_search_dir(const char *base, int precedence)
+{
+    FolderId chain[k_max_depth + 1] = {};
+    struct stat st;
+    if (stat(base, &st) == 0)
+        chain[0] = { st.st_dev, st.st_ino };
+    walk(base, "", precedence, 0, chain);
+    forget_linked();
 }
 
 static bool ends_with_saf(const char *name)
@@ -126,25 +210,40 @@ static bool ends_with_saf(const char *name)
     return len > 4 && name_compare(name + len - 4, ".saf") == 0;
 }
 
-static void read_archive(const char *path, int precedence)
+// Takes path (xmalloc'ed) into the list of archive paths, which its members share.
+static void read_archive(char *path, int precedence)
 {
     tick();
     FILE *file = fopen(path, "rb");
-    if (!file)
+    if (!file) {
+        xfree(path);
         return;
+    }
     struct stat st;
     ArchiveMember *members = nullptr;
     int count = -1;
     if (fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode))
         count = archive_read_header(file, (long long)st.st_size, &members);
     fclose(file);
-    // A malformed archive is dropped whole.
+    if (count == ARCHIVE_TOO_MANY)
+        log_printf("Archive %.900s holds more than %d files and is skipped\n", path, ARCHIVE_MAX_MEMBERS);
+    else if (count < 0)
+        log_printf("Archive %.900s is damaged and is skipped\n", path);
+    if (count <= 0) {
+        xfree(path);
+        return;
+    }
+    if (g_index.archive_count == g_index.archive_room) {
+        g_index.archive_room = g_index.archive_room ? g_index.archive_room * 2 : 16;
+        g_index.archive_paths =
+            (char **)xrealloc(g_index.archive_paths, (size_t)g_index.archive_room * sizeof(char *));
+    }
+    g_index.archive_paths[g_index.archive_count++] = path;
     for (int i = 0; i < count; i++) {
-        add_entry(xstrdup(path), members[i].name, members[i].offset, members[i].size, precedence);
+        add_entry(path, false, members[i].name, members[i].offset, members[i].size, precedence);
         members[i].name = nullptr;
     }
-    if (count > 0)
-        archive_free_members(members, count);
+    archive_free_members(members, count);
 }
 
 static void build_index(void)
@@ -157,7 +256,7 @@ static void build_index(void)
         size_t len = strlen(base);
         while (len > 0 && base[len - 1] == '/')
             base[--len] = 0;
-        walk(base, "", i, 0);
+        walk_search_dir(base, i);
         xfree(base);
     }
     qsort(g_index.entries, (size_t)g_index.count, sizeof(IndexEntry), entry_compare);
@@ -167,10 +266,8 @@ static void build_index(void)
     int precedence = dirs;
     for (int i = 0; i < listed; i++) {
         if (ends_with_saf(g_index.entries[i].name)) {
-            // The array may move while members are added: copy the path first.
-            char *path = xstrdup(g_index.entries[i].path);
-            read_archive(path, precedence++);
-            xfree(path);
+            // The array may move while members are added: the archive gets its own copy.
+            read_archive(xstrdup(g_index.entries[i].path), precedence++);
         }
     }
     qsort(g_index.entries, (size_t)g_index.count, sizeof(IndexEntry), entry_compare);
@@ -248,11 +345,16 @@ void vfs_set_progress_hook(void (*tick_fn)(void))
 void file_index_free(void)
 {
     for (int i = 0; i < g_index.count; i++) {
-        xfree(g_index.entries[i].path);
+        if (g_index.entries[i].owns_path)
+            xfree(g_index.entries[i].path);
         xfree(g_index.entries[i].name);
     }
+    for (int i = 0; i < g_index.archive_count; i++)
+        xfree(g_index.archive_paths[i]);
     xfree(g_index.entries);
     xfree(g_index.names);
+    xfree(g_index.archive_paths);
+    forget_linked();
     void (*progress)(void) = g_index.progress;
     memset(&g_index, 0, sizeof g_index);
     g_index.progress = progress;

@@ -124,6 +124,23 @@ int search_dir_count(void)
     return g_search.count;
 }
 
+// An "@" name must stay inside the search directories, as archive members must: no ".."
+// component, with either separator (both become "/").
+static bool at_name_stays_inside(const char *name)
+{
+    for (const char *p = name; *p;) {
+        size_t n = strcspn(p, "/\\");
+        if (n == 2 && p[0] == '.' && p[1] == '.') {
+            log_printf("Refused the name @%.900s: \"..\" may not lead out of the game's folders\n", name);
+            return false;
+        }
+        p += n;
+        if (*p)
+            p++;
+    }
+    return true;
+}
+
 // "@name" joined to search directory dir into out (k_max_at_path + 1 bytes); false when the
 // result would be cut, which could name a different, existing file.
 static bool join_at_name(int dir, const char *name, char *out)
@@ -437,6 +454,8 @@ DataFile *open_data_file(const char *name, const char *mode)
     if (name[0] != '@')
         return open_plain(name, mode);
     const char *rest = name + 1;
+    if (!at_name_stays_inside(rest))
+        return nullptr;
     bool writing = is_write_mode(mode[0] == '~' ? mode + 1 : mode);
     char path[k_max_at_path + 1];
     if (writing) {
@@ -680,7 +699,7 @@ static bool expand_name(const char *name, char *out, int max)
     int n;
     if (name[0] == '@') {
         const char *home = search_dir(0);
-        if (!home)
+        if (!home || !at_name_stays_inside(name + 1))
             return false;
         n = snprintf(out, (size_t)max + 1, "%s%s", home, name + 1);
     } else {

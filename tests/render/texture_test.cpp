@@ -1,6 +1,8 @@
 // The texture cache: mip chains, upload, names, sessions, aliases and animations.
 #include <string.h>
 
+#include <vector>
+
 #include "common/mem.h"
 #include "gl_fixture.h"
 #include "render/gl.h"
@@ -225,6 +227,81 @@ TEST_F(Textures, LinksAreFollowedAndCyclesStop)
     write_bytes(dirs->data + "pong.png", "LINK @ping.png");
     EXPECT_EQ(texture_load("@ping.png"), 0u);
     EXPECT_TRUE(logged("Warning: too many LINK aliases from '@ping.png'"));
+}
+
+TEST_F(Textures, LinkChainsUpToTheLimitLoadTheFirstTime)
+{
+    // Chain n: c<n>_0 -> c<n>_1 -> ... -> c<n>_n, the last a picture; n links in all.
+    for (int n = 1; n <= TEXTURE_MAX_LINKS + 1; n++) {
+        std::string prefix = "c" + std::to_string(n) + "_";
+        for (int i = 0; i < n; i++)
+            write_bytes(dirs->data + prefix + std::to_string(i) + ".png", "LINK @" + prefix + std::to_string(i + 1) + ".png\n");
+        std::string target = png((prefix + std::to_string(n) + ".png").c_str(), 4, 4);
+        std::string first = "@" + prefix + "0.png";
+        unsigned id = texture_load(first.c_str());
+        if (n > TEXTURE_MAX_LINKS) {
+            EXPECT_EQ(id, 0u) << n;
+            EXPECT_TRUE(logged(("Warning: too many LINK aliases from '" + first + "'").c_str()));
+            continue;
+        }
+        ASSERT_NE(id, 0u) << n << " links";
+        EXPECT_EQ(texture_load(first.c_str()), id) << n;
+        EXPECT_EQ(texture_load(target.c_str()), id) << n;
+    }
+    // A name that links to itself, and a cycle of three.
+    write_bytes(dirs->data + "self.png", "LINK @self.png");
+    EXPECT_EQ(texture_load("@self.png"), 0u);
+    write_bytes(dirs->data + "r0.png", "LINK @r1.png");
+    write_bytes(dirs->data + "r1.png", "LINK @r2.png");
+    write_bytes(dirs->data + "r2.png", "LINK @r0.png");
+    EXPECT_EQ(texture_load("@r1.png"), 0u);
+    EXPECT_EQ(texture_load("@r1.png"), 0u);         // known aliases loop the same way
+}
+
+TEST_F(Textures, CustomMipChainsJudgeTheirBaseLevel)
+{
+    // 64 x 96: a 64 x 64 base over its own smaller levels.
+    png("custom.png", 64, 96);
+    write_bytes(dirs->data + "custom.png.info", "[mip_custom]");
+    unsigned id = texture_load("@custom.png");
+    ASSERT_NE(id, 0u);
+    EXPECT_EQ(level_size(id, 0, GL_TEXTURE_WIDTH), 64);
+    EXPECT_EQ(level_size(id, 0, GL_TEXTURE_HEIGHT), 64);
+    EXPECT_FALSE(logged("Non power of 2"));
+    // A 48 x 48 base is not a power of two: warned, and shrunk to 32 x 32.
+    png("custom48.png", 48, 72);
+    write_bytes(dirs->data + "custom48.png.info", "[mip_custom]");
+    id = texture_load("@custom48.png");
+    ASSERT_NE(id, 0u);
+    EXPECT_TRUE(logged("Warning: Non power of 2 texture '@custom48.png'"));
+    EXPECT_EQ(level_size(id, 0, GL_TEXTURE_WIDTH), 32);
+}
+
+TEST_F(Textures, ReducedTexturesHoldTheChainsLowerLevels)
+{
+    // A 512 x 512 picture of varied texels, reduced two levels: what is uploaded must be exactly
+    // levels 2.. of the full chain built from the same pixels.
+    const int w = 512, h = 512;
+    std::vector<unsigned char> rgb((size_t)w * h * 3);
+    for (size_t i = 0; i < rgb.size(); i++)
+        rgb[i] = (unsigned char)(i * 7 % 251);
+    ASSERT_TRUE(png_write((dirs->data + "varied.png").c_str(), rgb.data(), w, h));
+    MipChain full;
+    ASSERT_TRUE(mip_chain_build(rgb.data(), w, h, 3, false, &full));
+    texture_set_detail(8);
+    unsigned id = texture_load("@varied.png");
+    ASSERT_NE(id, 0u);
+    EXPECT_TRUE(logged("@varied.png reduced to 128x128 (originally 512x512)"));
+    glBindTexture(GL_TEXTURE_2D, id);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    for (int l = 0; l + 2 < full.levels; l++) {
+        ASSERT_EQ(level_size(id, l, GL_TEXTURE_WIDTH), full.width[l + 2]) << l;
+        ASSERT_EQ(level_size(id, l, GL_TEXTURE_HEIGHT), full.height[l + 2]) << l;
+        std::vector<unsigned char> got((size_t)full.width[l + 2] * full.height[l + 2] * 3);
+        glGetTexImage(GL_TEXTURE_2D, l, GL_RGB, GL_UNSIGNED_BYTE, got.data());
+        EXPECT_EQ(memcmp(got.data(), full.pixels[l + 2], got.size()), 0) << "level " << l;
+    }
+    mip_chain_free(&full);
 }
 
 TEST_F(Textures, MissingAndBrokenFilesGiveNoTexture)

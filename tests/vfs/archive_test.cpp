@@ -71,3 +71,17 @@ TEST(ArchiveHeader, RejectsUnsafeOrInconsistentHeaders)
     std::string over = "1 " + std::string(1022, 'n') + "\n-\nx";
     EXPECT_EQ(parse(over, &m), -1);
 }
+
+TEST(ArchiveHeader, MemberCountIsCappedBeforeReadingOn)
+{
+    std::string header;
+    for (int i = 0; i < ARCHIVE_MAX_MEMBERS; i++)
+        header += "0 m" + std::to_string(i) + "\n";
+    ArchiveMember *m;
+    ASSERT_EQ(parse(header + "-\n", &m), ARCHIVE_MAX_MEMBERS);
+    EXPECT_STREQ(m[ARCHIVE_MAX_MEMBERS - 1].name, "m99999");
+    archive_free_members(m, ARCHIVE_MAX_MEMBERS);
+    // One more member: refused even though the rest of the header is cut off.
+    EXPECT_EQ(parse(header + "0 over\n0 cut", &m), ARCHIVE_TOO_MANY);
+    EXPECT_EQ(m, nullptr);
+}

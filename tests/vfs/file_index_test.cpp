@@ -5,7 +5,9 @@
 
 #include <vector>
 
+#include "platform/log.h"
 #include "temp_home.h"
+#include "vfs/archive.h"
 #include "vfs/vfs.h"
 
 static std::string read_at(const char *name)
@@ -171,22 +173,101 @@ TEST(FileIndex, MalformedArchivesAreDroppedWhole)
     EXPECT_EQ(file_index_count(), i + 1);       // only the archive files themselves
 }
 
-TEST(FileIndex, SymlinkedFoldersAreNotFollowed)
-{
-    TempHome t;
-    write_bytes(t.data + "real/file", "x");
-    ASSERT_EQ(symlink((t.data + "real").c_str(), (t.data + "real/loop").c_str()), 0);
-    ASSERT_EQ(symlink((t.data + "real/file").c_str(), (t.data + "linked").c_str()), 0);
-    file_index_names();
-    EXPECT_GE(file_index_find("real/file"), 0);
-    EXPECT_GE(file_index_find("linked"), 0);        // a linked file counts
-    EXPECT_EQ(file_index_find("real/loop/file"), -1);
-}
-
 static int g_ticks;
 static void count_tick(void)
 {
     g_ticks++;
+}
+
+static std::string g_log;
+static void keep_log(const char *text)
+{
+    g_log += text;
+}
+
+TEST(FileIndex, LinkedFoldersAreListedUnderTheLinksName)
+{
+    TempHome t;
+    write_bytes(t.root + "/elsewhere/tracks/a/terrain.hf", "hf");
+    write_bytes(t.data + "real/file", "x");
+    ASSERT_EQ(symlink((t.root + "/elsewhere/tracks").c_str(), (t.data + "tracks").c_str()), 0);
+    ASSERT_EQ(symlink((t.data + "real").c_str(), (t.data + "alias").c_str()), 0);
+    ASSERT_EQ(symlink((t.data + "real/file").c_str(), (t.data + "linked").c_str()), 0);
+    ASSERT_EQ(symlink((t.root + "/nowhere").c_str(), (t.data + "dangling").c_str()), 0);
+    file_index_names();
+    EXPECT_GE(file_index_find("tracks/a/terrain.hf"), 0);
+    EXPECT_EQ(read_at("@tracks/a/terrain.hf"), "hf");
+    EXPECT_GE(file_index_find("real/file"), 0);
+    EXPECT_GE(file_index_find("alias/file"), 0);        // a link into the tree lists it again
+    EXPECT_GE(file_index_find("linked"), 0);
+    EXPECT_EQ(file_index_find("dangling"), -1);
+}
+
+TEST(FileIndex, LinksThatLoopOrRepeatAreWalkedOnce)
+{
+    TempHome t;
+    write_bytes(t.data + "real/file", "x");
+    ASSERT_EQ(symlink((t.data + "real").c_str(), (t.data + "real/loop").c_str()), 0);
+    ASSERT_EQ(symlink(t.data.c_str(), (t.data + "real/top").c_str()), 0);
+    // Ten levels outside, each with two links to the next: followed naively, 2^10 walks.
+    const int levels = 10;
+    for (int i = 0; i <= levels; i++)
+        write_bytes(t.root + "/ext/l" + std::to_string(i) + "/f", "x");
+    for (int i = 0; i < levels; i++) {
+        std::string next = t.root + "/ext/l" + std::to_string(i + 1);
+        std::string at = t.root + "/ext/l" + std::to_string(i) + "/";
+        ASSERT_EQ(symlink(next.c_str(), (at + "a").c_str()), 0);
+        ASSERT_EQ(symlink(next.c_str(), (at + "b").c_str()), 0);
+    }
+    ASSERT_EQ(symlink((t.root + "/ext/l0").c_str(), (t.data + "start").c_str()), 0);
+    g_ticks = 0;
+    vfs_set_progress_hook(count_tick);
+    file_index_names();
+    vfs_set_progress_hook(nullptr);
+    EXPECT_EQ(file_index_find("real/loop/file"), -1);
+    EXPECT_EQ(file_index_find("real/top/real/file"), -1);
+    // data, real, start and one walk of each level below it.
+    EXPECT_EQ(g_ticks, 3 + levels);
+    // real/file, then each level's file once, under whichever link reached it first.
+    EXPECT_EQ(file_index_count(), 1 + levels + 1);
+}
+
+TEST(FileIndex, MembersShareTheirArchivesPath)
+{
+    TempHome t;
+    write_bytes(t.data + "pack.saf", make_archive({ { "a", "1" }, { "b", "2" } }));
+    file_index_names();
+    const char *pa = nullptr, *pb = nullptr;
+    ASSERT_TRUE(file_index_entry(file_index_find("a"), &pa, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(file_index_entry(file_index_find("b"), &pb, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(std::string(pa), t.data + "pack.saf");
+    EXPECT_EQ(pa, pb);                          // one copy per archive, not per member
+    EXPECT_EQ(read_at("@b"), "2");
+}
+
+TEST(FileIndex, ArchivesOverTheMemberCapOrDamagedAreSkippedWithAMessage)
+{
+    TempHome t;
+    std::string header, body;
+    for (int i = 0; i <= ARCHIVE_MAX_MEMBERS; i++) {
+        header += "1 m" + std::to_string(i) + "\n";
+        body += "x";
+    }
+    write_bytes(t.data + "huge.saf", header + "-\n" + body);
+    write_bytes(t.data + "broken.saf", "1 ok\n1 nodash\n");
+    write_bytes(t.data + "small.saf", make_archive({ { "kept", "k" } }));
+    g_log.clear();
+    log_set_observer(keep_log);
+    file_index_names();
+    log_set_observer(nullptr);
+    EXPECT_EQ(file_index_find("m0"), -1);
+    EXPECT_EQ(file_index_find("ok"), -1);
+    EXPECT_EQ(read_at("@kept"), "k");
+    EXPECT_NE(g_log.find("Archive " + t.data + "huge.saf holds more than 100000 files and is skipped"),
+              std::string::npos)
+        << g_log;
+    EXPECT_NE(g_log.find("Archive " + t.data + "broken.saf is damaged and is skipped"), std::string::npos);
+    EXPECT_EQ(g_log.find("small.saf"), std::string::npos);
 }
 
 TEST(FileIndex, ProgressTicksPerDirectoryAndArchive)

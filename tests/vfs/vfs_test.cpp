@@ -127,6 +127,34 @@ TEST(AtNames, OverLongNamesAreRefusedNotCut)
     EXPECT_EQ(open_data_file(("@" + name + "xyz").c_str(), "w"), nullptr);
 }
 
+TEST(AtNames, DotDotNeverLeadsOutOfTheSearchDirectories)
+{
+    TempHome t;
+    write_bytes(t.root + "/secret.txt", "private");
+    write_bytes(t.data + "tracks/a/desc", "track");
+    for (const char *name : { "@tracks/../../../escaped.txt", "@..", "@tracks/..", "@tracks\\..\\..\\..\\escaped.txt" }) {
+        EXPECT_EQ(open_data_file(name, "w"), nullptr) << name;
+        EXPECT_EQ(open_data_file(name, "~w"), nullptr) << name;
+        EXPECT_EQ(begin_replace_file(name), nullptr) << name;
+    }
+    EXPECT_FALSE(exists(t.root + "/escaped.txt"));
+    EXPECT_FALSE(exists(t.root + "/xdg/escaped.txt"));
+    EXPECT_EQ(open_data_file("@../../secret.txt", "r"), nullptr);
+    EXPECT_EQ(open_data_file("@../secret.txt", "r"), nullptr);
+    EXPECT_EQ(open_data_file("@tracks/a/../a/desc", "r"), nullptr);
+    EXPECT_EQ(file_to_string("@../secret.txt"), nullptr);
+    write_bytes(t.home + "mine", "m");
+    EXPECT_FALSE(rename_data_file("@mine", "@../../moved"));
+    EXPECT_FALSE(rename_data_file("@../../secret.txt", "@stolen"));
+    EXPECT_TRUE(exists(t.home + "mine"));
+    EXPECT_EQ(read_bytes(t.root + "/secret.txt"), "private");
+    // Dots inside a name are ordinary characters.
+    DataFile *f = open_data_file("@setups/..hidden/a..b", "w");
+    ASSERT_NE(f, nullptr);
+    close_data_file(f);
+    EXPECT_TRUE(exists(t.home + "setups/..hidden/a..b"));
+}
+
 // --- backups ---
 
 static std::string write_with_backup(const std::string &path, const std::string &text)

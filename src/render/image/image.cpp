@@ -15,6 +15,29 @@ enum {
     k_max_seq_pixels = 1 << 30,     // all frames of one sequence together, in bytes
 };
 
+static struct {
+    long long pixel_budget;
+} g_image = { IMAGE_MAX_PIXELS };
+
+void image_set_pixel_budget(long long pixels)
+{
+    g_image.pixel_budget = pixels <= 0 || pixels > IMAGE_MAX_PIXELS ? (long long)IMAGE_MAX_PIXELS : pixels;
+}
+
+long long image_pixel_budget(void)
+{
+    return g_image.pixel_budget;
+}
+
+bool image_pixels_allowed(long long width, long long height, const char *name)
+{
+    if (width * height <= g_image.pixel_budget)
+        return true;
+    log_printf("Can't load %.900s: %lldx%lld is too large a picture (at most %lld pixels)\n", name ? name : "image",
+               width, height, g_image.pixel_budget);
+    return false;
+}
+
 // A read cursor over bytes in memory.
 struct Cursor {
     const unsigned char *p;
@@ -109,8 +132,9 @@ static bool size_ok(long w, long h)
 // --- PPM / PGM ---
 
 // grey: the PGM rules (binary when the magic's second character is "5"); otherwise "P6" is
-// binary and "P3" text.
-static unsigned char *pnm_decode(Cursor *c, bool grey, int *width, int *height)
+// binary and "P3" text. picture: a texture's picture, held to the pixel budget (name for the
+// message); the terrain's images are not.
+static unsigned char *pnm_decode(Cursor *c, bool grey, bool picture, const char *name, int *width, int *height)
 {
     const char *dims = grey ? "Can't get PGM dimensions\n" : "Can't get PPM dimensions\n";
     char magic[16];
@@ -130,6 +154,8 @@ static unsigned char *pnm_decode(Cursor *c, bool grey, int *width, int *height)
         log_printf("%s", dims);
         return nullptr;
     }
+    if (picture && !image_pixels_allowed(w, h, name))
+        return nullptr;
     c->pos++;                               // the one white-space character after maxval
     int channels = grey ? 1 : 3;
     size_t samples = (size_t)w * (size_t)h * (size_t)channels;
@@ -168,7 +194,7 @@ static unsigned char *pnm_decode(Cursor *c, bool grey, int *width, int *height)
 unsigned char *pnm_decode_memory(const unsigned char *data, size_t n, bool grey, int *width, int *height)
 {
     Cursor c = { data, n, 0 };
-    return pnm_decode(&c, grey, width, height);
+    return pnm_decode(&c, grey, false, nullptr, width, height);
 }
 
 // --- J6 / J7 ---
@@ -193,6 +219,8 @@ static bool jpred_decode(Cursor *c, const char *name, Image *out)
         log_printf("Can't get PPM dimensions\n");
         return false;
     }
+    if (!image_pixels_allowed(w, h, name))
+        return false;
     c->pos++;
     size_t pixels = (size_t)w * (size_t)h;
     if (pixels > (c->n - c->pos) / (size_t)stored) {
@@ -481,11 +509,11 @@ static void add_sidecar(Image *img, const char *name)
 
 // --- dispatch ---
 
-static bool decode_picture_ppm(Cursor *c, Image *out)
+static bool decode_picture_ppm(Cursor *c, const char *name, Image *out)
 {
     memset(out, 0, sizeof *out);
     int w, h;
-    unsigned char *px = pnm_decode(c, false, &w, &h);
+    unsigned char *px = pnm_decode(c, false, true, name, &w, &h);
     if (!px)
         return false;
     out->width = w;
@@ -528,7 +556,7 @@ bool image_decode_memory(const unsigned char *data, size_t n, const char *name, 
         ok = jpred_decode(&c, name, &out->image);
     } else if (strcmp(magic, "P3") == 0 || strcmp(magic, "P6") == 0) {
         out->kind = IMAGE_PICTURE;
-        ok = decode_picture_ppm(&c, &out->image);
+        ok = decode_picture_ppm(&c, name, &out->image);
     } else if (strcmp(magic, "ANIM1") == 0) {
         out->kind = IMAGE_SEQUENCE;
         ok = seq_decode(&c, name, &out->sequence);

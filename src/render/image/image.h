@@ -13,6 +13,7 @@ enum {
     IMAGE_MAX_SIDE = 16384,                 // widths and heights are 1..16384
     SEQ_MAX_STEPS = 65536,                  // Q
     SEQ_MAX_FRAMES = 4096,                  // P
+    IMAGE_MAX_PIXELS = 8192 * 8192,         // the picture budget at most (256 MiB as RGBA)
 };
 
 struct MipRect {
@@ -62,6 +63,16 @@ void image_free(Image *img);
 // A PNG, PPM, J6 or J7 file as packed pixels (pixel_bytes == channels, 3 or 4), with info
 // text and keywords. False on failure or for sequences and aliases.
 bool image_read(const char *name, Image *out);
+
+// Pictures (PNG, PPM, J6, J7 and ".seq" frames) of more pixels than the budget are refused
+// once their header is read, before any pixel is allocated. The budget is 1..IMAGE_MAX_PIXELS
+// (IMAGE_MAX_PIXELS at start; 0 or less restores it). The terrain readers (ppm_read, pgm_read,
+// png_read16) keep to the side limit alone.
+void image_set_pixel_budget(long long pixels);
+long long image_pixel_budget(void);
+// Internal between the decoders: false, after a message naming the picture, when width x height
+// is over the budget.
+bool image_pixels_allowed(long long width, long long height, const char *name);
 
 // Single-format decoders over memory, for the fuzzers and the texture cache.
 bool png_decode_memory(const unsigned char *data, size_t n, const char *name, Image *out);

@@ -165,6 +165,10 @@ bool png_decode_memory(const unsigned char *data, size_t n, const char *name, Im
     }
     png_read_info(job.png, job.info);
     png_uint_32 w = png_get_image_width(job.png, job.info), h = png_get_image_height(job.png, job.info);
+    if (!image_pixels_allowed(w, h, name)) {
+        job_free(&job);
+        return false;
+    }
     int type = png_get_color_type(job.png, job.info), depth = png_get_bit_depth(job.png, job.info);
     // Palette images are expanded here rather than by libpng, which would turn a
     // transparency chunk into alpha.

@@ -103,6 +103,65 @@ TEST(Jpred, TruncatedOrOversizedFails)
     EXPECT_TRUE(log.has("Can't get PPM dimensions"));
 }
 
+// --- the pixel budget ---
+
+// A picture of w x h in each format; the PNG comes through the writer.
+static std::string picture(const TempHome &t, const char *format, int w, int h)
+{
+    size_t n = (size_t)w * h;
+    std::string size = std::to_string(w) + " " + std::to_string(h);
+    if (strcmp(format, "J6") == 0)
+        return "J6 " + size + "\n" + std::string(n * 3, 'a');
+    if (strcmp(format, "J7") == 0)
+        return "J7 " + size + "\n" + std::string(n * 4, 'a');
+    if (strcmp(format, "P6") == 0)
+        return "P6 " + size + " 255\n" + std::string(n * 3, 'a');
+    if (strcmp(format, "P3") == 0) {
+        std::string text = "P3 " + size + " 255\n";
+        for (size_t i = 0; i < n * 3; i++)
+            text += "7 ";
+        return text;
+    }
+    std::vector<unsigned char> rgb(n * 3, 9);
+    std::string path = t.root + "/budget.png";
+    EXPECT_TRUE(png_write(path.c_str(), rgb.data(), w, h));
+    return read_bytes(path);
+}
+
+TEST(PixelBudget, PicturesOverItAreRefusedInEveryFormat)
+{
+    TempHome t;
+    LogCapture log(t);
+    image_set_pixel_budget(64 * 32);
+    for (const char *format : { "J6", "J7", "P6", "P3", "PNG" }) {
+        ImageFile f;
+        EXPECT_TRUE(decode(picture(t, format, 64, 32), &f)) << format;
+        image_file_free(&f);
+        EXPECT_TRUE(decode(picture(t, format, 32, 64), &f)) << format;
+        image_file_free(&f);
+        EXPECT_FALSE(decode(picture(t, format, 65, 32), &f)) << format;
+        EXPECT_FALSE(decode(picture(t, format, 1, 64 * 32 + 1), &f)) << format;
+    }
+    EXPECT_TRUE(log.has("Can't load test: 65x32 is too large a picture (at most 2048 pixels)"));
+    // Sequence frames are pictures too.
+    ImageFile f;
+    EXPECT_FALSE(decode("ANIM1 1 1 10 0\n0\n" + picture(t, "J7", 65, 32), &f));
+    EXPECT_TRUE(decode("ANIM1 1 1 10 0\n0\n" + picture(t, "J7", 64, 32), &f));
+    image_file_free(&f);
+    // The terrain's images are held to the side limit alone.
+    std::string shading = picture(t, "P6", 65, 32);
+    int w, h;
+    unsigned char *px = pnm_decode_memory((const unsigned char *)shading.data(), shading.size(), false, &w, &h);
+    EXPECT_NE(px, nullptr);
+    xfree(px);
+    image_set_pixel_budget(0);
+    EXPECT_EQ(image_pixel_budget(), (long long)IMAGE_MAX_PIXELS);
+    image_set_pixel_budget(1LL << 40);
+    EXPECT_EQ(image_pixel_budget(), (long long)IMAGE_MAX_PIXELS);
+    EXPECT_TRUE(decode(picture(t, "J6", 65, 32), &f));
+    image_file_free(&f);
+}
+
 // --- PPM / PGM ---
 
 TEST(Ppm, BinaryAndTextWithComments)

@@ -179,6 +179,17 @@ TEST(PngDecode, ClaimsBeyondTheFileFailCleanly)
     EXPECT_EQ(f.kind, IMAGE_NONE);
 }
 
+TEST(PngDecode, OverTheDefaultBudgetIsRefusedBeforeDecoding)
+{
+    // 8193 x 8192 one-bit grey: about 140 KB of file (a filler chunk keeps it within the inflate
+    // ratio) that would decode to 201 MB of RGB.
+    std::vector<std::string> rows(8192, std::string(1025, '\0'));
+    std::string big = make_png(8193, 8192, 1, 0, rows, chunk("prVt", std::string(128 << 10, 'f')));
+    Image img;
+    EXPECT_FALSE(png_decode_memory((const unsigned char *)big.data(), big.size(), "big.png", &img));
+    EXPECT_EQ(img.pixels, nullptr);
+}
+
 TEST(PngRead16, EightBitGreyWidensAndColourBecomesGrey)
 {
     std::string g8 = make_png(2, 1, 8, 0, { b({ 0x12, 0xFF }) });
