@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <time.h>
 
 #include <string>
 #include <vector>
@@ -88,17 +87,11 @@ TEST_F(GameExe, SigtermEndsTheGameThroughItsShutdown)
     bool running = wait_for_text(home + "lastlog.txt", "] Max loading delay was ", 60);
     if (running)
         usleep(300000);
-    struct timespec sent, ended;
-    clock_gettime(CLOCK_MONOTONIC, &sent);
     kill(pid, SIGTERM);
     GameRun r = finish(pid);
-    clock_gettime(CLOCK_MONOTONIC, &ended);
     ASSERT_TRUE(running) << read_file(home + "lastlog.txt");
-    double took = (double)(ended.tv_sec - sent.tv_sec) + (double)(ended.tv_nsec - sent.tv_nsec) * 1e-9;
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.log.find("] Signal 15: ending the game\n"), std::string::npos) << r.log;
     EXPECT_NE(r.log.find("] Writing config files\n"), std::string::npos);
     EXPECT_NE(r.log.find("] Destroying window\n"), std::string::npos);
-    // The shutdown itself takes a few tenths of a second under a software renderer.
-    EXPECT_LT(took, 2.5);
 }
