@@ -165,5 +165,6 @@ void mem_reset_for_tests(void)
     free(g_mem.blocks);
     g_mem.blocks = nullptr;
     g_mem.count = 0;
+    g_mem.sequence = 0;
     g_mem.checking = -1;
 }

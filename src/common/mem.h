@@ -19,5 +19,5 @@ bool mem_checking(void);                    // true while the live-block table i
 int  mem_live_blocks(void);                 // entries in the table (0 when not checking)
 void mem_list_live_blocks(void);            // "%p:%d\n" per live block on standard error
 
-// Test hook: re-reads SK_CHECK_ALLOC and empties the table.
+// Test hook: re-reads SK_CHECK_ALLOC, empties the table and counts sequence numbers from 0.
 void mem_reset_for_tests(void);

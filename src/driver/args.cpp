@@ -8,6 +8,8 @@
 
 #include "driver/config.h"
 
+static const float k_min_lock_fps = 1, k_max_lock_fps = 1000;
+
 static struct {
     StartupSettings settings;
 } g_args;
@@ -45,6 +47,33 @@ void settings_defaults(StartupSettings *s, float ground_detail)
     s->chase_center[0] = 0;
     s->chase_center[1] = 2.52f;
     s->chase_center[2] = 0.52f;
+}
+
+static int clamp_int(int v, int lo, int hi);
+
+// The configured detail (0..10, 10 the finest) as a texture-detail level: the number of mip
+// levels the loaders drop, 10 minus the setting.
+static int detail_level(double configured)
+{
+    if (!(configured >= 0))         // also NaN
+        configured = 0;
+    return clamp_int(10 - (int)configured, 0, 10);
+}
+
+void settings_from_config(StartupSettings *s)
+{
+    settings_defaults(s, (float)g_settings.ground_detail.value);
+    s->model_texture_detail = detail_level(g_settings.model_texture_detail.value);
+    s->ground_texture_detail = detail_level(g_settings.ground_texture_detail.value);
+    s->width = g_settings.xres;
+    s->height = g_settings.yres;
+    s->draw_fps = g_settings.draw_fps;
+    s->draw_time = g_settings.draw_time;
+    s->draw_ping = g_settings.draw_ping;
+    s->draw_speed = g_settings.draw_speed;
+    double roost = g_settings.roost_density.value;
+    s->roost_frequency = roost < 0 ? 0 : roost > 1000 ? 1000 : (int)roost;
+    snprintf(s->track, sizeof s->track, "%s", g_settings.track);
 }
 
 // "%d" semantics: leading blanks, a sign and digits; anything after is ignored.
@@ -99,6 +128,12 @@ static void copy_text(char *dst, const char *src)
 static int bad_arg(const char *option)
 {
     fprintf(stderr, "Bad arg for %s\n", option);
+    return ARGS_EXIT_FAILURE;
+}
+
+static int bad_size(const char *option, int minimum)
+{
+    fprintf(stderr, "Bad arg for %s (%d to %d pixels)\n", option, minimum, (int)WINDOW_MAX_SIZE);
     return ARGS_EXIT_FAILURE;
 }
 
@@ -205,9 +240,10 @@ int parse_command_line(int argc, char **argv, StartupSettings *s)
                 return bad_arg("--lod-bias");
             s->lod_bias = fv;
         } else if (match(a, "--lock-fps", TAKES_VALUE, argc, argv, &i, &m)) {
-            if (!scan_float(m.value, &fv, nullptr))
+            // 0 turns the lock off; a rate below 1 would sleep for ages, one above 1000 never.
+            if (!scan_float(m.value, &fv, nullptr) || (fv != 0 && (fv < k_min_lock_fps || fv > k_max_lock_fps)))
                 return bad_arg("--lock-fps");
-            s->lock_fps = fv > 0 ? fv : 0;
+            s->lock_fps = fv;
         } else if (match(a, "--fake-lag", TAKES_VALUE, argc, argv, &i, &m)) {
             if (!scan_float(m.value, &fv, nullptr))
                 return bad_arg("--fake-lag");
@@ -232,15 +268,32 @@ int parse_command_line(int argc, char **argv, StartupSettings *s)
         } else if (match(a, "--bikes", TAKES_VALUE, argc, argv, &i, &m)) {
             fputs("--bikes doesn't do anything anymore\n", stderr);
         } else if (match(a, "--width", TAKES_VALUE, argc, argv, &i, &m)) {
-            if (scan_int(m.value, &iv))
+            if (scan_int(m.value, &iv)) {
+                if (iv < WINDOW_MIN_WIDTH || iv > WINDOW_MAX_SIZE)
+                    return bad_size("--width", WINDOW_MIN_WIDTH);
                 s->width = iv;
+            }
         } else if (match(a, "--height", TAKES_VALUE, argc, argv, &i, &m)) {
-            if (scan_int(m.value, &iv))
+            if (scan_int(m.value, &iv)) {
+                if (iv < WINDOW_MIN_HEIGHT || iv > WINDOW_MAX_SIZE)
+                    return bad_size("--height", WINDOW_MIN_HEIGHT);
                 s->height = iv;
+            }
         } else if (match(a, "--depth", TAKES_VALUE, argc, argv, &i, &m)) {
-            s->depth = m.value ? atoi(m.value) : 0;
+            // Colour bits travel beside the window's mode flags: only real depths may pass.
+            iv = m.value ? atoi(m.value) : 0;
+            if (iv != 16 && iv != 24 && iv != 32) {
+                fputs("Bad arg for --depth (16, 24 or 32)\n", stderr);
+                return ARGS_EXIT_FAILURE;
+            }
+            s->depth = iv;
         } else if (match(a, "--zdepth", TAKES_VALUE, argc, argv, &i, &m)) {
-            s->zdepth = m.value ? atoi(m.value) : 0;
+            iv = m.value ? atoi(m.value) : 0;
+            if (iv < 0 || iv > 32) {
+                fputs("Bad arg for --zdepth (0 to 32)\n", stderr);
+                return ARGS_EXIT_FAILURE;
+            }
+            s->zdepth = iv;
         } else if (match(a, "--draw-fps", TAKES_VALUE, argc, argv, &i, &m)) {
             s->draw_fps = m.value ? atoi(m.value) : 0;
         } else if (match(a, "--draw-time", TAKES_VALUE, argc, argv, &i, &m)) {
@@ -260,8 +313,13 @@ int parse_command_line(int argc, char **argv, StartupSettings *s)
             const char *v = m.value ? m.value : "";
             if (strncmp(v, "skorva:", 7) == 0)
                 v += 7;
-            copy_text(s->server, v);
             s->connect_requested = true;
+            if (!*v) {
+                // No address: the configured server, which stays as it is.
+                copy_text(s->server, g_settings.server_name);
+                continue;
+            }
+            copy_text(s->server, v);
             // The address becomes the server the menus offer and is remembered in the history.
             snprintf(g_settings.server_name, sizeof g_settings.server_name, "%.*s", (int)SERVER_NAME_MAX, s->server);
             config_push_server_name(s->server);

@@ -1,7 +1,13 @@
 // Start-up settings and the command line that overrides them for one run.
 #pragma once
 
-enum { SETTINGS_TEXT = 1024 };
+enum {
+    SETTINGS_TEXT = 1024,
+    // Window sizes a run may ask for; the configuration's xres and yres are kept to the same.
+    WINDOW_MIN_WIDTH = 320,
+    WINDOW_MIN_HEIGHT = 240,
+    WINDOW_MAX_SIZE = 16384,
+};
 
 struct StartupSettings {
     bool flat_shading;              // --fugly
@@ -11,8 +17,10 @@ struct StartupSettings {
     int verbosity;                  // 0, 1 --debug, 2 --super-debug
     bool practice_robots;           // --practice
     bool warp;                      // --warp
-    int model_texture_detail;       // 0..4
-    int ground_texture_detail;      // 0..4
+    // Texture-detail levels: mip levels dropped (0 full detail). From the configuration as
+    // 10 minus "Model Texture Detail" / "Ground Texture Levels"; the options set 0..4.
+    int model_texture_detail;
+    int ground_texture_detail;
     int roost_frequency;            // 0..1000
     int erode_rate;                 // fixed point, 1024 = 1.0; 0 no erosion
     float terrain_detail;           // never below 1e-6: the renderer divides by it
@@ -20,7 +28,7 @@ struct StartupSettings {
     float detail_fade_end;          // max_detail_distance + 5
     float lod_scale;                // [1e-6, 1e6]
     float lod_bias;
-    float lock_fps;                 // frames per second; 0 off
+    float lock_fps;                 // frames per second, 1..1000; 0 off
     float fake_lag;                 // seconds, 0..1
     int fake_loss;                  // percent, 0..100
     char record_audio[SETTINGS_TEXT];   // empty: none
@@ -48,6 +56,9 @@ struct StartupSettings {
 // Built-in defaults, before the configuration file; ground_detail is the configured
 // "Ground Geometric Detail" that terrain detail derives from.
 void settings_defaults(StartupSettings *s, float ground_detail);
+// The defaults a run takes from the configuration (g_settings): window size, HUD switches,
+// roost, track, texture-detail levels and the terrain detail.
+void settings_from_config(StartupSettings *s);
 // 0.125 / ground_detail with the divisor floored at 1e-6, so 0 gives a finite value.
 float terrain_detail_for(float ground_detail);
 

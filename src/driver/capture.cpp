@@ -53,7 +53,7 @@ int screenshot_highest_number(const char *const *names)
 
 static bool home_has(const char *name)
 {
-    const char *home = search_dir(0);
+    const char *home = home_dir();
     if (!home)
         return false;
     char path[1100];

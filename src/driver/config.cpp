@@ -6,6 +6,7 @@
 
 #include "bike/setup.h"
 #include "common/mem.h"
+#include "driver/args.h"
 #include "driver/bindings.h"
 #include "vfs/vfs.h"
 
@@ -62,8 +63,9 @@ struct Field {
 
 // In the order the file is written; the read-only keys come last.
 static const Field k_fields[] = {
-    INT(xres, 640, 1, 16384),
-    INT(yres, 480, 1, 16384),
+    // A damaged size must not open a sliver of a window on every later run.
+    INT(xres, 640, WINDOW_MIN_WIDTH, WINDOW_MAX_SIZE),
+    INT(yres, 480, WINDOW_MIN_HEIGHT, WINDOW_MAX_SIZE),
     INT(draw_fps, 0, INT_MIN, INT_MAX),
     INT(draw_time, 0, INT_MIN, INT_MAX),
     INT(draw_ping, 1, INT_MIN, INT_MAX),

@@ -8,6 +8,8 @@
 #include <GL/gl.h>
 
 #include "bike/bike.h"
+#include "bike/catalogue.h"
+#include "bike/setup.h"
 #include "bike/shape.h"
 #include "common/game_data.h"
 #include "common/mem.h"
@@ -18,6 +20,7 @@
 #include "driver/args.h"
 #include "driver/bindings.h"
 #include "driver/config.h"
+#include "driver/home.h"
 #include "driver/lists.h"
 #include "driver/loading.h"
 #include "driver/loop.h"
@@ -25,6 +28,7 @@
 #include "platform/clock.h"
 #include "platform/input.h"
 #include "platform/log.h"
+#include "platform/process.h"
 #include "platform/window.h"
 #include "race/session.h"
 #include "race/session_steps.h"
@@ -80,22 +84,6 @@ static void log_settings(const StartupSettings *s)
                s->chase_center[0], s->chase_center[1], s->chase_center[2]);
 }
 
-// The start-up settings the configuration file supplies; the command line goes on top for
-// this run only, so what is written back at shutdown stays the configured values.
-static void settings_from_config(StartupSettings *s)
-{
-    settings_defaults(s, (float)g_settings.ground_detail.value);
-    s->width = g_settings.xres;
-    s->height = g_settings.yres;
-    s->draw_fps = g_settings.draw_fps;
-    s->draw_time = g_settings.draw_time;
-    s->draw_ping = g_settings.draw_ping;
-    s->draw_speed = g_settings.draw_speed;
-    double roost = g_settings.roost_density.value;
-    s->roost_frequency = roost < 0 ? 0 : roost > 1000 ? 1000 : (int)roost;
-    snprintf(s->track, sizeof s->track, "%s", g_settings.track);
-}
-
 static bool open_game_window(const StartupSettings *s)
 {
     int entry = g_settings.video_mode.chosen;
@@ -105,8 +93,34 @@ static bool open_game_window(const StartupSettings *s)
             width = height = 0;     // an entry the list no longer has: the desktop mode
         flags = WINDOW_FULLSCREEN;
     }
-    int bits = s->depth == 32 ? 24 : s->depth;
+    // The colour bits share their argument with the mode flags; only the low byte is bits.
+    int bits = (s->depth == 32 ? 24 : s->depth) & 0xff;
     return open_window("Skorva", width, height, bits | flags, 0, s->zdepth, 0, 0);
+}
+
+static bool have_display(void)
+{
+    const char *x = getenv("DISPLAY"), *wayland = getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
+static void report_window_failure(const StartupSettings *s)
+{
+    if (!have_display()) {
+        fputs("Can't open the game window: there is no display (DISPLAY and WAYLAND_DISPLAY are unset)\n", stderr);
+        return;
+    }
+    if (g_settings.video_mode.chosen == VIDEO_MODE_WINDOWED)
+        fprintf(stderr, "Can't open the game window (%dx%d): %s\n", s->width, s->height, last_error());
+    else
+        fprintf(stderr, "Can't open the game window (%s): %s\n", choice_label(&g_settings.video_mode), last_error());
+}
+
+// A setup file names its own bike: its graphics list follows, then the four textures.
+static void after_setup_read(void)
+{
+    build_bike_texture_list(file_index_names());
+    choose_setup_textures();
 }
 
 // Start-up step 17: the platform may take a moment to show the window.
@@ -171,14 +185,23 @@ static void shutdown_game(const StartupSettings *s)
 
     progress_log("Freeing memory (1)");
     session_tables_free();
-    progress_log("Closing input devices");
+    // The platform logs "Closing input devices" as it closes them: shown here, logged once.
+    progress_message("Closing input devices");
     loop_release_input();
     bindings_release();
+    close_input_devices();
     progress_log("Closing audio");
     sound_close();
     texture_cache_free();
-    progress_log("Writing config files");
-    config_save();      // a failed write loses this session's changes, silently
+    if (home_saves_settings()) {
+        progress_log("Writing config files");
+        if (!config_save()) {
+            fputs("Can't write the settings file \"config\" in the home directory: this run's changes are lost\n", stderr);
+            log_printf("Can't write the settings file \"config\"\n");
+        }
+    } else {
+        progress_log("Settings not saved");
+    }
     progress_log("Freeing memory (2)");
     free_series_list();
     track_list_free();
@@ -197,6 +220,7 @@ static void shutdown_game(const StartupSettings *s)
     fonts_free();
     close_window();
     log_printf(nullptr);
+    home_close();
     if (mem_checking())
         mem_list_live_blocks();
     // Gives the sound device time to go quiet; unattended runs have none to wait for.
@@ -229,20 +253,26 @@ int game_main(int argc, char **argv)
         return 0;
     }
 
+    // From here SIGINT and SIGTERM end the game through its shutdown.
+    quit_signals_install();
     messages_clear();
     messages_set_clock(game_clock);
     loading_screen_install();
     set_out_of_memory_hook(report_out_of_memory);
 
-    const char *home = search_dir(0);
     char log_path[1100];
-    snprintf(log_path, sizeof log_path, "%slastlog.txt", home ? home : "");
-    make_parent_dirs(log_path);
+    int home = home_open(log_path, sizeof log_path);
     log_printf("TOVA_LOGFILE=%s\n", log_path);
+    if (home == HOME_USE_SHARED) {
+        fputs(home_notice(), stderr);
+        log_printf("%s", home_notice());
+    } else if (home != HOME_USE_OWN) {
+        message_box("Skorva", "%s", home_notice());
+    }
     if (!game_data_found()) {
         log_printf("No \"%s\" in any search directory\n", SK_GAME_DATA_PROBE);
         message_box("Problem starting Skorva", "Can't find game data\n");
-        return fail_start(0);
+        return fail_start(1);
     }
 
     log_printf("Skorva version %s\n", VERSION_TEXT);
@@ -251,7 +281,9 @@ int game_main(int argc, char **argv)
     config_set_video_modes(video_mode_labels(), video_mode_count());
 
     // Defaults (bike selection, stability assists, graphics preset 0), then the file over them.
+    // The "Bike" choice offers the whole catalogue first, so that the file's bike is kept.
     StartupSettings *s = startup_settings();
+    bike_catalogue_offer();
     config_apply_defaults();
     config_load();
     settings_from_config(s);
@@ -280,21 +312,22 @@ int game_main(int argc, char **argv)
     }
 
     if (!open_game_window(s)) {
-        fputs("Can't open the game window (is a display available?)\n", stderr);
+        report_window_failure(s);
         free_video_mode_list();
         return fail_start(1);
     }
 
     progress_tick();
     vfs_set_progress_hook(progress_tick);
-    file_index_names();
-    build_texture_lists();
+    build_texture_lists(file_index_names());
+    setup_set_after_read_hook(after_setup_read);
     terrain_set_verbosity(s->verbosity);
     if (track_list() == 0) {
         fputs("No tracks found\n", stderr);
         log_printf("No tracks found\n");
         close_window();
         track_list_free();
+        free_texture_lists();
         vfs_shutdown();
         free_video_mode_list();
         return fail_start(1);
@@ -315,15 +348,15 @@ int game_main(int argc, char **argv)
         close_window();
         free_demo_list();
         track_list_free();
+        free_texture_lists();
         vfs_shutdown();
         free_video_mode_list();
         return fail_start(1);
     }
     probe_gl(s);
-    // Unset settings (no labels yet) take their defaults: detail 9, no forced compression.
+    // The loaders take the detail the menus show (10 finest); the run's level is 10 minus it.
     const ChoiceItem &compress = g_settings.texture_compress;
-    fonts_and_pictures_load(s->verbosity,
-                            g_settings.model_texture_detail.label ? (int)g_settings.model_texture_detail.value : 9,
+    fonts_and_pictures_load(s->verbosity, 10 - s->model_texture_detail,
                             compress.labels && strcmp(choice_label(&compress), "Always") == 0);
 
     loop_init(s);

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "bike/catalogue.h"
+#include "bike/setup.h"
 #include "common/mem.h"
 #include "platform/log.h"
 #include "platform/window.h"
@@ -17,12 +19,18 @@ struct DemoEntry {
     char *label;
 };
 
+struct TextureList {
+    char **labels;
+    int count;
+};
+
 static struct {
     VideoModeEntry *modes;
     const char **mode_labels;
     int mode_count;
     DemoEntry *demos;
     int demo_count;
+    TextureList textures[TEXTURE_LIST_COUNT];
 } g_lists;
 
 int build_video_mode_list(const VideoMode *platform_modes)
@@ -142,4 +150,135 @@ void free_demo_list(void)
     xfree(g_lists.demos);
     g_lists.demos = nullptr;
     g_lists.demo_count = 0;
+}
+
+// ---- texture lists
+
+static const char *const k_texture_prefixes[TEXTURE_LIST_COUNT] = { "rider_body-", "rider_head-", nullptr, "wheels-" };
+
+// The index name as a choice: without the ".gz"/".scram" a reader adds by itself; false
+// for names that are no choice of their own.
+static bool texture_label(const char *name, char *out, size_t size)
+{
+    if (strchr(name, '/'))
+        return false;
+    size_t n = strlen(name);
+    static const char *const k_stored[] = { ".gz.scram", ".scram", ".gz" };
+    for (const char *suffix : k_stored) {
+        size_t k = strlen(suffix);
+        if (n > k && strcmp(name + n - k, suffix) == 0) {
+            n -= k;
+            break;
+        }
+    }
+    if (n == 0 || n >= size)
+        return false;
+    memcpy(out, name, n);
+    out[n] = 0;
+    if (ends_with(out, ".info"))
+        return false;
+    const char *dot = strrchr(out, '.');
+    size_t stem = dot ? (size_t)(dot - out) : n;
+    static const char *const k_maps[] = { "_tnorm", "_tspec" };
+    for (const char *map : k_maps) {
+        size_t k = strlen(map);
+        if (stem >= k && strncmp(out + stem - k, map, k) == 0)
+            return false;
+    }
+    return true;
+}
+
+static void free_texture_list(TextureList *l)
+{
+    for (int i = 0; i < l->count; i++)
+        xfree(l->labels[i]);
+    xfree(l->labels);
+    l->labels = nullptr;
+    l->count = 0;
+}
+
+static int fill_texture_list(TextureList *l, const char *const *names, const char *prefix)
+{
+    free_texture_list(l);
+    size_t k = strlen(prefix);
+    int capacity = 0;
+    for (int i = 0; names && names[i]; i++)
+        if (strncmp(names[i], prefix, k) == 0)
+            capacity++;
+    if (capacity == 0)
+        return 0;
+    l->labels = (char **)xcalloc((size_t)capacity, sizeof(char *));
+    for (int i = 0; names[i]; i++) {
+        char label[256];
+        if (strncmp(names[i], prefix, k) != 0 || !texture_label(names[i], label, sizeof label))
+            continue;
+        bool seen = false;
+        for (int j = 0; j < l->count && !seen; j++)
+            seen = strcmp(l->labels[j], label) == 0;
+        if (!seen)
+            l->labels[l->count++] = xstrdup(label);
+    }
+    return l->count;
+}
+
+int build_bike_texture_list(const char *const *index_names)
+{
+    const BikeModel *m = find_bike_model(choice_label(&g_setup.bike));
+    char prefix[80] = "";
+    if (m) {
+        const char *file = m->files[BIKE_FILE_BIKE_TEXTURE];
+        if (file[0] == '@')
+            file++;
+        size_t n = strcspn(file, ".");
+        snprintf(prefix, sizeof prefix, "%.*s-", (int)n, file);
+    }
+    TextureList *l = &g_lists.textures[TEXTURES_BIKE];
+    if (!prefix[0] || prefix[0] == '-') {
+        free_texture_list(l);
+        return 0;
+    }
+    return fill_texture_list(l, index_names, prefix);
+}
+
+int build_texture_lists(const char *const *index_names)
+{
+    int total = 0;
+    for (int i = 0; i < TEXTURE_LIST_COUNT; i++)
+        if (k_texture_prefixes[i])
+            total += fill_texture_list(&g_lists.textures[i], index_names, k_texture_prefixes[i]);
+    total += build_bike_texture_list(index_names);
+    choose_setup_textures();
+    return total;
+}
+
+int texture_list_count(int list)
+{
+    return list >= 0 && list < TEXTURE_LIST_COUNT ? g_lists.textures[list].count : 0;
+}
+
+const char *texture_list_label(int list, int i)
+{
+    if (list < 0 || list >= TEXTURE_LIST_COUNT || i < 0 || i >= g_lists.textures[list].count)
+        return nullptr;
+    return g_lists.textures[list].labels[i];
+}
+
+void choose_setup_textures(void)
+{
+    char *const chosen[TEXTURE_LIST_COUNT] = { g_setup.rider_texture, g_setup.head_texture, g_setup.bike_texture,
+                                               g_setup.wheel_texture };
+    for (int list = 0; list < TEXTURE_LIST_COUNT; list++) {
+        const TextureList &l = g_lists.textures[list];
+        bool listed = false;
+        for (int i = 0; i < l.count && !listed; i++)
+            listed = strcmp(l.labels[i], chosen[list]) == 0;
+        if (!listed)
+            snprintf(chosen[list], sizeof g_setup.rider_texture, "%s", l.count > 0 ? l.labels[0] : "");
+    }
+}
+
+void free_texture_lists(void)
+{
+    for (TextureList &l : g_lists.textures)
+        free_texture_list(&l);
 }

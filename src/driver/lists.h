@@ -1,4 +1,5 @@
-// Lists built once at start-up: the video modes and the demos found in the file index.
+// Lists built once at start-up: the video modes, the selectable rider textures and the demos
+// found in the file index.
 #pragma once
 
 struct VideoMode;
@@ -24,3 +25,21 @@ int  demo_list_count(void);
 const char *demo_list_file(int i);          // null when out of range
 const char *demo_list_label(int i);         // null when out of range
 void free_demo_list(void);
+
+// Texture lists of the rider's setup: "Riding Gear" (names beginning "rider_body-"), "Helmet"
+// ("rider_head-"), "Bike Graphics" (the chosen bike's graphics prefix: its texture's name
+// without "@" and extension, then "-", as "yz250f-") and "Wheel Graphics" ("wheels-"). Top-level
+// index names in index order, each once; ".gz" and ".scram" forms count as the plain name,
+// and ".info" sidecars and the "_tnorm"/"_tspec" maps of a texture set are not choices.
+enum { TEXTURES_RIDER, TEXTURES_HELMET, TEXTURES_BIKE, TEXTURES_WHEELS, TEXTURE_LIST_COUNT };
+// Builds all four for the setup's bike and then chooses the setup's textures. Returns the
+// number of names listed.
+int  build_texture_lists(const char *const *index_names);
+// The "Bike Graphics" list again, for the bike the setup names now.
+int  build_bike_texture_list(const char *const *index_names);
+int  texture_list_count(int list);
+const char *texture_list_label(int list, int i);    // null when out of range
+// The setup's four texture names looked up in their lists: a name that is not listed takes
+// the list's first label ("" when the list is empty).
+void choose_setup_textures(void);
+void free_texture_lists(void);

@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "platform/input.h"
 #include "platform/log.h"
+#include "platform/process.h"
 #include "platform/window.h"
 #include "race/session.h"
 #include "race/session_steps.h"
@@ -58,6 +59,7 @@ static struct {
     double setup_reference[SETUP_WATCHED_VALUES];
     bool have_setup_reference;
     void (*tic_observer)(void);
+    void (*net_poller)(void);
 } g_loop = {};
 
 static void reset_state(void)
@@ -69,6 +71,7 @@ static void reset_state(void)
     g_loop.camera = -1;
     g_loop.cursor_axes[0] = g_loop.cursor_axes[1] = -1;
     g_loop.next_setup_report = k_setup_report_period;
+    g_loop.net_poller = net_poll;
 }
 
 static struct LoopInit {
@@ -114,6 +117,16 @@ int menu_screen(void) { return g_loop.menu; }
 int menu_item(void) { return g_loop.menu_item; }
 bool game_paused(void) { return g_loop.paused; }
 
+int new_race_rotation(void)
+{
+    return g_loop.settings ? g_loop.settings->rotate_lineup : 0;
+}
+
+void loop_new_race(void)
+{
+    race_restart_rotated(new_race_rotation());
+}
+
 bool loop_close_requested(void) { return g_loop.close_seen; }
 
 void loop_drain_events(void)
@@ -146,6 +159,11 @@ void stutter_check(const char *label)
 void loop_set_tic_observer(void (*observer)(void))
 {
     g_loop.tic_observer = observer;
+}
+
+void loop_set_net_poller(void (*poller)(void))
+{
+    g_loop.net_poller = poller ? poller : net_poll;
 }
 
 void loop_reset_for_tests(void)
@@ -419,6 +437,17 @@ static void read_tic_events(double ends_ago, long long now_us)
     }
 }
 
+// The network is polled in every tic, connected or not: a connection's handshake runs before
+// the game counts as connected, and it is started from a menu, behind which the game stands
+// still.
+static void poll_network(bool connected)
+{
+    if (connected)
+        g_loop.paused = false;
+    g_loop.net_poller();
+    stutter_check("net");
+}
+
 // Returns after the step of the tic that ends it; the observer sees every tic.
 static void tic_body(double ends_ago, long long now_us)
 {
@@ -433,8 +462,10 @@ static void tic_body(double ends_ago, long long now_us)
     if (g_loop.menu == MENU_NONE) {
         if (g_loop.view == VIEW_EDITOR) {
             editor_tic();
-            if (!net)
+            if (!net) {
+                poll_network(net);
                 return;
+            }
         } else if (g_loop.view != VIEW_TITLE) {
             RiderSlot &s = *rider_slot(viewed_slot());
             if (viewed_is_human()) {
@@ -445,14 +476,11 @@ static void tic_body(double ends_ago, long long now_us)
             }
         }
     } else if ((viewed_is_human() || g_loop.view == VIEW_EDITOR) && !net) {
+        poll_network(net);
         return;                 // the game stands still behind menus
     }
     stutter_check("action");
-    if (net) {
-        g_loop.paused = false;
-        net_poll();
-        stutter_check("net");
-    }
+    poll_network(net);
     if (!track_is_loaded()) {
         g_loop.view = VIEW_TITLE;
         return;
@@ -593,6 +621,24 @@ void loop_release_input(void)
     }
 }
 
+double loop_wait_for_frame(void)
+{
+    bool net = net_connected();
+    long long now = clock_us();
+    long long sleep_us = frame_timing_wait(&g_loop.timing, now, net);
+    if (sleep_us > 0) {
+        // Input keeps flowing in while the loop waits, so each event keeps the time it came.
+        wait_pumping_events((long)(sleep_us / 1000000), (long)(sleep_us % 1000000));
+        now = clock_us();
+    }
+    double step = frame_timing_step(&g_loop.timing, now, net);
+    if (net) {
+        double d = (net_server_tic() - race_tic() - 1) * TIC_SECONDS;
+        step *= server_step_scale(d, race_tic() < gate_drop_tic());
+    }
+    return step;
+}
+
 int run_main_loop(void)
 {
     const char *quit_env = getenv("SK_QUIT_AFTER_FRAMES");
@@ -600,7 +646,7 @@ int run_main_loop(void)
     int frames = 0;
     long long tics = 0;
     double started = game_clock();
-    for (;;) {
+    while (!quit_signal_received()) {
         g_loop.menu_changed_this_frame = false;
         g_loop.menu_key_ignored = false;
         pick_view();
@@ -616,22 +662,15 @@ int run_main_loop(void)
         } else if (!window_is_open()) {
             break;
         }
+        // What arrived while the frame was drawn is taken now, not after the wait.
+        pump_events();
         if (sound_is_open())
             sound_mix_frame(sound_gain());
         stutter_check("sound");
 
-        bool net = net_connected();
-        long long now = clock_us();
-        long long sleep_us = frame_timing_wait(&g_loop.timing, now, net);
-        if (sleep_us > 0) {
-            sleep_for((long)(sleep_us / 1000000), (long)(sleep_us % 1000000));
-            now = clock_us();
-        }
-        double step = frame_timing_step(&g_loop.timing, now, net);
-        if (net) {
-            double d = (net_server_tic() - race_tic() - 1) * TIC_SECONDS;
-            step *= server_step_scale(d, race_tic() < gate_drop_tic());
-        }
+        double step = loop_wait_for_frame();
+        if (quit_signal_received())
+            break;
         mouse_frame();
         tics += loop_advance(step);
 
@@ -654,6 +693,8 @@ int run_main_loop(void)
         if (quit_after > 0 && frames >= quit_after)
             break;
     }
+    if (quit_signal_received())
+        log_printf("Signal %d: ending the game\n", quit_signal_received());
     if (g_loop.settings && g_loop.settings->verbosity >= 1)
         log_printf("Main loop: %d frames, %lld tics, %.3f s of game time\n", frames, tics, game_clock() - started);
     return frames;

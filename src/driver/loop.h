@@ -37,12 +37,19 @@ int    menu_item(void);
 // Pause.
 bool   game_paused(void);
 
+// A race started again from the "New Race" menu: the line-up rotated by "--rotate-lineup"
+// slots (warp mode's own restarts rotate by one).
+void   loop_new_race(void);
+int    new_race_rotation(void);
+
 // Starts the loop's clock, takes its switches from the settings and opens the cursor axes.
 void   loop_init(const StartupSettings *settings);
 void   loop_release_input(void);               // closes the cursor axes (shutdown)
-// Runs until the window's close event, a failed present, or SK_QUIT_AFTER_FRAMES frames.
-// Returns the number of frames presented.
+// Runs until the window's close event, a failed present, SIGINT or SIGTERM, or
+// SK_QUIT_AFTER_FRAMES frames. Returns the number of frames presented.
 int    run_main_loop(void);
+// A frame's wait (window-system input is taken in while it waits) and its game-time step.
+double loop_wait_for_frame(void);
 // Posts "Stutter in %s - %f seconds" when more than the threshold passed since the last check.
 void   stutter_check(const char *label);
 void   set_stutter_threshold(double seconds);      // 0 turns the checks off
@@ -72,4 +79,6 @@ void   loop_session_loaded(void);
 // Test hooks: a function called after every tic, and a full reset of the loop state (the
 // world's state too).
 void   loop_set_tic_observer(void (*observer)(void));
+// Test hook: what polls the network in every tic (null: the network's own poll).
+void   loop_set_net_poller(void (*poller)(void));
 void   loop_reset_for_tests(void);

@@ -1,8 +1,6 @@
 // Stand-ins for steps whose subsystems are not in the game yet (see startup_stubs.h).
 #include "driver/startup_stubs.h"
 
-void build_texture_lists(void) {}
-void free_texture_lists(void) {}
 void build_series_list(void) {}
 void free_series_list(void) {}
 

@@ -7,8 +7,6 @@
 struct BikeState;
 
 // Lists built from the file index.
-void  build_texture_lists(void);
-void  free_texture_lists(void);
 void  build_series_list(void);
 void  free_series_list(void);
 

@@ -48,6 +48,11 @@ void clock_set_source(void (*source)(long *sec, long *usec))
     g_clock.source = source;
 }
 
+bool clock_injected(void)
+{
+    return g_clock.source != nullptr;
+}
+
 void sleep_for(long sec, long usec)
 {
     if (g_clock.source)

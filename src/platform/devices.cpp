@@ -3,6 +3,7 @@
 // and the translation of SDL's events into the event queue.
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
 #include <SDL.h>
 
@@ -11,6 +12,7 @@
 #include "platform/log.h"
 #include "platform/options.h"
 #include "platform/platform_internal.h"
+#include "platform/process.h"
 
 enum { MAX_PADS = 4, PAD_AXES = 6, PAD_BUTTONS = 16, MAX_HATS = 16 };
 
@@ -468,6 +470,38 @@ void pump_events(void)
     SDL_PumpEvents();
     while (SDL_PollEvent(&e))
         devices_handle_event(&e);
+}
+
+static long long monotonic_us(void)
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000000LL + t.tv_nsec / 1000;
+}
+
+bool wait_pumping_events(long sec, long usec)
+{
+    static const long long k_pump_period_us = 1000;
+    long long total = (long long)sec * 1000000LL + usec;
+    pump_events();
+    if (clock_injected() || total <= 0)
+        return !quit_signal_received();
+    long long begin = monotonic_us();
+    for (;;) {
+        if (quit_signal_received())
+            return false;
+        long long left = total - (monotonic_us() - begin);
+        if (left <= k_pump_period_us) {
+            // The last millisecond: sleep_for spins it for a precise end.
+            sleep_for(0, left > 0 ? (long)left : 0);
+            pump_events();
+            return !quit_signal_received();
+        }
+        long long slice = left - k_pump_period_us < k_pump_period_us ? left - k_pump_period_us : k_pump_period_us;
+        struct timespec req = { 0, (long)slice * 1000 };
+        nanosleep(&req, nullptr);
+        pump_events();
+    }
 }
 
 bool close_requested(void)

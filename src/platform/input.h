@@ -30,6 +30,12 @@ int  queued_events(void);           // events waiting in the queue
 // Moves pending window-system messages and device input into the queue without taking
 // anything (for loading screens). Does nothing while no window and no device is open.
 void pump_events(void);
+// Sleeps like sleep_for, but takes window-system and device input into the queue about every
+// millisecond meanwhile: the window system's events get their time stamp when they are
+// taken, so a key pressed during the wait is stamped within a millisecond of the press, not
+// when the wait ends. Ends early, returning false, when a quit signal arrives. With an
+// injected clock it only pumps once.
+bool wait_pumping_events(long sec, long usec);
 // True once the user asked to close the window (the Close event was queued) since
 // open_window; the Close event itself still waits in the queue.
 bool close_requested(void);

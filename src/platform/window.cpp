@@ -44,16 +44,27 @@ typedef std::lock_guard<std::recursive_mutex> Hold;
 // ---------------------------------------------------------------------------------------
 // Display modes
 
-// Starts SDL's video on a real display only. SDL would otherwise fall back to its
-// "offscreen" driver when there is none, and a headless run would not know it has no
-// screen. SDL_VIDEODRIVER, when set, still chooses (kmsdrm on a console, offscreen for
-// capture).
+// Starts SDL's video on a real display only, once: the display-mode list and the window share
+// it, so that it is not shut and restarted just before the window opens (a fresh X server
+// then sometimes refuses the window). SDL would otherwise fall back to its "offscreen"
+// driver when there is no display, and a headless run would not know it has no screen.
+// SDL_VIDEODRIVER, when set, still chooses (kmsdrm on a console, offscreen for capture).
 static bool init_video(void)
 {
+    if (g_window.video_open)
+        return true;
     const char *chosen = getenv("SDL_VIDEODRIVER");
     if (!chosen || !*chosen)
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
-    return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    // The window's close button reaches the game as the Close event, not as SDL_QUIT; SIGINT
+    // and SIGTERM are the game's own (quit_signals_install).
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "0");
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return false;
+    g_window.video_open = true;
+    return true;
 }
 
 // Fills modes (desktop first); returns the count. Needs the video subsystem.
@@ -97,16 +108,13 @@ static int list_modes(bool log)
 const VideoMode *video_modes(void)
 {
     Hold hold(g_window.drawable);
-    bool temporary = !SDL_WasInit(SDL_INIT_VIDEO);
-    if (temporary && !init_video()) {
+    if (!init_video()) {
         log_printf("Can't list display modes: %s\n", SDL_GetError());
         g_window.modes[0] = { 0, 0, 0 };
         return g_window.modes;
     }
     list_modes(!g_window.modes_logged);
     g_window.modes_logged = true;
-    if (temporary)
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return g_window.modes;
 }
 
@@ -222,21 +230,17 @@ bool open_window(const char *title, int width, int height, int color_bits_and_fl
     g_window.closing = false;
     g_window.options = read_platform_options();
     if (g_window.options.threaded)
-        log_printf("threaded: SDL processes window messages on the thread that made the window; "
-                   "they are pumped on the main thread\n");
+        log_printf("threaded: accepted and ignored - window messages are taken on the main thread, "
+                   "which also takes them while it waits between frames\n");
     int flags = color_bits_and_flags & (WINDOW_NO_MODE_SWITCH | WINDOW_FULLSCREEN);
     int color_bits = color_bits_and_flags & 0xff;
     g_window.no_mode_switch = (flags & WINDOW_NO_MODE_SWITCH) != 0;
 
-    // The window's close button reaches the game as the Close event, not as SDL_QUIT.
-    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
-    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "0");
     if (!init_video()) {
         // No display (DISPLAY unset, no Wayland): the caller reports it and may run headless.
         fail("Can't register window class");
         return false;
     }
-    g_window.video_open = true;
     log_printf("Video driver %s\n", SDL_GetCurrentVideoDriver());
     // The drawable is always measured in pixels (SDL_GL_GetDrawableSize), so that the
     // system's display scaling never scales the window.

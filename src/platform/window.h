@@ -35,5 +35,6 @@ void *window_sdl_handle(void);
 void message_box(const char *caption, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // The desktop's current mode first, then every other 16/24/32-bit mode once; ends with
-// a zero entry. The array stays valid until the next call.
+// a zero entry. The array stays valid until the next call. Starts SDL's video when needed and
+// leaves it running for open_window (close_window quits it).
 const VideoMode *video_modes(void);

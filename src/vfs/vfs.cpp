@@ -52,6 +52,7 @@ static struct {
     bool built;
     int count;
     char *dirs[2];
+    bool has_home;              // dirs[0] is the home directory, not the data directory
 } g_search;
 
 // --- paths ---
@@ -93,6 +94,7 @@ static void build_search_dirs(void)
         g_search.dirs[g_search.count++] = dir_with_slash(xdg, "Skorva");
     else if (home && *home)
         g_search.dirs[g_search.count++] = dir_with_slash(home, ".local/share/Skorva");
+    g_search.has_home = g_search.count > 0;
     const char *sk_home = getenv("SK_HOME");
     if (sk_home && *sk_home) {
         g_search.dirs[g_search.count++] = dir_with_slash(sk_home, nullptr);
@@ -115,6 +117,13 @@ const char *search_dir(int i)
     if (!g_search.built)
         build_search_dirs();
     return i >= 0 && i < g_search.count ? g_search.dirs[i] : nullptr;
+}
+
+const char *home_dir(void)
+{
+    if (!g_search.built)
+        build_search_dirs();
+    return g_search.has_home ? g_search.dirs[0] : nullptr;
 }
 
 int search_dir_count(void)
@@ -459,8 +468,9 @@ DataFile *open_data_file(const char *name, const char *mode)
     bool writing = is_write_mode(mode[0] == '~' ? mode + 1 : mode);
     char path[k_max_at_path + 1];
     if (writing) {
-        // Writes land only in the home directory: a failure there must not scatter files elsewhere.
-        return join_at_name(0, rest, path) ? open_plain(path, mode) : nullptr;
+        // Writes land only in the home directory: a failure there must not scatter files
+        // elsewhere, and without a home nothing is written (never into the installed data).
+        return home_dir() && join_at_name(0, rest, path) ? open_plain(path, mode) : nullptr;
     }
     for (int i = 0; search_dir(i); i++) {
         if (!join_at_name(i, rest, path))
@@ -698,7 +708,7 @@ static bool expand_name(const char *name, char *out, int max)
 {
     int n;
     if (name[0] == '@') {
-        const char *home = search_dir(0);
+        const char *home = home_dir();
         if (!home || !at_name_stays_inside(name + 1))
             return false;
         n = snprintf(out, (size_t)max + 1, "%s%s", home, name + 1);
@@ -809,7 +819,7 @@ static bool on_path(const char *prog)
 
 bool open_home_folder(void)
 {
-    const char *home = search_dir(0);
+    const char *home = home_dir();
     if (!home) {
         fprintf(stderr, "There is no home folder to open: neither XDG_DATA_HOME nor HOME is set.\n");
         return false;

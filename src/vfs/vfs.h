@@ -13,6 +13,9 @@ struct DataFile;                                    // one open stream, opaque
 // the executable's directory). Built on first use.
 const char *search_dir(int i);
 int search_dir_count(void);
+// The home directory (search directory 0 when there is one); null when neither XDG_DATA_HOME
+// nor HOME is set. Without it every write fails: nothing is written into the data directory.
+const char *home_dir(void);
 
 // --- streams ---
 // mode as fopen ("r", "rb", "w", "wb", "a", with "+"), optionally preceded by "~", which keeps

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "driver/args.h"
+#include "driver/config.h"
 
 // Parses an argument list (without the program name) over the built-in defaults.
 struct Parsed {
@@ -190,6 +191,87 @@ TEST(CommandLineErrors, EveryBadValueMessage)
     EXPECT_EQ(n.err, "Bad arg for --lod-bias\n") << "a value that is not a number is refused";
     Parsed inf = parse({ "--detail=inf" });
     EXPECT_EQ(inf.err, "Bad arg for --detail\n");
+}
+
+TEST(CommandLineErrors, RatesAndSizesTheGameCannotRunAreRefused)
+{
+    // A lock below 1 fps would sleep for ages (or spin on a wrapped wait); above 1000 the
+    // frame wait is under a millisecond. Bits and sizes must never turn into window flags.
+    struct Case {
+        std::vector<std::string> args;
+        const char *err;
+    };
+    const Case refused[] = {
+        { { "--lock-fps", "1e-30" }, "Bad arg for --lock-fps\n" },
+        { { "--lock-fps", "0.001" }, "Bad arg for --lock-fps\n" },
+        { { "--lock-fps", "-5" }, "Bad arg for --lock-fps\n" },
+        { { "--lock-fps", "1000.5" }, "Bad arg for --lock-fps\n" },
+        { { "--depth", "512" }, "Bad arg for --depth (16, 24 or 32)\n" },
+        { { "--depth", "-1" }, "Bad arg for --depth (16, 24 or 32)\n" },
+        { { "--depth" }, "Bad arg for --depth (16, 24 or 32)\n" },
+        { { "--zdepth", "256" }, "Bad arg for --zdepth (0 to 32)\n" },
+        { { "--width", "100000" }, "Bad arg for --width (320 to 16384 pixels)\n" },
+        { { "--width", "319" }, "Bad arg for --width (320 to 16384 pixels)\n" },
+        { { "--height=-480" }, "Bad arg for --height (240 to 16384 pixels)\n" },
+    };
+    for (const Case &c : refused) {
+        Parsed p = parse(c.args);
+        EXPECT_EQ(p.status, ARGS_EXIT_FAILURE) << c.args[0];
+        EXPECT_EQ(p.err, c.err);
+    }
+    Parsed ok = parse({ "--lock-fps", "1", "--depth", "24", "--zdepth", "0", "--width", "320", "--height", "16384" });
+    ASSERT_EQ(ok.status, ARGS_OK) << ok.err;
+    EXPECT_FLOAT_EQ(ok.s.lock_fps, 1);
+    EXPECT_EQ(ok.s.depth, 24);
+    EXPECT_EQ(ok.s.zdepth, 0);
+    EXPECT_EQ(ok.s.width, 320);
+    EXPECT_EQ(ok.s.height, 16384);
+    EXPECT_FLOAT_EQ(parse({ "--lock-fps=1000" }).s.lock_fps, 1000);
+    EXPECT_FLOAT_EQ(parse({ "--lock-fps=0" }).s.lock_fps, 0) << "0 turns the lock off";
+}
+
+TEST(CommandLineValues, ConnectWithoutAnAddressKeepsTheConfiguredServer)
+{
+    config_apply_defaults();
+    snprintf(g_settings.server_name, sizeof g_settings.server_name, "race.example.org");
+    config_push_server_name("race.example.org");
+    for (const std::vector<std::string> &args : { std::vector<std::string>{ "--connect" },
+                                                   std::vector<std::string>{ "--connect=skorva:" } }) {
+        Parsed p = parse(args);
+        ASSERT_EQ(p.status, ARGS_OK);
+        EXPECT_TRUE(p.s.connect_requested);
+        EXPECT_STREQ(p.s.server, "race.example.org");
+        EXPECT_STREQ(g_settings.server_name, "race.example.org") << "the saved server is not blanked";
+        EXPECT_STREQ(g_settings.server_name_hist[0], "race.example.org");
+        EXPECT_STREQ(g_settings.server_name_hist[1], "");
+    }
+    config_apply_defaults();
+}
+
+TEST(CommandLineValues, TextureDetailComesFromTheConfiguration)
+{
+    // The level is the number of mip levels dropped: 10 minus the configured detail. The
+    // options override it for one run, each within 0..4.
+    config_apply_defaults();
+    number_set(&g_settings.model_texture_detail, 7);
+    number_set(&g_settings.ground_texture_detail, 10);
+    StartupSettings s;
+    settings_from_config(&s);
+    EXPECT_EQ(s.model_texture_detail, 3);
+    EXPECT_EQ(s.ground_texture_detail, 0);
+    std::vector<char *> argv;
+    char prog[] = "skorva", opt[] = "--ground-texture-detail=2";
+    argv = { prog, opt };
+    ASSERT_EQ(parse_command_line(2, argv.data(), &s), ARGS_OK);
+    EXPECT_EQ(s.model_texture_detail, 3) << "only the ground level changes";
+    EXPECT_EQ(s.ground_texture_detail, 2);
+    number_set(&g_settings.model_texture_detail, 0);
+    settings_from_config(&s);
+    EXPECT_EQ(s.model_texture_detail, 10);
+    config_apply_defaults();
+    settings_from_config(&s);
+    EXPECT_EQ(s.model_texture_detail, 1) << "preset 0 has detail 9";
+    EXPECT_EQ(s.ground_texture_detail, 1);
 }
 
 TEST(CommandLineErrors, HugeIntegersSaturate)

@@ -338,11 +338,17 @@ TEST(ConfigReading, IntegersAreBounded)
     config_apply_defaults();
     config_read_text("message_lines=5000\nyres=-20\ndemo_backups=99999999999999\ndraw_fps=3\n");
     EXPECT_EQ(g_settings.message_lines, 1000);
-    EXPECT_EQ(g_settings.yres, 1);
+    EXPECT_EQ(g_settings.yres, 240) << "no window is shorter than 240";
     EXPECT_EQ(g_settings.demo_backups, 9999);
     EXPECT_EQ(g_settings.draw_fps, 3);
     config_read_text("message_lines=-3\n");
     EXPECT_EQ(g_settings.message_lines, 0);
+    config_read_text("xres=-5\nyres=1\n");
+    EXPECT_EQ(g_settings.xres, 320);
+    EXPECT_EQ(g_settings.yres, 240);
+    config_read_text("xres=100000\nyres=16384\n");
+    EXPECT_EQ(g_settings.xres, 16384);
+    EXPECT_EQ(g_settings.yres, 16384);
 }
 
 TEST(ConfigReading, ChoiceLabelsMustMatchExactly)

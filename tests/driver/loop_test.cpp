@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/messages.h"
+#include "driver/args.h"
 #include "driver/bindings.h"
 #include "driver/frame_timing.h"
 #include "driver/loop.h"
@@ -235,4 +236,41 @@ TEST_F(Loop, SetupChangeReport)
     EXPECT_TRUE(build_setup_change_report(ref, now, text, sizeof text));
     std::string want = "[SPAM] Setup change l" + std::string(20, '-') + "C" + std::string(16, '-') + "m\n";
     EXPECT_EQ(std::string(text), want);
+}
+
+static int g_polls;
+static void count_poll(void)
+{
+    g_polls++;
+}
+
+TEST_F(Loop, NetworkIsPolledInEveryTicConnectedOrNot)
+{
+    // A connection's handshake runs before the game counts as connected, and it is started
+    // from a menu: the poll may wait for neither.
+    g_polls = 0;
+    loop_set_net_poller(count_poll);
+    set_view_mode(VIEW_CHASE);
+    EXPECT_EQ(loop_advance(3 * TIC_SECONDS), 3);
+    EXPECT_EQ(g_polls, 3);
+    open_menu(MENU_MAIN, 0);
+    set_view_mode(VIEW_EDITOR);
+    EXPECT_EQ(loop_advance(2 * TIC_SECONDS), 2);
+    EXPECT_EQ(g_polls, 5) << "the game stands still behind the menu, the network does not";
+    close_menu();
+    EXPECT_EQ(loop_advance(TIC_SECONDS), 1);
+    EXPECT_EQ(g_polls, 6) << "the editor's tic skips the rest offline, but not the poll";
+    loop_set_net_poller(nullptr);
+}
+
+TEST_F(Loop, NewRaceRotatesTheLineupByTheOption)
+{
+    EXPECT_EQ(new_race_rotation(), 0);
+    StartupSettings s;
+    settings_defaults(&s, 70);
+    const char *argv[] = { "skorva", "--rotate-lineup", "3" };
+    ASSERT_EQ(parse_command_line(3, (char **)argv, &s), ARGS_OK);
+    loop_init(&s);
+    EXPECT_EQ(new_race_rotation(), 3);
+    loop_init(nullptr);
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -40,8 +41,7 @@ protected:
     }
     void TearDown() override
     {
-        if (window_is_open())
-            close_window();
+        close_window();     // also quits the video a mode list started
         clear_events();
         unsetenv("TOVA_OPTIONS");
         options_reset_for_tests();
@@ -211,10 +211,53 @@ TEST_F(WindowTest, ThreadedOptionIsAcceptedAndLogged)
     ASSERT_TRUE(open_window("Skorva threaded", 100, 100, 24, 0, 24, 0, 0)) << last_error();
     EXPECT_TRUE(logged("Options:\n"));
     EXPECT_TRUE(logged(" threaded: [on]\n"));
+    EXPECT_TRUE(logged("threaded: accepted and ignored"));
     EXPECT_FALSE(logged("XInput roll call"));
     int w, h;
     EXPECT_TRUE(begin_frame(&w, &h));
     end_frame();
+}
+
+TEST_F(WindowTest, VideoStaysUpFromTheModeListToTheWindow)
+{
+    // Shutting the video down between the list and the window made a fresh X server refuse
+    // the window now and then.
+    ASSERT_FALSE(SDL_WasInit(SDL_INIT_VIDEO));
+    const VideoMode *modes = video_modes();
+    ASSERT_GT(modes[0].width, 0);
+    EXPECT_TRUE(SDL_WasInit(SDL_INIT_VIDEO));
+    ASSERT_TRUE(open_window("Skorva after modes", 320, 240, 24, 0, 16, 0, 0)) << last_error();
+    EXPECT_GT(video_modes()[0].width, 0) << "the list again, with the window open";
+    close_window();
+    EXPECT_FALSE(SDL_WasInit(SDL_INIT_VIDEO)) << "closing the window gives the video back";
+}
+
+TEST_F(WindowTest, InputIsTakenInWhileTheFrameWaits)
+{
+    ASSERT_TRUE(open_window("Skorva wait", 320, 240, 24, 0, 16, 0, 0)) << last_error();
+    for (int i = 0; i < 10; i++) {
+        pump_events();
+        SDL_Delay(5);
+    }
+    clear_events();
+    std::thread pusher([] {
+        SDL_Delay(20);
+        SDL_Event e = {};
+        e.type = SDL_KEYDOWN;
+        e.key.state = SDL_PRESSED;
+        e.key.keysym.scancode = SDL_SCANCODE_X;
+        SDL_PushEvent(&e);
+    });
+    Uint64 begin = SDL_GetTicks64();
+    EXPECT_TRUE(wait_pumping_events(0, 80000));
+    Uint64 waited = SDL_GetTicks64() - begin;
+    pusher.join();
+    EXPECT_GE(waited, 79u);
+    // Already in the game's queue, taken during the wait: nothing has pumped since.
+    EXPECT_EQ(queued_events(), 1);
+    Event e;
+    ASSERT_TRUE(next_event(&e));
+    EXPECT_EQ(e.code, key_code("x"));
 }
 
 TEST_F(WindowTest, ASecondWindowIsRefused)
