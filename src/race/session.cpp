@@ -30,6 +30,7 @@ static const float k_no_gate_spacing = 5;
 static const float k_drop_step = 0.25f;
 static const int k_drop_tries = 4000;          // 1,000 ft above the ground: something is wrong
 static const double k_mechanic_interval = 10;
+static const size_t k_track_file_limit = 16777216;     // 16 MiB, as file_to_string
 static const char *const k_lines_files[3] = { "lines_novice", "lines_amateur", "lines_expert" };
 // Files whose bytes make up the track hash, in this order (a missing one adds nothing).
 static const char *const k_hashed_files[] = { "/terrain.hf", "/terrain.png", "/texturelist", "/tilemap", "/tileinfo",
@@ -120,7 +121,8 @@ static void digest_file(Ripemd160 *ctx, const char *name, bool dots)
     close_data_file(f);
 }
 
-// The whole file in memory (bounded by what the file really holds); null when missing.
+// The whole file in memory; null when missing or when it holds more than a track file ever
+// needs (a compressed file can unpack to gigabytes), after saying so in the log.
 static uint8_t *read_track_file(const char *folder, const char *file, size_t *size)
 {
     DataFile *f = open_track_file(folder, file);
@@ -128,15 +130,23 @@ static uint8_t *read_track_file(const char *folder, const char *file, size_t *si
         return nullptr;
     size_t room = 4096, n = 0;
     uint8_t *bytes = (uint8_t *)xmalloc(room);
-    size_t got;
-    while ((got = data_read(f, bytes + n, room - n)) > 0) {
-        n += got;
+    // one byte past the limit tells a file that is too large from one that just fits
+    while (n <= k_track_file_limit) {
         if (n == room) {
-            room *= 2;
+            room = room * 2 < k_track_file_limit + 1 ? room * 2 : k_track_file_limit + 1;
             bytes = (uint8_t *)xrealloc(bytes, room);
         }
+        size_t got = data_read(f, bytes + n, room - n);
+        if (got == 0)
+            break;
+        n += got;
     }
     close_data_file(f);
+    if (n > k_track_file_limit) {
+        log_printf("Warning: '%.900s%s' is larger than 16 MB; the track loads without it\n", folder, file);
+        xfree(bytes);
+        return nullptr;
+    }
     *size = n;
     return bytes;
 }

@@ -4,6 +4,7 @@
 
 #include <math.h>
 #include <sys/wait.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <vector>
@@ -323,6 +324,53 @@ TEST_F(Session, GarbageTimingGatesLeaveTheTrackWithoutTiming)
     EXPECT_TRUE(track_is_loaded());
     EXPECT_FALSE(session_timing()->valid);
     EXPECT_EQ(hash_now(), expected_hash("tracks/a"));
+}
+
+static std::string gzip(const std::string &plain)
+{
+    z_stream z = {};
+    deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, plain.size()) + 64, '\0');
+    z.next_in = (Bytef *)plain.data();
+    z.avail_in = (uInt)plain.size();
+    z.next_out = (Bytef *)out.data();
+    z.avail_out = (uInt)out.size();
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// A few kilobytes that unpack to more than 16 MiB are skipped, not read whole; up to 16 MiB
+// is read.
+TEST_F(Session, CompressedTrackFilesAreReadUpTo16MiB)
+{
+    const size_t limit = 16 << 20;
+    put_track("tracks/a");
+    std::string gates = k_four_gates;
+    put("tracks/a/timing_gates.gz", gzip(gates + std::string(limit - gates.size(), ' ')));
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_TRUE(session_timing()->valid);
+    EXPECT_FALSE(logged("larger than 16 MB"));
+
+    put("tracks/a/timing_gates.gz", gzip(gates + std::string(limit + 1 - gates.size(), ' ')));
+    put("tracks/a/statues.gz", gzip("rock\n" + std::string(limit, '\n')));
+    SimulationHooks hooks = {};
+    hooks.statues_load = statues;
+    simulation_set_hooks(&hooks);
+    g_calls.clear();
+    session_force_reload();
+    bool ok = load("tracks/a", requests);
+    simulation_set_hooks(nullptr);
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(track_is_loaded());
+    EXPECT_FALSE(session_timing()->valid);
+    EXPECT_EQ(session_timing()->gate_count, 0);
+    EXPECT_EQ(g_calls, "") << "the statues file was handed on";
+    EXPECT_TRUE(logged("Warning: 'tracks/a/timing_gates' is larger than 16 MB; the track loads without it\n"));
+    EXPECT_TRUE(logged("Warning: 'tracks/a/statues' is larger than 16 MB; the track loads without it\n"));
+    EXPECT_EQ(hash_now(), expected_hash("tracks/a")) << "a skipped file adds nothing to the hash";
 }
 
 TEST_F(Session, AHeightFieldThatFailsLeavesNoTrack)
