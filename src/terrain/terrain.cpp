@@ -427,19 +427,25 @@ static bool load_tiles(Terrain *t)
     return true;
 }
 
-static bool load_decals(Terrain *t)
+// Decals only dress the ground: a file that does not read leaves the track without them.
+static void load_decals(Terrain *t)
 {
     step_begin("Loading decals");
     char path[1100];
     join(path, sizeof path, t->folder, "decals");
     DataFile *f = g_terrain.hooks.load_decals ? open_data_file(path, "rb") : nullptr;
-    bool ok = true;
     if (f) {
-        ok = g_terrain.hooks.load_decals(t, f);
+        bool ok = g_terrain.hooks.load_decals(t, f);
         close_data_file(f);
+        if (!ok) {
+            log_printf("Warning: Can't read '%.900s'; the track has no decals\n", path);
+            if (g_terrain.hooks.free_decals && t->decals)
+                g_terrain.hooks.free_decals(t);
+            t->decals = nullptr;
+            t->decal_count = 0;
+        }
     }
     step_done("Loading decals");
-    return ok;
 }
 
 bool terrain_load(Terrain *t, const char *folder, int texture_method)
@@ -466,8 +472,7 @@ bool terrain_load(Terrain *t, const char *folder, int texture_method)
         allocate_normal_bytes(t);
     if (g_terrain.hooks.build_textures)
         g_terrain.hooks.build_textures(t);
-    if (!load_decals(t))
-        return fail_load(t, nullptr);
+    load_decals(t);
     return true;
 }
 
@@ -826,9 +831,14 @@ static char *display_name(const char *folder)
     char text[1024];
     size_t n = data_read(f, text, sizeof text - 1);
     close_data_file(f);
-    text[n] = 0;
-    text[strcspn(text, "\r\n")] = 0;
-    return xstrdup(text);
+    // The first line, printable characters only: the name goes to the log and the menus, and
+    // a binary file must not bring control codes with it.
+    size_t kept = 0;
+    for (size_t k = 0; k < n && text[k] && text[k] != '\n' && text[k] != '\r'; k++)
+        if (text[k] >= ' ' && text[k] <= '~')
+            text[kept++] = text[k];
+    text[kept] = 0;
+    return xstrdup(kept ? text : folder);
 }
 
 static int compare_lower(const char *a, const char *b)

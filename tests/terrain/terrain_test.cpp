@@ -234,6 +234,41 @@ TEST_F(TerrainBadFiles, ShortTilemapIsFilledWithTileZero)
     EXPECT_EQ(0, t.tilemap[128 * 128 - 1]);
 }
 
+static int g_decals_freed;
+static bool half_read_decals(Terrain *t, DataFile *)
+{
+    t->decals = (Decal *)xmalloc(16);
+    t->decal_count = 1;
+    return false;
+}
+static void free_decals(Terrain *t)
+{
+    xfree(t->decals);
+    t->decals = nullptr;
+    g_decals_freed++;
+}
+
+// Decals only dress the ground: a decals file the scenery code refuses costs the decals,
+// never the track.
+TEST_F(TerrainBadFiles, DecalsThatDoNotReadLeaveTheTrackWithoutDecals)
+{
+    put_track("tracks/a");
+    put("tracks/a/decals", "[ 1 2 ] 3 4 5\n");
+    TerrainRenderHooks hooks = {};
+    hooks.load_decals = half_read_decals;
+    hooks.free_decals = free_decals;
+    terrain_set_render_hooks(&hooks);
+    g_decals_freed = 0;
+    bool ok = terrain_load(&t, "@tracks/a", 1);
+    terrain_set_render_hooks(nullptr);
+    ASSERT_TRUE(ok);
+    EXPECT_NE(nullptr, t.heights);
+    EXPECT_EQ(nullptr, t.decals);
+    EXPECT_EQ(0, t.decal_count);
+    EXPECT_EQ(1, g_decals_freed) << "what the refused file left behind is freed";
+    EXPECT_TRUE(logged("Warning: Can't read '@tracks/a/decals'; the track has no decals\n"));
+}
+
 // ---- point queries ----
 
 class TerrainQuery : public ::testing::Test {
@@ -490,22 +525,30 @@ TEST_F(TrackList, FoldersNamesAndOrder)
     put("tracks/beta/desc", std::string("Beta\0junk", 9));
     put("tracks/gamma/terrain.hf", "7 2 0 1\n");       // no desc: the folder names it
     put("tracks/gamma/terrain.hf.gz", "x");            // one track, not two
+    put("tracks/bin/terrain.hf", "7 2 0 1\n");
+    put("tracks/bin/desc", std::string("\x1b[2J\x07Mud\tPit\xff\xfe\x01 \x7f\n", 18));
+    put("tracks/nul/terrain.hf", "7 2 0 1\n");
+    put("tracks/nul/desc", std::string("\x01\x02\0Name", 7));    // nothing printable before the end
     put("tracks/other/terrain.hfx", "x");
     put("terrain.hf", "x");                            // not in a folder
     terrain_set_verbosity(1);
-    ASSERT_EQ(3, track_list());
-    EXPECT_STREQ("tracks/zeta", track_info(0)->folder);
-    EXPECT_STREQ("alpha Hills", track_info(0)->name);
-    EXPECT_STREQ("Beta", track_info(1)->name);
-    EXPECT_STREQ("tracks/gamma", track_info(2)->name);
-    EXPECT_EQ(nullptr, track_info(3));
+    ASSERT_EQ(5, track_list());
+    EXPECT_STREQ("tracks/bin", track_info(0)->folder);
+    EXPECT_STREQ("[2JMudPit ", track_info(0)->name) << "printable characters only";
+    EXPECT_STREQ("tracks/zeta", track_info(1)->folder);
+    EXPECT_STREQ("alpha Hills", track_info(1)->name);
+    EXPECT_STREQ("Beta", track_info(2)->name);
+    EXPECT_STREQ("tracks/gamma", track_info(3)->name);
+    EXPECT_STREQ("tracks/nul", track_info(4)->name);
+    EXPECT_EQ(nullptr, track_info(5));
     EXPECT_EQ(nullptr, track_info(-1));
     EXPECT_TRUE(logged("tracks/zeta -> alpha Hills\n"));
-    EXPECT_EQ(1, track_find("tracks/beta"));
+    EXPECT_TRUE(logged("tracks/bin -> [2JMudPit \n"));
+    EXPECT_EQ(2, track_find("tracks/beta"));
     EXPECT_EQ(-1, track_find("tracks/none"));
     EXPECT_STREQ("tracks/beta", track_choose("tracks/beta"));
-    EXPECT_STREQ("tracks/zeta", track_choose("tracks/none"));
-    EXPECT_STREQ("tracks/zeta", track_choose(nullptr));
+    EXPECT_STREQ("tracks/bin", track_choose("tracks/none"));
+    EXPECT_STREQ("tracks/bin", track_choose(nullptr));
 }
 
 TEST_F(TrackList, NoTracks)
