@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bike/bike.h"
+#include "bike/placement.h"
 #include "bike/shape.h"
 #include "common/ripemd160.h"
 #include "race/session.h"
@@ -77,6 +78,13 @@ protected:
         return std::string((const char *)digest, 20);
     }
     static std::string hash_now() { return std::string((const char *)session_track_hash(), 20); }
+    // The bikes' collision shapes of the generated data.
+    void copy_shapes()
+    {
+        for (const char *name : { "generic_frame.shp", "generic_ufork.shp", "generic_lfork.shp", "generic_swingarm.shp",
+                                  "generic_fwheel.shp", "generic_rwheel.shp", "rider.shp" })
+            std::filesystem::copy_file(std::string(SK_GAME_DATA_DIR) + "/" + name, data + "/" + name);
+    }
     void copy_generated(const char *folder)
     {
         std::filesystem::create_directories(data + "/" + folder);
@@ -280,6 +288,63 @@ TEST_F(Session, WithoutGatesRidersStandFiveApartFromTheCentre)
     EXPECT_EQ(z, 50);
 }
 
+// Dropped where it stands clear of everything: a bike whose gate place is taken stands on the
+// one before it, not inside it.
+TEST_F(Session, ABikeIsDroppedClearOfTheBikesPlacedBeforeIt)
+{
+    put_track("tracks/a");
+    put("tracks/a/timing_gates", "startinggate:\n[ 100 0 100 ] 0\n[ 100 0 100 ] 0\ncheckpoints:\n");
+    copy_shapes();
+    requests[0] = requests[1] = REQUEST_ROBOT;
+    ASSERT_TRUE(bike_world_create());
+    bool ok = load("tracks/a", requests);
+    float first = session_slot(0)->y, second = session_slot(1)->y;
+    BikeState *a = rider_slot(0)->bike, *b = rider_slot(1)->bike;
+    bool apart = a && b && !bike_touches_anything(b, session_terrain(), &a, 1);
+    free_riders();
+    bike_world_destroy();
+    shape_cache_free();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(first, 0.25f) << "the tyres dip below a flat ground at rest: one step up";
+    // its frame (2.1 ft up) clears the first rider's helmet (5.25 ft up)
+    EXPECT_GE(second - first, 3.15f);
+    EXPECT_LE(second - first, 5.5f);
+    EXPECT_TRUE(apart);
+}
+
+// A ridge between the wheels: the tyres stand clear, the frame does not.
+TEST_F(Session, ABikeIsDroppedClearOfTheGroundUnderItsFrame)
+{
+    put_track("tracks/a");
+    std::vector<uint16_t> samples((size_t)257 * 257, 0);
+    // 6 ft high along z = 132, falling to the ground 1 ft either side; the frame's middle
+    // sphere (radius 0.4, 2.5 ft up) stands at z = 128 + 3.6
+    for (int i = 0; i < 257; i++)
+        samples[i + (size_t)132 * 257] = 39321;
+    put_inline_hf("tracks/a", 7, 1.0f, 0, 10, samples);
+    copy_shapes();
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(bike_world_create());
+    bool ok = load("tracks/a", requests);
+    const SessionSlot *s = session_slot(0);
+    Vec3 frame = {};
+    if (BikeState *b = rider_slot(0)->bike) {
+        const dReal *p = dBodyGetPosition(b->body[BODY_FRAME]);
+        frame = v3((float)p[0], (float)p[1], (float)p[2]);
+    }
+    free_riders();
+    bike_world_destroy();
+    shape_cache_free();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(s->x, 128);
+    EXPECT_EQ(s->z, 128);
+    EXPECT_NEAR(frame.z, 131.6f, 1e-4f);
+    // 6 * 0.6 = 3.6 ft of ridge under the sphere's centre, whose bottom is 2.1 ft above the bike
+    EXPECT_GE(s->y, 1.5f);
+    EXPECT_LE(s->y, 6.25f) << "above the ridge's top nothing can touch";
+    EXPECT_FALSE(sphere_touches_terrain(session_terrain(), v3(frame.x, frame.y + 0.1f, frame.z), 0.4f));
+}
+
 TEST_F(Session, TimeTrialStartsAt38400)
 {
     put_track("tracks/a");
@@ -388,6 +453,53 @@ TEST_F(Session, AHeightFieldThatFailsLeavesNoTrack)
     // and the good track loads again afterwards
     ASSERT_TRUE(load("tracks/a", requests));
     EXPECT_TRUE(track_is_loaded());
+}
+
+// The race goes on on the track the player sees: with nothing chosen an offline load keeps the
+// loaded track instead of freeing it and ending on the title view.
+TEST_F(Session, WithNoTrackChosenTheLoadedTrackStays)
+{
+    put_track("tracks/a");
+    put("tracks/a/timing_gates", k_four_gates);
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    std::string hash = hash_now();
+    ASSERT_TRUE(session_select_track(nullptr));
+    EXPECT_EQ(session_selected_track(), nullptr);
+    ASSERT_TRUE(load_session(requests, false, false, 0, 3, 0));
+    EXPECT_STREQ(session_track(), "tracks/a");
+    EXPECT_EQ(count("] Deallocating track\n"), 0);
+    EXPECT_EQ(hash_now(), hash);
+    EXPECT_TRUE(session_timing()->valid);
+    EXPECT_EQ(session_slot(0)->kind, CONTROL_ROBOT);
+
+    // nothing loaded and nothing chosen: the load fails before it tears anything down
+    free_track();
+    int resets = count("] Resetting\n");
+    EXPECT_FALSE(load_session(requests, false, false, 0, 3, 0));
+    EXPECT_TRUE(logged("] No track selected\n"));
+    EXPECT_EQ(count("] Resetting\n"), resets);
+    EXPECT_FALSE(track_is_loaded());
+}
+
+// In a server race the ground changes only through the erosion the server relays.
+TEST_F(Session, AServerRaceFreezesTheGroundAndAnOfflineLoadFreesIt)
+{
+    put_track("tracks/a");
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    Terrain *t = session_terrain();
+    EXPECT_FALSE(t->frozen);
+    session_set_ground_rule(true);
+    EXPECT_TRUE(t->frozen);
+    terrain_set_height(t, 5, 5, 3.0f);
+    EXPECT_EQ(t->heights[5 + 5 * t->dim], 0.0f);
+    // the same track again offline is kept, and its ground is free again
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_EQ(count("] Scanning\n"), 1);
+    EXPECT_FALSE(t->frozen);
+    terrain_set_height(t, 5, 5, 3.0f);
+    EXPECT_EQ(t->heights[5 + 5 * t->dim], 3.0f);
 }
 
 TEST_F(Session, OnlyListedTracksAreSelected)
