@@ -911,9 +911,40 @@ int track_find(const char *folder)
     return -1;
 }
 
+// The name without trailing "/"s, or null when that leaves nothing or too much.
+static bool trimmed_name(const char *name, char *out, size_t size)
+{
+    size_t n = name ? strlen(name) : 0;
+    while (n > 0 && name[n - 1] == '/')
+        n--;
+    if (n == 0 || n >= size)
+        return false;
+    memcpy(out, name, n);
+    out[n] = 0;
+    return true;
+}
+
+int track_lookup(const char *name)
+{
+    char trimmed[1024], in_tracks[1100];
+    if (!trimmed_name(name, trimmed, sizeof trimmed))
+        return -1;
+    int k = track_find(trimmed);
+    if (k >= 0)
+        return k;
+    snprintf(in_tracks, sizeof in_tracks, "tracks/%s", trimmed);
+    k = track_find(in_tracks);
+    if (k >= 0)
+        return k;
+    for (k = 0; k < g_terrain.track_count; k++)
+        if (compare_lower(g_terrain.tracks[k].name, trimmed) == 0)
+            return k;
+    return -1;
+}
+
 const char *track_choose(const char *configured)
 {
-    int k = configured && *configured ? track_find(configured) : -1;
+    int k = track_lookup(configured);
     if (k < 0)
         k = g_terrain.track_count > 0 ? 0 : -1;
     return k >= 0 ? g_terrain.tracks[k].folder : nullptr;

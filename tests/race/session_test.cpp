@@ -617,7 +617,7 @@ class SessionGame : public Session {
 protected:
     struct Run {
         int status;
-        std::string out, log;
+        std::string out, err, log;
     };
     void SetUp() override
     {
@@ -635,8 +635,16 @@ protected:
         Run r;
         r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
         r.out = read_all(root + "/out");
+        r.err = read_all(root + "/err");
         r.log = read_all(home + "/Skorva/lastlog.txt");
         return r;
+    }
+    void put_home_config(const std::string &text)
+    {
+        FILE *f = fopen((home + "/Skorva/config").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fputs(text.c_str(), f);
+        fclose(f);
     }
     // Counts whole "P6" frames; -1 when the stream is not exactly a run of them.
     static int ppm_frames(const std::string &s)
@@ -683,4 +691,29 @@ TEST_F(SessionGame, GarbageTimingGatesStillRace)
     Run r = run("--record-video --track tracks/practice", 2);
     ASSERT_EQ(r.status, 0) << r.log;
     EXPECT_EQ(ppm_frames(r.out), 2);
+}
+
+// A player names a track by its folder (with or without "tracks/" and a trailing "/") or by
+// its name; the track that loads is written back as its folder. Any other name is reported
+// and the first listed track loads, leaving the configured one in the file.
+TEST_F(SessionGame, TheTrackOptionTakesFoldersAndNames)
+{
+    copy_generated("tracks/sample");
+    copy_generated("tracks/practice");
+    mkdir((home + "/Skorva").c_str(), 0777);
+    for (const char *name : { "sample", "Sample Track", "tracks/sample/" }) {
+        put_home_config("track=tracks/practice\n");
+        Run r = run(std::string("--debug --track '") + name + "'", 2);
+        ASSERT_EQ(r.status, 0) << r.log;
+        EXPECT_NE(r.log.find("] Start track tracks/sample (Sample Track)\n"), std::string::npos) << name << "\n" << r.log;
+        EXPECT_EQ(r.err.find("not found"), std::string::npos) << name << ": " << r.err;
+        EXPECT_NE(read_home("config").find("\ntrack=tracks/sample\n"), std::string::npos) << name;
+    }
+    put_home_config("track=tracks/sample\n");
+    Run r = run("--debug --track tracks/nope", 2);
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(r.err, "Track 'tracks/nope' not found\n");
+    EXPECT_NE(r.log.find("] Track 'tracks/nope' not found\n"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("] Start track tracks/practice (Practice Field)\n"), std::string::npos) << r.log;
+    EXPECT_NE(read_home("config").find("\ntrack=tracks/sample\n"), std::string::npos) << "the configured track stays";
 }

@@ -551,6 +551,41 @@ TEST_F(TrackList, FoldersNamesAndOrder)
     EXPECT_STREQ("tracks/bin", track_choose(nullptr));
 }
 
+// What a player may type for a track: its folder with or without "tracks/" and a trailing
+// "/", or its name; anything else means no track.
+TEST_F(TrackList, LookupByFolderOrName)
+{
+    put("tracks/sample/terrain.hf", "7 2 0 1\n");
+    put("tracks/sample/desc", "Sample Track\n");
+    put("tracks/practice/terrain.hf", "7 2 0 1\n");
+    put("tracks/practice/desc", "Practice Field\n");
+    put("mine/terrain.hf", "7 2 0 1\n");
+    ASSERT_EQ(3, track_list());
+    int sample = track_find("tracks/sample");
+    ASSERT_GE(sample, 0);
+    const struct {
+        const char *name;
+        const char *folder;     // null: no track
+    } cases[] = {
+        { "tracks/sample", "tracks/sample" }, { "tracks/sample/", "tracks/sample" }, { "sample", "tracks/sample" },
+        { "SAMPLE//", "tracks/sample" },      { "Sample Track", "tracks/sample" },  { "sample track", "tracks/sample" },
+        { "practice field", "tracks/practice" }, { "mine", "mine" },                { "mine/", "mine" },
+        { "tracks/nope", nullptr },           { "Sample", "tracks/sample" },        { "Sample Trac", nullptr },
+        { "tracks/", nullptr },               { "/", nullptr },                     { "", nullptr },
+        { "tracks/tracks/sample", nullptr },  { "racks/sample", nullptr },
+    };
+    for (const auto &c : cases) {
+        const TrackInfo *info = track_info(track_lookup(c.name));
+        if (c.folder)
+            EXPECT_STREQ(c.folder, info ? info->folder : "(none)") << c.name;
+        else
+            EXPECT_EQ(nullptr, info) << c.name;
+    }
+    EXPECT_EQ(-1, track_lookup(nullptr));
+    EXPECT_STREQ("tracks/sample", track_choose("Sample Track"));
+    EXPECT_STREQ("mine", track_choose("nowhere")) << "the first listed";
+}
+
 TEST_F(TrackList, NoTracks)
 {
     put("readme.txt", "nothing here");
