@@ -11,6 +11,7 @@
 
 #include "bike/bike.h"
 #include "bike/placement.h"
+#include "bike/setup.h"
 #include "bike/shape.h"
 #include "common/ripemd160.h"
 #include "race/session.h"
@@ -168,8 +169,13 @@ TEST_F(Session, LoadingLogsItsStepsInOrder)
 static std::string g_calls;
 static void lighting(const char *folder) { g_calls += std::string("lighting ") + folder + "|"; }
 static void statues(DataFile *) { g_calls += "statues|"; }
-static int two_statues(void) { return 2; }
-static const char *rock(int) { return "@tracks/a/rock.jm"; }
+static int five_statues(void) { return 5; }
+static const char *statue_model(int statue)
+{
+    static const char *const models[5] = { "@tracks/a/rock.jm", "@tracks/a/tree.jm", "@tracks/a/rock.jm", nullptr,
+                                           "@tracks/a/hay.jm" };
+    return models[statue];
+}
 static int three_cameras(DataFile *) { g_calls += "cameras|"; return 3; }
 static void sound(int slot, BikeState *) { g_calls += "sound " + std::to_string(slot) + "|"; }
 static void loaded(void) { g_calls += "loaded|"; }
@@ -181,11 +187,13 @@ TEST_F(Session, TheLayersAboveTakePartThroughHooks)
     put("tracks/a/statues", "rock\n");
     put("tracks/a/cameras", "\n");
     put("tracks/a/rock.jm", "a model");
+    put("tracks/a/tree.jm", "another");
+    put("tracks/a/hay.jm", "a third");
     SimulationHooks hooks = {};
     hooks.lighting_load = lighting;
     hooks.statues_load = statues;
-    hooks.statue_count = two_statues;
-    hooks.statue_model = rock;
+    hooks.statue_count = five_statues;
+    hooks.statue_model = statue_model;
     hooks.cameras_load = three_cameras;
     hooks.engine_sound_create = sound;
     hooks.session_loaded = loaded;
@@ -205,7 +213,8 @@ TEST_F(Session, TheLayersAboveTakePartThroughHooks)
     ASSERT_TRUE(ok);
     EXPECT_EQ(g_calls, "lighting tracks/a|statues|cameras|sound 0|sound 1|loaded|free|");
     EXPECT_EQ(cameras, 3);
-    EXPECT_EQ(hash, expected_hash("tracks/a", { "statues", "rock.jm" })) << "a model shared by statues counts once";
+    EXPECT_EQ(hash, expected_hash("tracks/a", { "statues", "rock.jm", "tree.jm", "hay.jm" }))
+        << "each model once, in the order the statues first use it";
 }
 
 TEST_F(Session, TwoHumanGatesGiveOneLocalPlayer)
@@ -343,6 +352,25 @@ TEST_F(Session, ABikeIsDroppedClearOfTheGroundUnderItsFrame)
     EXPECT_GE(s->y, 1.5f);
     EXPECT_LE(s->y, 6.25f) << "above the ridge's top nothing can touch";
     EXPECT_FALSE(sphere_touches_terrain(session_terrain(), v3(frame.x, frame.y + 0.1f, frame.z), 0.4f));
+}
+
+// A player's setup from before the catalogue named its years rides the model it meant; every
+// other name stays as it is.
+TEST_F(Session, LegacyBikeNamesBecomeTheirCatalogueNames)
+{
+    static const char *const names[] = { "crf250", "kx250f", "rmz250", "yz250f", "yz250f(2017)", "yz250", "kx250f(2011)" };
+    const char *const expected[] = { "crf250(2008)", "kx250f(2008)", "rmz250(2008)", "yz250f(2008)", "yz250f(2017)",
+                                     "yz250", "kx250f(2011)" };
+    put_track("tracks/a");
+    ChoiceItem saved = g_setup.bike;
+    setup_set_bike_list(names, 7);
+    requests[0] = REQUEST_PLAYER;
+    for (int k = 0; k < 7; k++) {
+        ASSERT_TRUE(choice_set(&g_setup.bike, names[k]));
+        ASSERT_TRUE(load("tracks/a", requests));
+        EXPECT_STREQ(session_slot(0)->bike, expected[k]) << names[k];
+    }
+    g_setup.bike = saved;
 }
 
 TEST_F(Session, TimeTrialStartsAt38400)

@@ -373,6 +373,60 @@ TEST_F(TerrainQuery, VertexNormalOfAPlane)
     EXPECT_NEAR(-0.5f / len, corner.x, 1e-5f);
 }
 
+// A 2-ft spike at (5, 5) (d = 2): a vertex's normal sums only the triangles that have it as a
+// corner, so each neighbour leans by its own count of spiked and flat triangles.
+TEST_F(TerrainQuery, VertexNormalSumsTheTrianglesAtTheVertex)
+{
+    set(5, 5, 2.0f);
+    const float s = sinf(3.14159265f / 8), c = cosf(3.14159265f / 8);
+    // odd (6, 5): one triangle in each of its four cells; the two of cells (5, 4) and (5, 5)
+    // hold the spike and lean 45 degrees towards +x, the other two are flat: 22.5 degrees
+    const struct {
+        int i, j;
+        Vec3 n;
+    } cases[] = {
+        { 6, 5, { s, c, 0 } },
+        { 5, 6, { 0, c, s } },
+        { 4, 5, { -s, c, 0 } },
+        // even (6, 6): all eight triangles of its cells; two lean 45 degrees, along x and z
+        { 6, 6, { 0.0945214f, 0.9910260f, 0.0945214f } },
+        { 4, 4, { -0.0945214f, 0.9910260f, -0.0945214f } },
+        // the spike itself: eight triangles leaning away in pairs
+        { 5, 5, { 0, 1, 0 } },
+    };
+    for (const auto &k : cases) {
+        Vec3 n = terrain_vertex_normal(&t, k.i, k.j);
+        EXPECT_NEAR(k.n.x, n.x, 1e-5f) << k.i << "," << k.j;
+        EXPECT_NEAR(k.n.y, n.y, 1e-5f) << k.i << "," << k.j;
+        EXPECT_NEAR(k.n.z, n.z, 1e-5f) << k.i << "," << k.j;
+    }
+}
+
+// An edit marks every cached triangle it moved: each normal round the edited vertex afterwards
+// is the one a terrain that never cached anything gives.
+TEST_F(TerrainQuery, AnEditRefreshesEveryTriangleItMoved)
+{
+    for (int j = 0; j < 12; j++)
+        for (int i = 0; i < 12; i++)
+            set(i, j, 0.25f * i + 0.5f * j);
+    for (int j = 0; j < 12; j++)
+        for (int i = 0; i < 12; i++)
+            terrain_vertex_normal(&t, i, j);    // every triangle cached
+    const int edits[3][2] = { { 5, 5 }, { 6, 5 }, { 0, 0 } };
+    for (const auto &v : edits)
+        terrain_set_height(&t, v[0], v[1], 9.0f);
+    Terrain fresh = {};
+    ASSERT_TRUE(terrain_create(&fresh, 7, 2.0f));
+    memcpy(fresh.heights, t.heights, sizeof(float) * t.dim * t.dim);
+    for (int j = 0; j < 10; j++)
+        for (int i = 0; i < 10; i++) {
+            Vec3 a = terrain_vertex_normal(&t, i, j), b = terrain_vertex_normal(&fresh, i, j);
+            EXPECT_NEAR(a.x, b.x, 1e-6f) << i << "," << j;
+            EXPECT_NEAR(a.z, b.z, 1e-6f) << i << "," << j;
+        }
+    terrain_unload(&fresh);
+}
+
 // ---- edits and shading ----
 
 TEST_F(TerrainQuery, SetHeightBookkeeping)
@@ -434,6 +488,50 @@ TEST_F(TerrainQuery, ReshadeBytes)
     EXPECT_EQ(0, t.shading[3 * 9]);
 }
 
+static void shader_method(Terrain *t, int) { t->shader_path = true; }
+
+static uint8_t normal_byte(float c) { return (uint8_t)((int)truncf(c * 127) + 128); }
+
+// On the shader path every vertex carries its normal's x and z as bytes, trunc(N * 127) + 128,
+// and in place of y (which the shader rebuilds) the light of "shadows.pgm"; an edit renews the
+// bytes round it at the next reshade.
+TEST_F(TerrainLoad, NormalTextureBytes)
+{
+    // h = i + 2 j ft on a 2-ft grid: a plane rising 0.5 along x and 1 along z, whose unit
+    // normal is (-1/3, 2/3, -2/3): bytes 128 - 42 and 128 - 84
+    std::vector<uint16_t> s((size_t)k_dim * k_dim, 0);
+    for (int j = 0; j < k_dim; j++)
+        for (int i = 0; i < k_dim && i + 2 * j <= 768; i++)
+            s[i + (size_t)j * k_dim] = (uint16_t)(85 * (i + 2 * j));
+    put_track("tracks/a");
+    put_inline_hf("tracks/a", 7, 2.0f, 0, 771, s);
+    put("tracks/a/shadows.pgm", ppm(k_dim, k_dim, 200, "P5", 1));
+    TerrainRenderHooks hooks = {};
+    hooks.choose_method = shader_method;
+    terrain_set_render_hooks(&hooks);
+    bool ok = terrain_load(&t, "@tracks/a", 3);
+    terrain_set_render_hooks(nullptr);
+    ASSERT_TRUE(ok);
+    ASSERT_NE(nullptr, t.normal_bytes);
+    EXPECT_FLOAT_EQ(3.0f, t.heights[1 + 1 * k_dim]);
+    for (int v : { 10 + 10 * k_dim, 100 + 20 * k_dim }) {
+        EXPECT_EQ(86, t.normal_bytes[3 * v]) << v;
+        EXPECT_EQ(200, t.normal_bytes[3 * v + 1]) << v;
+        EXPECT_EQ(44, t.normal_bytes[3 * v + 2]) << v;
+    }
+    terrain_set_height(&t, 10, 10, 40.0f);
+    terrain_reshade(&t);
+    for (int j = 8; j <= 12; j++)
+        for (int i = 8; i <= 12; i++) {
+            Vec3 n = terrain_vertex_normal(&t, i, j);
+            size_t k = i + (size_t)j * k_dim;
+            EXPECT_EQ(normal_byte(n.x), t.normal_bytes[3 * k]) << i << "," << j;
+            EXPECT_EQ(normal_byte(n.z), t.normal_bytes[3 * k + 2]) << i << "," << j;
+            EXPECT_EQ(200, t.normal_bytes[3 * k + 1]) << i << "," << j;
+        }
+    EXPECT_NE(86, t.normal_bytes[3 * (11 + 10 * k_dim)]) << "the edit tilted its neighbour";
+}
+
 // ---- saving ----
 
 using TerrainSave = TerrainFiles;
@@ -483,6 +581,15 @@ TEST_F(TerrainSave, ShadingBytesSavedBack)
     ASSERT_TRUE(terrain_save(&t));
     EXPECT_EQ(255, (uint8_t)read_home("tracks/b/shading.ppm")[header.size()]);
     EXPECT_EQ(200, (uint8_t)read_home("tracks/b/shadingx2.ppm")[header.size()]);
+    // the boundary: an internal 127 is saved doubled, 128 (full brightness) and above as 255
+    t.shading[0] = 127;
+    t.shading[1] = 128;
+    t.shading[2] = 129;
+    ASSERT_TRUE(terrain_save(&t));
+    std::string saved = read_home("tracks/b/shading.ppm");
+    EXPECT_EQ(254, (uint8_t)saved[header.size()]);
+    EXPECT_EQ(255, (uint8_t)saved[header.size() + 1]);
+    EXPECT_EQ(255, (uint8_t)saved[header.size() + 2]);
     EXPECT_EQ(std::string(128 * 128, '\0'), read_home("tracks/b/tilemap"));
 }
 
