@@ -51,6 +51,7 @@ static struct {
     int named_keys[NAMED_KEYS];
     char start_track[TRACK_NAME_MAX + 1];           // folder; "" when none
     char start_track_long_name[TRACK_NAME_MAX + 1]; // for the "Time Trial" menu
+    bool start_track_named;                         // the player's name found a track
     bool demo_playing;
 } g_game;
 
@@ -231,6 +232,13 @@ static void shutdown_game(const StartupSettings *s)
 // Start-up step 15: the configured or given track if installed, else the first of the list.
 static void choose_start_track(const StartupSettings *s)
 {
+    g_game.start_track_named = track_lookup(s->track) >= 0;
+    if (!g_game.start_track_named && s->track[0]) {
+        char text[300];
+        snprintf(text, sizeof text, "Track '%.200s' not found", s->track);
+        post_message(text);
+        fprintf(stderr, "%s\n", text);
+    }
     const char *folder = track_choose(s->track);
     const TrackInfo *info = track_info(track_find(folder));
     snprintf(g_game.start_track, sizeof g_game.start_track, "%s", folder ? folder : "");
@@ -384,7 +392,7 @@ int game_main(int argc, char **argv)
     // track or a server's keeps the configured one.
     // A fallback to the first listed track is not the player's choice either.
     if (!s->connect_requested && track_session_request(g_game.start_track, g_game.demo_playing, 1000) &&
-        !g_game.demo_playing && strcmp(g_game.start_track, s->track) == 0)
+        !g_game.demo_playing && g_game.start_track_named)
         config_set_track(g_game.start_track);
     if (!s->connect_requested)
         open_menu(MENU_MAIN, 0);

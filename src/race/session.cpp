@@ -7,6 +7,7 @@
 
 #include "bike/bike.h"
 #include "bike/catalogue.h"
+#include "bike/placement.h"
 #include "bike/setup.h"
 #include "common/mem.h"
 #include "common/messages.h"
@@ -30,6 +31,7 @@ static const float k_no_gate_spacing = 5;
 static const float k_drop_step = 0.25f;
 static const int k_drop_tries = 4000;          // 1,000 ft above the ground: something is wrong
 static const double k_mechanic_interval = 10;
+static const size_t k_track_file_limit = 16777216;     // 16 MiB, as file_to_string
 static const char *const k_lines_files[3] = { "lines_novice", "lines_amateur", "lines_expert" };
 // Files whose bytes make up the track hash, in this order (a missing one adds nothing).
 static const char *const k_hashed_files[] = { "/terrain.hf", "/terrain.png", "/texturelist", "/tilemap", "/tileinfo",
@@ -120,7 +122,8 @@ static void digest_file(Ripemd160 *ctx, const char *name, bool dots)
     close_data_file(f);
 }
 
-// The whole file in memory (bounded by what the file really holds); null when missing.
+// The whole file in memory; null when missing or when it holds more than a track file ever
+// needs (a compressed file can unpack to gigabytes), after saying so in the log.
 static uint8_t *read_track_file(const char *folder, const char *file, size_t *size)
 {
     DataFile *f = open_track_file(folder, file);
@@ -128,15 +131,23 @@ static uint8_t *read_track_file(const char *folder, const char *file, size_t *si
         return nullptr;
     size_t room = 4096, n = 0;
     uint8_t *bytes = (uint8_t *)xmalloc(room);
-    size_t got;
-    while ((got = data_read(f, bytes + n, room - n)) > 0) {
-        n += got;
+    // one byte past the limit tells a file that is too large from one that just fits
+    while (n <= k_track_file_limit) {
         if (n == room) {
-            room *= 2;
+            room = room * 2 < k_track_file_limit + 1 ? room * 2 : k_track_file_limit + 1;
             bytes = (uint8_t *)xrealloc(bytes, room);
         }
+        size_t got = data_read(f, bytes + n, room - n);
+        if (got == 0)
+            break;
+        n += got;
     }
     close_data_file(f);
+    if (n > k_track_file_limit) {
+        log_printf("Warning: '%.900s%s' is larger than 16 MB; the track loads without it\n", folder, file);
+        xfree(bytes);
+        return nullptr;
+    }
     *size = n;
     return bytes;
 }
@@ -151,8 +162,12 @@ static void ensure_track_list(void)
 
 bool session_select_track(const char *folder)
 {
+    if (!folder) {
+        g_session.selected[0] = 0;
+        return true;
+    }
     ensure_track_list();
-    int k = folder ? track_find(folder) : -1;
+    int k = track_find(folder);
     if (k < 0)
         return false;
     snprintf(g_session.selected, sizeof g_session.selected, "%s", track_info(k)->folder);
@@ -196,16 +211,6 @@ static void put_bike(BikeState *bike, float x, float y, float z, float heading)
     reset_bike(bike);
     turn_bike(bike, 0, 1, 0, heading);
     move_bike(bike, x, y, z);
-}
-
-// Only a test: the contacts it found must not act in the next step.
-static bool bike_touches_anything(BikeState *bike)
-{
-    bool touching = bike_touches_world(bike, &g_session.terrain);
-    bike_contacts_empty();
-    for (WheelContact &w : bike->wheel)
-        w.depth = 0;
-    return touching;
 }
 
 static float bike_speed(const BikeState *bike)
@@ -399,6 +404,8 @@ static void load_bikes(bool demo, bool server)
 {
     progress_log("Loading bikes");
     float width = g_session.terrain.world_size;
+    BikeState *placed[SESSION_SLOTS];
+    int placed_count = 0;
     for (int i = 0; i < SESSION_SLOTS; i++) {
         SessionSlot *s = &g_session.slots[i];
         memset(s, 0, sizeof *s);
@@ -423,12 +430,14 @@ static void load_bikes(bool demo, bool server)
         above().engine_sound_create(i, bike);
         slot->bike = bike;
         slot->kind = s->kind;
+        // Clear of the ground and of every bike placed before it.
         for (int tries = 0; tries < k_drop_tries; tries++) {
             put_bike(bike, s->x, s->y, s->z, s->heading);
-            if (!bike_touches_anything(bike))
+            if (!bike_touches_anything(bike, &g_session.terrain, placed, placed_count))
                 break;
             s->y += k_drop_step;
         }
+        placed[placed_count++] = bike;
         if (s->kind == CONTROL_HUMAN) {
             g_session.player_start[0] = s->x;
             g_session.player_start[1] = s->y;
@@ -586,7 +595,15 @@ static const char *choose_track(bool from_demo, bool server, bool *demo)
     }
     if (server)
         return listed_track(net_track_folder());
-    return session_selected_track();
+    // With nothing chosen in the menus the race goes on on the track that is loaded.
+    if (const char *selected = session_selected_track())
+        return selected;
+    return g_session.folder[0] ? g_session.folder : nullptr;
+}
+
+void session_set_ground_rule(bool server_race)
+{
+    g_session.terrain.frozen = server_race && g_session.terrain.heights;
 }
 
 static void view_first_rider(void)
@@ -622,6 +639,11 @@ static void apply_setup_to_viewed(void)
 bool load_session(const int *requests, bool from_demo, bool record_demo, int time_limit_tics, int laps, int skill)
 {
     const SessionOptions *settings = &g_session.options;
+    // Nothing to race on: fail before anything is torn down.
+    if (!net_race() && !(from_demo && demo_playing()) && !session_selected_track() && !g_session.folder[0]) {
+        log_printf("No track selected\n");
+        return false;
+    }
     series_record_pending();
     progress_message("Resetting...");
     log_printf("Resetting\n");
@@ -682,6 +704,7 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
         if (!folder[0] || !load_track_files(folder))
             return false;
     }
+    session_set_ground_rule(server);
 
     apply_lineup_rules(requests, demo);
     load_lines(g_session.folder, g_session.skill);
@@ -737,9 +760,10 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
 
 bool track_session_request(const char *track, bool from_demo, int lap_limit)
 {
-    if (!session_select_track(track)) {
+    if (!track || !session_select_track(track)) {
         ensure_track_list();
-        session_select_track(track_choose(track));
+        if (const char *first = track_choose(track))
+            session_select_track(first);
     }
     int requests[SESSION_SLOTS] = {};
     if (!from_demo)

@@ -60,10 +60,14 @@ void free_track(void);
 void free_riders(void);
 
 // The track the next load uses unless a demo or server names another. Only folders of the
-// track list are taken; false leaves the choice alone.
+// track list are taken; false leaves the choice alone. Null clears the choice: an offline load
+// then keeps the loaded track, and with none loaded it fails without touching anything.
 bool session_select_track(const char *folder);
 const char *session_selected_track(void);       // null before any choice
 void session_force_reload(void);                // the console's "forcereload"
+// The ground rule every load applies to the loaded terrain: in a server race it is frozen, so
+// that heights change only through the erosion the server relays; offline it is not.
+void session_set_ground_rule(bool server_race);
 
 const char *session_track(void);                // folder of the loaded track; null when none
 const uint8_t *session_track_hash(void);        // 20 bytes; all zero when no track

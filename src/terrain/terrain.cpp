@@ -427,19 +427,25 @@ static bool load_tiles(Terrain *t)
     return true;
 }
 
-static bool load_decals(Terrain *t)
+// Decals only dress the ground: a file that does not read leaves the track without them.
+static void load_decals(Terrain *t)
 {
     step_begin("Loading decals");
     char path[1100];
     join(path, sizeof path, t->folder, "decals");
     DataFile *f = g_terrain.hooks.load_decals ? open_data_file(path, "rb") : nullptr;
-    bool ok = true;
     if (f) {
-        ok = g_terrain.hooks.load_decals(t, f);
+        bool ok = g_terrain.hooks.load_decals(t, f);
         close_data_file(f);
+        if (!ok) {
+            log_printf("Warning: Can't read '%.900s'; the track has no decals\n", path);
+            if (g_terrain.hooks.free_decals && t->decals)
+                g_terrain.hooks.free_decals(t);
+            t->decals = nullptr;
+            t->decal_count = 0;
+        }
     }
     step_done("Loading decals");
-    return ok;
 }
 
 bool terrain_load(Terrain *t, const char *folder, int texture_method)
@@ -466,8 +472,7 @@ bool terrain_load(Terrain *t, const char *folder, int texture_method)
         allocate_normal_bytes(t);
     if (g_terrain.hooks.build_textures)
         g_terrain.hooks.build_textures(t);
-    if (!load_decals(t))
-        return fail_load(t, nullptr);
+    load_decals(t);
     return true;
 }
 
@@ -826,9 +831,14 @@ static char *display_name(const char *folder)
     char text[1024];
     size_t n = data_read(f, text, sizeof text - 1);
     close_data_file(f);
-    text[n] = 0;
-    text[strcspn(text, "\r\n")] = 0;
-    return xstrdup(text);
+    // The first line, printable characters only: the name goes to the log and the menus, and
+    // a binary file must not bring control codes with it.
+    size_t kept = 0;
+    for (size_t k = 0; k < n && text[k] && text[k] != '\n' && text[k] != '\r'; k++)
+        if (text[k] >= ' ' && text[k] <= '~')
+            text[kept++] = text[k];
+    text[kept] = 0;
+    return xstrdup(kept ? text : folder);
 }
 
 static int compare_lower(const char *a, const char *b)
@@ -901,9 +911,40 @@ int track_find(const char *folder)
     return -1;
 }
 
+// The name without trailing "/"s, or null when that leaves nothing or too much.
+static bool trimmed_name(const char *name, char *out, size_t size)
+{
+    size_t n = name ? strlen(name) : 0;
+    while (n > 0 && name[n - 1] == '/')
+        n--;
+    if (n == 0 || n >= size)
+        return false;
+    memcpy(out, name, n);
+    out[n] = 0;
+    return true;
+}
+
+int track_lookup(const char *name)
+{
+    char trimmed[1024], in_tracks[1100];
+    if (!trimmed_name(name, trimmed, sizeof trimmed))
+        return -1;
+    int k = track_find(trimmed);
+    if (k >= 0)
+        return k;
+    snprintf(in_tracks, sizeof in_tracks, "tracks/%s", trimmed);
+    k = track_find(in_tracks);
+    if (k >= 0)
+        return k;
+    for (k = 0; k < g_terrain.track_count; k++)
+        if (compare_lower(g_terrain.tracks[k].name, trimmed) == 0)
+            return k;
+    return -1;
+}
+
 const char *track_choose(const char *configured)
 {
-    int k = configured && *configured ? track_find(configured) : -1;
+    int k = track_lookup(configured);
     if (k < 0)
         k = g_terrain.track_count > 0 ? 0 : -1;
     return k >= 0 ? g_terrain.tracks[k].folder : nullptr;

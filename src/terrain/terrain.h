@@ -104,7 +104,10 @@ int   track_list(void);                          // rebuilds; the number of trac
 int   track_count(void);
 const TrackInfo *track_info(int index);          // null outside the list
 int   track_find(const char *folder);            // -1 when not installed
-// The track to start with: the configured folder when installed, else the first of the list;
-// null when no track is installed.
+// The installed track a player's name means: its folder, with or without "tracks/" and with or
+// without a trailing "/", or its display name, ignoring case; -1 when none.
+int   track_lookup(const char *name);
+// The track to start with: the configured one (as track_lookup reads it) when installed, else
+// the first of the list; null when no track is installed.
 const char *track_choose(const char *configured);
 void  track_list_free(void);

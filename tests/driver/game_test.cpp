@@ -77,7 +77,7 @@ TEST_F(GameExe, EdgeCaseArgumentsStillStart)
                   "250", "--erode", "100.5", "--bikes", "3" },
                 { "SK_QUIT_AFTER_FRAMES=1" });
     ASSERT_EQ(a.status, 0) << a.err;
-    EXPECT_EQ(a.err, "--bikes doesn't do anything anymore\n");
+    EXPECT_EQ(a.err, "--bikes doesn't do anything anymore\nTrack 'abc' not found\n");
     EXPECT_NE(a.log.find("texture_detail=4,4 roost=0 erode=102400 "), std::string::npos) << a.log;
     EXPECT_NE(a.log.find("fake_lag=0.25 "), std::string::npos);
     EXPECT_NE(a.log.find("track='abc'"), std::string::npos);

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "bike/catalogue.h"
 #include "common/mt.h"
 #include "race/roster.h"
 
@@ -20,6 +21,8 @@ TEST(Roster, EightyDistinctRidersWithBothClasses)
         numbers.insert(e->number);
         small += strstr(e->bike, "125") != nullptr;
         big += strstr(e->bike, "250") != nullptr;
+        // a bike the catalogue lacks would ride as a substitute
+        EXPECT_NE(find_bike_model(e->bike), nullptr) << "rider " << e->number << " rides " << e->bike;
     }
     EXPECT_EQ(numbers.size(), 80u);
     EXPECT_EQ(small + big, 80);

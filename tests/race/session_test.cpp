@@ -4,11 +4,14 @@
 
 #include <math.h>
 #include <sys/wait.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <vector>
 
 #include "bike/bike.h"
+#include "bike/placement.h"
+#include "bike/setup.h"
 #include "bike/shape.h"
 #include "common/ripemd160.h"
 #include "race/session.h"
@@ -76,6 +79,13 @@ protected:
         return std::string((const char *)digest, 20);
     }
     static std::string hash_now() { return std::string((const char *)session_track_hash(), 20); }
+    // The bikes' collision shapes of the generated data.
+    void copy_shapes()
+    {
+        for (const char *name : { "generic_frame.shp", "generic_ufork.shp", "generic_lfork.shp", "generic_swingarm.shp",
+                                  "generic_fwheel.shp", "generic_rwheel.shp", "rider.shp" })
+            std::filesystem::copy_file(std::string(SK_GAME_DATA_DIR) + "/" + name, data + "/" + name);
+    }
     void copy_generated(const char *folder)
     {
         std::filesystem::create_directories(data + "/" + folder);
@@ -159,8 +169,13 @@ TEST_F(Session, LoadingLogsItsStepsInOrder)
 static std::string g_calls;
 static void lighting(const char *folder) { g_calls += std::string("lighting ") + folder + "|"; }
 static void statues(DataFile *) { g_calls += "statues|"; }
-static int two_statues(void) { return 2; }
-static const char *rock(int) { return "@tracks/a/rock.jm"; }
+static int five_statues(void) { return 5; }
+static const char *statue_model(int statue)
+{
+    static const char *const models[5] = { "@tracks/a/rock.jm", "@tracks/a/tree.jm", "@tracks/a/rock.jm", nullptr,
+                                           "@tracks/a/hay.jm" };
+    return models[statue];
+}
 static int three_cameras(DataFile *) { g_calls += "cameras|"; return 3; }
 static void sound(int slot, BikeState *) { g_calls += "sound " + std::to_string(slot) + "|"; }
 static void loaded(void) { g_calls += "loaded|"; }
@@ -172,11 +187,13 @@ TEST_F(Session, TheLayersAboveTakePartThroughHooks)
     put("tracks/a/statues", "rock\n");
     put("tracks/a/cameras", "\n");
     put("tracks/a/rock.jm", "a model");
+    put("tracks/a/tree.jm", "another");
+    put("tracks/a/hay.jm", "a third");
     SimulationHooks hooks = {};
     hooks.lighting_load = lighting;
     hooks.statues_load = statues;
-    hooks.statue_count = two_statues;
-    hooks.statue_model = rock;
+    hooks.statue_count = five_statues;
+    hooks.statue_model = statue_model;
     hooks.cameras_load = three_cameras;
     hooks.engine_sound_create = sound;
     hooks.session_loaded = loaded;
@@ -196,7 +213,8 @@ TEST_F(Session, TheLayersAboveTakePartThroughHooks)
     ASSERT_TRUE(ok);
     EXPECT_EQ(g_calls, "lighting tracks/a|statues|cameras|sound 0|sound 1|loaded|free|");
     EXPECT_EQ(cameras, 3);
-    EXPECT_EQ(hash, expected_hash("tracks/a", { "statues", "rock.jm" })) << "a model shared by statues counts once";
+    EXPECT_EQ(hash, expected_hash("tracks/a", { "statues", "rock.jm", "tree.jm", "hay.jm" }))
+        << "each model once, in the order the statues first use it";
 }
 
 TEST_F(Session, TwoHumanGatesGiveOneLocalPlayer)
@@ -279,6 +297,82 @@ TEST_F(Session, WithoutGatesRidersStandFiveApartFromTheCentre)
     EXPECT_EQ(z, 50);
 }
 
+// Dropped where it stands clear of everything: a bike whose gate place is taken stands on the
+// one before it, not inside it.
+TEST_F(Session, ABikeIsDroppedClearOfTheBikesPlacedBeforeIt)
+{
+    put_track("tracks/a");
+    put("tracks/a/timing_gates", "startinggate:\n[ 100 0 100 ] 0\n[ 100 0 100 ] 0\ncheckpoints:\n");
+    copy_shapes();
+    requests[0] = requests[1] = REQUEST_ROBOT;
+    ASSERT_TRUE(bike_world_create());
+    bool ok = load("tracks/a", requests);
+    float first = session_slot(0)->y, second = session_slot(1)->y;
+    BikeState *a = rider_slot(0)->bike, *b = rider_slot(1)->bike;
+    bool apart = a && b && !bike_touches_anything(b, session_terrain(), &a, 1);
+    free_riders();
+    bike_world_destroy();
+    shape_cache_free();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(first, 0.25f) << "the tyres dip below a flat ground at rest: one step up";
+    // its frame (2.1 ft up) clears the first rider's helmet (5.25 ft up)
+    EXPECT_GE(second - first, 3.15f);
+    EXPECT_LE(second - first, 5.5f);
+    EXPECT_TRUE(apart);
+}
+
+// A ridge between the wheels: the tyres stand clear, the frame does not.
+TEST_F(Session, ABikeIsDroppedClearOfTheGroundUnderItsFrame)
+{
+    put_track("tracks/a");
+    std::vector<uint16_t> samples((size_t)257 * 257, 0);
+    // 6 ft high along z = 132, falling to the ground 1 ft either side; the frame's middle
+    // sphere (radius 0.4, 2.5 ft up) stands at z = 128 + 3.6
+    for (int i = 0; i < 257; i++)
+        samples[i + (size_t)132 * 257] = 39321;
+    put_inline_hf("tracks/a", 7, 1.0f, 0, 10, samples);
+    copy_shapes();
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(bike_world_create());
+    bool ok = load("tracks/a", requests);
+    const SessionSlot *s = session_slot(0);
+    Vec3 frame = {};
+    if (BikeState *b = rider_slot(0)->bike) {
+        const dReal *p = dBodyGetPosition(b->body[BODY_FRAME]);
+        frame = v3((float)p[0], (float)p[1], (float)p[2]);
+    }
+    free_riders();
+    bike_world_destroy();
+    shape_cache_free();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(s->x, 128);
+    EXPECT_EQ(s->z, 128);
+    EXPECT_NEAR(frame.z, 131.6f, 1e-4f);
+    // 6 * 0.6 = 3.6 ft of ridge under the sphere's centre, whose bottom is 2.1 ft above the bike
+    EXPECT_GE(s->y, 1.5f);
+    EXPECT_LE(s->y, 6.25f) << "above the ridge's top nothing can touch";
+    EXPECT_FALSE(sphere_touches_terrain(session_terrain(), v3(frame.x, frame.y + 0.1f, frame.z), 0.4f));
+}
+
+// A player's setup from before the catalogue named its years rides the model it meant; every
+// other name stays as it is.
+TEST_F(Session, LegacyBikeNamesBecomeTheirCatalogueNames)
+{
+    static const char *const names[] = { "crf250", "kx250f", "rmz250", "yz250f", "yz250f(2017)", "yz250", "kx250f(2011)" };
+    const char *const expected[] = { "crf250(2008)", "kx250f(2008)", "rmz250(2008)", "yz250f(2008)", "yz250f(2017)",
+                                     "yz250", "kx250f(2011)" };
+    put_track("tracks/a");
+    ChoiceItem saved = g_setup.bike;
+    setup_set_bike_list(names, 7);
+    requests[0] = REQUEST_PLAYER;
+    for (int k = 0; k < 7; k++) {
+        ASSERT_TRUE(choice_set(&g_setup.bike, names[k]));
+        ASSERT_TRUE(load("tracks/a", requests));
+        EXPECT_STREQ(session_slot(0)->bike, expected[k]) << names[k];
+    }
+    g_setup.bike = saved;
+}
+
 TEST_F(Session, TimeTrialStartsAt38400)
 {
     put_track("tracks/a");
@@ -325,6 +419,53 @@ TEST_F(Session, GarbageTimingGatesLeaveTheTrackWithoutTiming)
     EXPECT_EQ(hash_now(), expected_hash("tracks/a"));
 }
 
+static std::string gzip(const std::string &plain)
+{
+    z_stream z = {};
+    deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, plain.size()) + 64, '\0');
+    z.next_in = (Bytef *)plain.data();
+    z.avail_in = (uInt)plain.size();
+    z.next_out = (Bytef *)out.data();
+    z.avail_out = (uInt)out.size();
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// A few kilobytes that unpack to more than 16 MiB are skipped, not read whole; up to 16 MiB
+// is read.
+TEST_F(Session, CompressedTrackFilesAreReadUpTo16MiB)
+{
+    const size_t limit = 16 << 20;
+    put_track("tracks/a");
+    std::string gates = k_four_gates;
+    put("tracks/a/timing_gates.gz", gzip(gates + std::string(limit - gates.size(), ' ')));
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_TRUE(session_timing()->valid);
+    EXPECT_FALSE(logged("larger than 16 MB"));
+
+    put("tracks/a/timing_gates.gz", gzip(gates + std::string(limit + 1 - gates.size(), ' ')));
+    put("tracks/a/statues.gz", gzip("rock\n" + std::string(limit, '\n')));
+    SimulationHooks hooks = {};
+    hooks.statues_load = statues;
+    simulation_set_hooks(&hooks);
+    g_calls.clear();
+    session_force_reload();
+    bool ok = load("tracks/a", requests);
+    simulation_set_hooks(nullptr);
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(track_is_loaded());
+    EXPECT_FALSE(session_timing()->valid);
+    EXPECT_EQ(session_timing()->gate_count, 0);
+    EXPECT_EQ(g_calls, "") << "the statues file was handed on";
+    EXPECT_TRUE(logged("Warning: 'tracks/a/timing_gates' is larger than 16 MB; the track loads without it\n"));
+    EXPECT_TRUE(logged("Warning: 'tracks/a/statues' is larger than 16 MB; the track loads without it\n"));
+    EXPECT_EQ(hash_now(), expected_hash("tracks/a")) << "a skipped file adds nothing to the hash";
+}
+
 TEST_F(Session, AHeightFieldThatFailsLeavesNoTrack)
 {
     put_track("tracks/a");
@@ -340,6 +481,53 @@ TEST_F(Session, AHeightFieldThatFailsLeavesNoTrack)
     // and the good track loads again afterwards
     ASSERT_TRUE(load("tracks/a", requests));
     EXPECT_TRUE(track_is_loaded());
+}
+
+// The race goes on on the track the player sees: with nothing chosen an offline load keeps the
+// loaded track instead of freeing it and ending on the title view.
+TEST_F(Session, WithNoTrackChosenTheLoadedTrackStays)
+{
+    put_track("tracks/a");
+    put("tracks/a/timing_gates", k_four_gates);
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    std::string hash = hash_now();
+    ASSERT_TRUE(session_select_track(nullptr));
+    EXPECT_EQ(session_selected_track(), nullptr);
+    ASSERT_TRUE(load_session(requests, false, false, 0, 3, 0));
+    EXPECT_STREQ(session_track(), "tracks/a");
+    EXPECT_EQ(count("] Deallocating track\n"), 0);
+    EXPECT_EQ(hash_now(), hash);
+    EXPECT_TRUE(session_timing()->valid);
+    EXPECT_EQ(session_slot(0)->kind, CONTROL_ROBOT);
+
+    // nothing loaded and nothing chosen: the load fails before it tears anything down
+    free_track();
+    int resets = count("] Resetting\n");
+    EXPECT_FALSE(load_session(requests, false, false, 0, 3, 0));
+    EXPECT_TRUE(logged("] No track selected\n"));
+    EXPECT_EQ(count("] Resetting\n"), resets);
+    EXPECT_FALSE(track_is_loaded());
+}
+
+// In a server race the ground changes only through the erosion the server relays.
+TEST_F(Session, AServerRaceFreezesTheGroundAndAnOfflineLoadFreesIt)
+{
+    put_track("tracks/a");
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load("tracks/a", requests));
+    Terrain *t = session_terrain();
+    EXPECT_FALSE(t->frozen);
+    session_set_ground_rule(true);
+    EXPECT_TRUE(t->frozen);
+    terrain_set_height(t, 5, 5, 3.0f);
+    EXPECT_EQ(t->heights[5 + 5 * t->dim], 0.0f);
+    // the same track again offline is kept, and its ground is free again
+    ASSERT_TRUE(load("tracks/a", requests));
+    EXPECT_EQ(count("] Scanning\n"), 1);
+    EXPECT_FALSE(t->frozen);
+    terrain_set_height(t, 5, 5, 3.0f);
+    EXPECT_EQ(t->heights[5 + 5 * t->dim], 3.0f);
 }
 
 TEST_F(Session, OnlyListedTracksAreSelected)
@@ -457,7 +645,7 @@ class SessionGame : public Session {
 protected:
     struct Run {
         int status;
-        std::string out, log;
+        std::string out, err, log;
     };
     void SetUp() override
     {
@@ -475,8 +663,16 @@ protected:
         Run r;
         r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
         r.out = read_all(root + "/out");
+        r.err = read_all(root + "/err");
         r.log = read_all(home + "/Skorva/lastlog.txt");
         return r;
+    }
+    void put_home_config(const std::string &text)
+    {
+        FILE *f = fopen((home + "/Skorva/config").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fputs(text.c_str(), f);
+        fclose(f);
     }
     // Counts whole "P6" frames; -1 when the stream is not exactly a run of them.
     static int ppm_frames(const std::string &s)
@@ -523,4 +719,29 @@ TEST_F(SessionGame, GarbageTimingGatesStillRace)
     Run r = run("--record-video --track tracks/practice", 2);
     ASSERT_EQ(r.status, 0) << r.log;
     EXPECT_EQ(ppm_frames(r.out), 2);
+}
+
+// A player names a track by its folder (with or without "tracks/" and a trailing "/") or by
+// its name; the track that loads is written back as its folder. Any other name is reported
+// and the first listed track loads, leaving the configured one in the file.
+TEST_F(SessionGame, TheTrackOptionTakesFoldersAndNames)
+{
+    copy_generated("tracks/sample");
+    copy_generated("tracks/practice");
+    mkdir((home + "/Skorva").c_str(), 0777);
+    for (const char *name : { "sample", "Sample Track", "tracks/sample/" }) {
+        put_home_config("track=tracks/practice\n");
+        Run r = run(std::string("--debug --track '") + name + "'", 2);
+        ASSERT_EQ(r.status, 0) << r.log;
+        EXPECT_NE(r.log.find("] Start track tracks/sample (Sample Track)\n"), std::string::npos) << name << "\n" << r.log;
+        EXPECT_EQ(r.err.find("not found"), std::string::npos) << name << ": " << r.err;
+        EXPECT_NE(read_home("config").find("\ntrack=tracks/sample\n"), std::string::npos) << name;
+    }
+    put_home_config("track=tracks/sample\n");
+    Run r = run("--debug --track tracks/nope", 2);
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(r.err, "Track 'tracks/nope' not found\n");
+    EXPECT_NE(r.log.find("] Track 'tracks/nope' not found\n"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("] Start track tracks/practice (Practice Field)\n"), std::string::npos) << r.log;
+    EXPECT_NE(read_home("config").find("\ntrack=tracks/sample\n"), std::string::npos) << "the configured track stays";
 }

@@ -325,6 +325,24 @@ TEST(GatePassing, MissedPositionsAreSkippedUpToTwoAhead)
     free_timing(t);
 }
 
+// A rider who skipped position 6 and passed 7 may still ride back through 6, two behind the
+// next position, and have it counted; then it goes on from 7.
+TEST(GatePassing, AMissedPositionTwoBackIsPassedOnTheWayBack)
+{
+    Timing *t = parse_text(straight_checkpoints(10) + list("firstlap:", 0, 9) + list("normallap:", 2, 9));
+    GatePasses p = {};
+    pass_up_to(&p, 5, 0);
+    EXPECT_EQ(gate_passing_step(t, &p, 701, 0, 5000), 7);     // p + 1: 6 is missed
+    EXPECT_EQ(p.next, 8);
+    EXPECT_EQ(gate_passing_step(t, &p, 501, 0, 5050), -1) << "5 was passed: not again";
+    EXPECT_EQ(gate_passing_step(t, &p, 601, 0, 5100), 6);
+    EXPECT_EQ(gate_pass_time(&p, 6), 5100);
+    EXPECT_EQ(gate_pass_time(&p, 7), 5000);
+    EXPECT_EQ(p.next, 7);
+    passes_free(&p);
+    free_timing(t);
+}
+
 TEST(GatePassing, PassedCheckpointsBehindAreNotPassedAgain)
 {
     Timing *t = parse_text(straight_checkpoints(10) + list("firstlap:", 0, 9) + list("normallap:", 2, 9));

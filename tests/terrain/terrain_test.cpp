@@ -234,6 +234,41 @@ TEST_F(TerrainBadFiles, ShortTilemapIsFilledWithTileZero)
     EXPECT_EQ(0, t.tilemap[128 * 128 - 1]);
 }
 
+static int g_decals_freed;
+static bool half_read_decals(Terrain *t, DataFile *)
+{
+    t->decals = (Decal *)xmalloc(16);
+    t->decal_count = 1;
+    return false;
+}
+static void free_decals(Terrain *t)
+{
+    xfree(t->decals);
+    t->decals = nullptr;
+    g_decals_freed++;
+}
+
+// Decals only dress the ground: a decals file the scenery code refuses costs the decals,
+// never the track.
+TEST_F(TerrainBadFiles, DecalsThatDoNotReadLeaveTheTrackWithoutDecals)
+{
+    put_track("tracks/a");
+    put("tracks/a/decals", "[ 1 2 ] 3 4 5\n");
+    TerrainRenderHooks hooks = {};
+    hooks.load_decals = half_read_decals;
+    hooks.free_decals = free_decals;
+    terrain_set_render_hooks(&hooks);
+    g_decals_freed = 0;
+    bool ok = terrain_load(&t, "@tracks/a", 1);
+    terrain_set_render_hooks(nullptr);
+    ASSERT_TRUE(ok);
+    EXPECT_NE(nullptr, t.heights);
+    EXPECT_EQ(nullptr, t.decals);
+    EXPECT_EQ(0, t.decal_count);
+    EXPECT_EQ(1, g_decals_freed) << "what the refused file left behind is freed";
+    EXPECT_TRUE(logged("Warning: Can't read '@tracks/a/decals'; the track has no decals\n"));
+}
+
 // ---- point queries ----
 
 class TerrainQuery : public ::testing::Test {
@@ -338,6 +373,60 @@ TEST_F(TerrainQuery, VertexNormalOfAPlane)
     EXPECT_NEAR(-0.5f / len, corner.x, 1e-5f);
 }
 
+// A 2-ft spike at (5, 5) (d = 2): a vertex's normal sums only the triangles that have it as a
+// corner, so each neighbour leans by its own count of spiked and flat triangles.
+TEST_F(TerrainQuery, VertexNormalSumsTheTrianglesAtTheVertex)
+{
+    set(5, 5, 2.0f);
+    const float s = sinf(3.14159265f / 8), c = cosf(3.14159265f / 8);
+    // odd (6, 5): one triangle in each of its four cells; the two of cells (5, 4) and (5, 5)
+    // hold the spike and lean 45 degrees towards +x, the other two are flat: 22.5 degrees
+    const struct {
+        int i, j;
+        Vec3 n;
+    } cases[] = {
+        { 6, 5, { s, c, 0 } },
+        { 5, 6, { 0, c, s } },
+        { 4, 5, { -s, c, 0 } },
+        // even (6, 6): all eight triangles of its cells; two lean 45 degrees, along x and z
+        { 6, 6, { 0.0945214f, 0.9910260f, 0.0945214f } },
+        { 4, 4, { -0.0945214f, 0.9910260f, -0.0945214f } },
+        // the spike itself: eight triangles leaning away in pairs
+        { 5, 5, { 0, 1, 0 } },
+    };
+    for (const auto &k : cases) {
+        Vec3 n = terrain_vertex_normal(&t, k.i, k.j);
+        EXPECT_NEAR(k.n.x, n.x, 1e-5f) << k.i << "," << k.j;
+        EXPECT_NEAR(k.n.y, n.y, 1e-5f) << k.i << "," << k.j;
+        EXPECT_NEAR(k.n.z, n.z, 1e-5f) << k.i << "," << k.j;
+    }
+}
+
+// An edit marks every cached triangle it moved: each normal round the edited vertex afterwards
+// is the one a terrain that never cached anything gives.
+TEST_F(TerrainQuery, AnEditRefreshesEveryTriangleItMoved)
+{
+    for (int j = 0; j < 12; j++)
+        for (int i = 0; i < 12; i++)
+            set(i, j, 0.25f * i + 0.5f * j);
+    for (int j = 0; j < 12; j++)
+        for (int i = 0; i < 12; i++)
+            terrain_vertex_normal(&t, i, j);    // every triangle cached
+    const int edits[3][2] = { { 5, 5 }, { 6, 5 }, { 0, 0 } };
+    for (const auto &v : edits)
+        terrain_set_height(&t, v[0], v[1], 9.0f);
+    Terrain fresh = {};
+    ASSERT_TRUE(terrain_create(&fresh, 7, 2.0f));
+    memcpy(fresh.heights, t.heights, sizeof(float) * t.dim * t.dim);
+    for (int j = 0; j < 10; j++)
+        for (int i = 0; i < 10; i++) {
+            Vec3 a = terrain_vertex_normal(&t, i, j), b = terrain_vertex_normal(&fresh, i, j);
+            EXPECT_NEAR(a.x, b.x, 1e-6f) << i << "," << j;
+            EXPECT_NEAR(a.z, b.z, 1e-6f) << i << "," << j;
+        }
+    terrain_unload(&fresh);
+}
+
 // ---- edits and shading ----
 
 TEST_F(TerrainQuery, SetHeightBookkeeping)
@@ -399,6 +488,50 @@ TEST_F(TerrainQuery, ReshadeBytes)
     EXPECT_EQ(0, t.shading[3 * 9]);
 }
 
+static void shader_method(Terrain *t, int) { t->shader_path = true; }
+
+static uint8_t normal_byte(float c) { return (uint8_t)((int)truncf(c * 127) + 128); }
+
+// On the shader path every vertex carries its normal's x and z as bytes, trunc(N * 127) + 128,
+// and in place of y (which the shader rebuilds) the light of "shadows.pgm"; an edit renews the
+// bytes round it at the next reshade.
+TEST_F(TerrainLoad, NormalTextureBytes)
+{
+    // h = i + 2 j ft on a 2-ft grid: a plane rising 0.5 along x and 1 along z, whose unit
+    // normal is (-1/3, 2/3, -2/3): bytes 128 - 42 and 128 - 84
+    std::vector<uint16_t> s((size_t)k_dim * k_dim, 0);
+    for (int j = 0; j < k_dim; j++)
+        for (int i = 0; i < k_dim && i + 2 * j <= 768; i++)
+            s[i + (size_t)j * k_dim] = (uint16_t)(85 * (i + 2 * j));
+    put_track("tracks/a");
+    put_inline_hf("tracks/a", 7, 2.0f, 0, 771, s);
+    put("tracks/a/shadows.pgm", ppm(k_dim, k_dim, 200, "P5", 1));
+    TerrainRenderHooks hooks = {};
+    hooks.choose_method = shader_method;
+    terrain_set_render_hooks(&hooks);
+    bool ok = terrain_load(&t, "@tracks/a", 3);
+    terrain_set_render_hooks(nullptr);
+    ASSERT_TRUE(ok);
+    ASSERT_NE(nullptr, t.normal_bytes);
+    EXPECT_FLOAT_EQ(3.0f, t.heights[1 + 1 * k_dim]);
+    for (int v : { 10 + 10 * k_dim, 100 + 20 * k_dim }) {
+        EXPECT_EQ(86, t.normal_bytes[3 * v]) << v;
+        EXPECT_EQ(200, t.normal_bytes[3 * v + 1]) << v;
+        EXPECT_EQ(44, t.normal_bytes[3 * v + 2]) << v;
+    }
+    terrain_set_height(&t, 10, 10, 40.0f);
+    terrain_reshade(&t);
+    for (int j = 8; j <= 12; j++)
+        for (int i = 8; i <= 12; i++) {
+            Vec3 n = terrain_vertex_normal(&t, i, j);
+            size_t k = i + (size_t)j * k_dim;
+            EXPECT_EQ(normal_byte(n.x), t.normal_bytes[3 * k]) << i << "," << j;
+            EXPECT_EQ(normal_byte(n.z), t.normal_bytes[3 * k + 2]) << i << "," << j;
+            EXPECT_EQ(200, t.normal_bytes[3 * k + 1]) << i << "," << j;
+        }
+    EXPECT_NE(86, t.normal_bytes[3 * (11 + 10 * k_dim)]) << "the edit tilted its neighbour";
+}
+
 // ---- saving ----
 
 using TerrainSave = TerrainFiles;
@@ -448,6 +581,15 @@ TEST_F(TerrainSave, ShadingBytesSavedBack)
     ASSERT_TRUE(terrain_save(&t));
     EXPECT_EQ(255, (uint8_t)read_home("tracks/b/shading.ppm")[header.size()]);
     EXPECT_EQ(200, (uint8_t)read_home("tracks/b/shadingx2.ppm")[header.size()]);
+    // the boundary: an internal 127 is saved doubled, 128 (full brightness) and above as 255
+    t.shading[0] = 127;
+    t.shading[1] = 128;
+    t.shading[2] = 129;
+    ASSERT_TRUE(terrain_save(&t));
+    std::string saved = read_home("tracks/b/shading.ppm");
+    EXPECT_EQ(254, (uint8_t)saved[header.size()]);
+    EXPECT_EQ(255, (uint8_t)saved[header.size() + 1]);
+    EXPECT_EQ(255, (uint8_t)saved[header.size() + 2]);
     EXPECT_EQ(std::string(128 * 128, '\0'), read_home("tracks/b/tilemap"));
 }
 
@@ -490,22 +632,65 @@ TEST_F(TrackList, FoldersNamesAndOrder)
     put("tracks/beta/desc", std::string("Beta\0junk", 9));
     put("tracks/gamma/terrain.hf", "7 2 0 1\n");       // no desc: the folder names it
     put("tracks/gamma/terrain.hf.gz", "x");            // one track, not two
+    put("tracks/bin/terrain.hf", "7 2 0 1\n");
+    put("tracks/bin/desc", std::string("\x1b[2J\x07Mud\tPit\xff\xfe\x01 \x7f\n", 18));
+    put("tracks/nul/terrain.hf", "7 2 0 1\n");
+    put("tracks/nul/desc", std::string("\x01\x02\0Name", 7));    // nothing printable before the end
     put("tracks/other/terrain.hfx", "x");
     put("terrain.hf", "x");                            // not in a folder
     terrain_set_verbosity(1);
-    ASSERT_EQ(3, track_list());
-    EXPECT_STREQ("tracks/zeta", track_info(0)->folder);
-    EXPECT_STREQ("alpha Hills", track_info(0)->name);
-    EXPECT_STREQ("Beta", track_info(1)->name);
-    EXPECT_STREQ("tracks/gamma", track_info(2)->name);
-    EXPECT_EQ(nullptr, track_info(3));
+    ASSERT_EQ(5, track_list());
+    EXPECT_STREQ("tracks/bin", track_info(0)->folder);
+    EXPECT_STREQ("[2JMudPit ", track_info(0)->name) << "printable characters only";
+    EXPECT_STREQ("tracks/zeta", track_info(1)->folder);
+    EXPECT_STREQ("alpha Hills", track_info(1)->name);
+    EXPECT_STREQ("Beta", track_info(2)->name);
+    EXPECT_STREQ("tracks/gamma", track_info(3)->name);
+    EXPECT_STREQ("tracks/nul", track_info(4)->name);
+    EXPECT_EQ(nullptr, track_info(5));
     EXPECT_EQ(nullptr, track_info(-1));
     EXPECT_TRUE(logged("tracks/zeta -> alpha Hills\n"));
-    EXPECT_EQ(1, track_find("tracks/beta"));
+    EXPECT_TRUE(logged("tracks/bin -> [2JMudPit \n"));
+    EXPECT_EQ(2, track_find("tracks/beta"));
     EXPECT_EQ(-1, track_find("tracks/none"));
     EXPECT_STREQ("tracks/beta", track_choose("tracks/beta"));
-    EXPECT_STREQ("tracks/zeta", track_choose("tracks/none"));
-    EXPECT_STREQ("tracks/zeta", track_choose(nullptr));
+    EXPECT_STREQ("tracks/bin", track_choose("tracks/none"));
+    EXPECT_STREQ("tracks/bin", track_choose(nullptr));
+}
+
+// What a player may type for a track: its folder with or without "tracks/" and a trailing
+// "/", or its name; anything else means no track.
+TEST_F(TrackList, LookupByFolderOrName)
+{
+    put("tracks/sample/terrain.hf", "7 2 0 1\n");
+    put("tracks/sample/desc", "Sample Track\n");
+    put("tracks/practice/terrain.hf", "7 2 0 1\n");
+    put("tracks/practice/desc", "Practice Field\n");
+    put("mine/terrain.hf", "7 2 0 1\n");
+    ASSERT_EQ(3, track_list());
+    int sample = track_find("tracks/sample");
+    ASSERT_GE(sample, 0);
+    const struct {
+        const char *name;
+        const char *folder;     // null: no track
+    } cases[] = {
+        { "tracks/sample", "tracks/sample" }, { "tracks/sample/", "tracks/sample" }, { "sample", "tracks/sample" },
+        { "SAMPLE//", "tracks/sample" },      { "Sample Track", "tracks/sample" },  { "sample track", "tracks/sample" },
+        { "practice field", "tracks/practice" }, { "mine", "mine" },                { "mine/", "mine" },
+        { "tracks/nope", nullptr },           { "Sample", "tracks/sample" },        { "Sample Trac", nullptr },
+        { "tracks/", nullptr },               { "/", nullptr },                     { "", nullptr },
+        { "tracks/tracks/sample", nullptr },  { "racks/sample", nullptr },
+    };
+    for (const auto &c : cases) {
+        const TrackInfo *info = track_info(track_lookup(c.name));
+        if (c.folder)
+            EXPECT_STREQ(c.folder, info ? info->folder : "(none)") << c.name;
+        else
+            EXPECT_EQ(nullptr, info) << c.name;
+    }
+    EXPECT_EQ(-1, track_lookup(nullptr));
+    EXPECT_STREQ("tracks/sample", track_choose("Sample Track"));
+    EXPECT_STREQ("mine", track_choose("nowhere")) << "the first listed";
 }
 
 TEST_F(TrackList, NoTracks)

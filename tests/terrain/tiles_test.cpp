@@ -153,6 +153,20 @@ TEST_F(Tiles, FrictionAndRollResist)
     EXPECT_EQ(0.0f, tile->roll_resist_key[2]);
 }
 
+// Roll_resist points are sorted by key, each pair moving with its key, and only the slots the
+// lines filled: the untouched slots keep their key of 0 at the end.
+TEST_F(Tiles, RollResistPointsSortByKey)
+{
+    ASSERT_TRUE(load_tileinfo("roll_resist 3 4 10\nroll_resist 7 8 2\nroll_resist 1 9 6\naddtile\n"));
+    const TileType *tile = tile_type(&t, 0);
+    const float keys[4] = { 2, 6, 10, 0 }, first[4] = { 7, 1, 3, 5 }, second[4] = { 8, 9, 4, 15 };
+    for (int k = 0; k < 4; k++) {
+        EXPECT_EQ(keys[k], tile->roll_resist_key[k]) << k;
+        EXPECT_EQ(first[k], tile->roll_resist[k][0]) << k;
+        EXPECT_EQ(second[k], tile->roll_resist[k][1]) << k;
+    }
+}
+
 TEST_F(Tiles, TooManyPointsAndTiles)
 {
     std::string text;

@@ -29,9 +29,66 @@ void tile_texture_name(int tile, char *out, int size);   // "dirt-grass-0101.png
 int  tile_for_corners(const int corner[4], bool alt);
 bool write_tileinfo(const char *path);
 
+// ---- lines.cpp: centre lines of a track (the lap, the start straight) ----
+struct Point2 {
+    float x, z;
+};
+// One sample of a centre line.
+struct Centre {
+    float x, z, tx, tz;     // position and unit tangent
+    float curvature;        // 1/ft, > 0 turning right (towards the rider's +x side)
+    float half_width;       // ft of track either side
+    float bed;              // height of the track bed without features
+    float feature;          // jumps and whoops
+};
+struct Line {
+    Centre *c;
+    int n;                  // samples, 'step' ft apart
+    float step, length;
+    bool closed;            // a lap; otherwise it runs from c[0] to c[n - 1]
+    int *bucket_start;      // samples per 32-ft bucket, for line_nearest
+    int *bucket_items;
+    int buckets;            // per side
+};
+// A Catmull-Rom spline through the points, sampled about every foot: round all of them, or
+// from the first to the last. Widths, beds and features start at 0.
+void  line_from_spline(Line *line, const Point2 *points, int count, bool closed);
+// A closed ellipse of n samples round (cx, cz), radius rx along x and rz along z, turning from +x
+// towards +z.
+void  line_from_ellipse(Line *line, float cx, float cz, float rx, float rz, int n);
+float line_distance(const Line *line, int from, int to);   // ft along the line, forwards round a lap
+int   line_sample_at(const Line *line, float s);            // the sample nearest to s ft along
+void  line_index(Line *line, float world);                  // the buckets of line_nearest
+// The sample nearest to (x, z) within 'reach' ft; -1 when none. lateral: the signed offset to
+// the sample's right; beyond: how far the point lies past an open line's end (0 within it).
+int   line_nearest(const Line *line, float x, float z, float reach, float *lateral, float *beyond);
+void  line_free(Line *line);
+
 // ---- track.cpp ----
 bool write_sample_track(const char *dir);      // dir = the track folder
 bool write_practice_track(const char *dir);
+
+// What the generator shapes on purpose along the sample lap: the slope changes a rider is
+// meant to meet. (Berms bank the track across, and change its slope along only gently.)
+enum FeatureKind { k_feature_jump, k_feature_whoops };
+struct LapFeature {
+    float begin, end;       // ft along the lap; end may pass the lap's length
+    int kind;
+};
+enum { k_max_lap_features = 48 };
+// A generated track's lines: the closed lap and the start straight that leads from behind the
+// gate onto it.
+struct TrackLayout {
+    Line lap, start;
+    int join;               // the lap's sample where the start straight meets it
+    int start_join;         // the start straight's sample there
+    LapFeature features[k_max_lap_features];
+    int feature_count;
+};
+// The sample track's layout as write_sample_track lays it out, without writing anything.
+// False on failure; free it with track_layout_free either way.
+bool sample_track_layout(TrackLayout *layout);
+void track_layout_free(TrackLayout *layout);
 
 // ---- shared by both tracks (tracks_common.cpp) ----
 struct Terrain;
@@ -39,13 +96,17 @@ extern const float k_sun_vector[3];
 bool write_track_common(Terrain *t, const char *dir, const char *display_name, bool inline_samples);
 
 // ---- timing.cpp ----
-// One sample of a lap's centre line: position, unit tangent and the track's half width (ft).
-struct LapPoint {
-    float x, z, tx, tz, half_width;
-};
-// Writes "timing_gates" into dir for the closed lap of n samples 'step' ft apart, starting at
-// the gate's end of the start straight.
-bool write_track_timing(const char *dir, const Terrain *t, const LapPoint *lap, int n, float step);
+enum { k_gate_places = 40 };
+static const float k_gate_place_width = 3.3f;  // ft per rider on the gate: handlebars are 2.6 ft wide
+static const float k_gate_along_start = 20;    // ft from the start straight's first sample
+// The half width a start straight needs at the gate: every place and a little room.
+static const float k_gate_half_width = (k_gate_places - 1) * k_gate_place_width / 2 + 4;
+// Writes "timing_gates" into dir: the starting gate across the start straight, checkpoints
+// along the start straight for the first lap only and evenly round the lap from the finish
+// line, which lies on the lap before the start straight joins it.
+bool write_track_timing(const char *dir, const Terrain *t, const TrackLayout *layout);
+// Distance along the lap from the finish line to where the start straight joins it.
+static const float k_finish_before_join = 80;
 
 // ---- shapes.cpp ----
 // The collision shapes every catalogue row names ("generic_*.shp", "rider.shp") into dir.

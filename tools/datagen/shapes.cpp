@@ -1,7 +1,7 @@
 // Collision shapes of the bikes and riders: sphere lists in each body's own coordinates (the
 // body sits at its catalogue point; a bike at rest faces -z). Every catalogue row shares the
 // generic parts. Nothing reaches more than 0.85 ft to the side, so bikes on neighbouring
-// starting-gate places (2.1 ft apart) stand clear of each other.
+// starting-gate places (3.3 ft apart) stand clear of each other.
 #include <math.h>
 #include <stdio.h>
 

@@ -1,7 +1,8 @@
-// The two shipped tracks. The sample track is a closed motocross loop laid along a spline
-// through hand-placed points; its bed follows the lie of the land, smoothed, with jumps,
-// whoops and bermed corners added along the lap. The practice track is a flat field with a
-// dirt pad and three ramps.
+// The two shipped tracks. Each has a closed lap and a start straight of its own that leads
+// from behind the starting gate onto the lap, as on a real track: laps never cross the gate.
+// The sample track's lap is a motocross loop laid along a spline through hand-placed points;
+// its bed follows the lie of the land, smoothed, with jumps, whoops and bermed corners added
+// along the lap. The practice track is a flat field with a dirt pad and three ramps.
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -9,154 +10,122 @@
 #include "common/mem.h"
 #include "common/mt.h"
 #include "datagen.h"
-#include "platform/log.h"
 #include "terrain/terrain.h"
-#include "vfs/vfs.h"
 
 static const float k_pi = 3.14159265f;
 static const float k_half_width = 15.0f;       // 30 ft track
-static const float k_gate_half_width = 45.0f;  // 90 ft at the gate, for a 40-rider gate
-static const float k_shoulder = 12.0f;
+static const float k_shoulder = 12.0f;         // from the track's edge to the untouched ground
+static const float k_pad = 30;                 // ft past the gate at the gate's full width
+static const float k_narrowing = 250;          // ft over which the start straight then narrows
+static const float k_reach = k_gate_half_width + k_shoulder + 8;   // nearest-sample search
+static const float k_berm_angle = 22.0f * 3.14159265f / 180;
+static const float k_berm_smoothing = 24;      // ft either side: berms grow and change sides gently
 
-struct Point {
-    float x, z;
-};
-
-// Hand-placed control points of the lap, in feet; the gate is at the first one, riders set
-// off towards +x.
-static const Point k_controls[] = {
+// Hand-placed control points of the lap, in feet; it runs from the first one towards +x.
+static const Point2 k_controls[] = {
     { 200, 860 }, { 430, 860 }, { 620, 855 }, { 760, 800 }, { 770, 690 }, { 660, 640 }, { 480, 650 },
     { 340, 660 }, { 250, 600 }, { 250, 500 }, { 310, 420 }, { 420, 420 }, { 640, 430 }, { 790, 400 },
     { 820, 290 }, { 740, 200 }, { 560, 190 }, { 400, 200 }, { 300, 235 }, { 210, 225 }, { 150, 280 },
     { 140, 400 }, { 140, 560 }, { 130, 720 }, { 140, 810 },
 };
 static const int k_control_count = (int)(sizeof k_controls / sizeof k_controls[0]);
+// The start straight: from behind the gate, between the lap's top straight and the bend below
+// it, funnelling onto the top straight before the first corner.
+static const Point2 k_start_controls[] = { { 215, 755 }, { 330, 760 }, { 455, 808 } };
+static const Point2 k_join_near = { 570, 858 };
+static const float k_start_runs_on = 60;       // ft the start straight runs on along the lap
 
-struct Centre {
-    float x, z, tx, tz;     // position and unit tangent
-    float curvature;        // 1/ft, > 0 turning right (towards the rider's +x side)
-    float bed;              // height of the track bed without features
-    float feature;          // jumps and whoops
-};
-
+// Both tracks' lines while one is built.
 static struct {
-    Centre *c;
-    int n;                  // samples, one per 'step' feet of lap
-    float step;
-    float length;
+    TrackLayout layout;
     float control_s[k_control_count];
     float sand_begin, sand_end;
-    int *bucket_start;      // CSR lists of samples per 32-ft bucket
-    int *bucket_items;
-    int buckets;            // per side
-} g_lap;
+    float *bank;            // per lap sample: signed berm strength, > 0 banked for a right turn
+    float *merge;           // per start sample: how far its surface has become the lap's, 0..1
+} g_track;
 
-// ---- the centreline ----
+static Line &lap(void) { return g_track.layout.lap; }
+static Line &start(void) { return g_track.layout.start; }
 
-static Point catmull_rom(Point a, Point b, Point c, Point d, float t)
+// ---- layout ----
+
+static void record_feature(float begin, float length, int kind)
 {
-    float t2 = t * t, t3 = t2 * t;
-    Point p;
-    p.x = 0.5f * (2 * b.x + (-a.x + c.x) * t + (2 * a.x - 5 * b.x + 4 * c.x - d.x) * t2 + (-a.x + 3 * b.x - 3 * c.x + d.x) * t3);
-    p.z = 0.5f * (2 * b.z + (-a.z + c.z) * t + (2 * a.z - 5 * b.z + 4 * c.z - d.z) * t2 + (-a.z + 3 * b.z - 3 * c.z + d.z) * t3);
-    return p;
+    TrackLayout &l = g_track.layout;
+    if (l.feature_count < k_max_lap_features)
+        l.features[l.feature_count++] = { begin, begin + length, kind };
 }
 
-static void build_centreline(void)
+// The start straight: the controls, then the lap from the join on, so that it ends on the lap.
+static void build_start(const Point2 *controls, int count, Point2 join_near)
 {
-    const int k_per_segment = 400;
-    int dense_n = k_control_count * k_per_segment;
-    Point *dense = (Point *)xmalloc((dense_n + 1) * sizeof(Point));
-    float *dense_s = (float *)xmalloc((dense_n + 1) * sizeof(float));
-    for (int seg = 0; seg < k_control_count; seg++) {
-        Point a = k_controls[(seg + k_control_count - 1) % k_control_count], b = k_controls[seg];
-        Point c = k_controls[(seg + 1) % k_control_count], d = k_controls[(seg + 2) % k_control_count];
-        for (int k = 0; k < k_per_segment; k++)
-            dense[seg * k_per_segment + k] = catmull_rom(a, b, c, d, k / (float)k_per_segment);
-    }
-    dense[dense_n] = dense[0];
-    dense_s[0] = 0;
-    for (int k = 1; k <= dense_n; k++)
-        dense_s[k] = dense_s[k - 1] + hypotf(dense[k].x - dense[k - 1].x, dense[k].z - dense[k - 1].z);
-    for (int seg = 0; seg < k_control_count; seg++)
-        g_lap.control_s[seg] = dense_s[seg * k_per_segment];
-    g_lap.length = dense_s[dense_n];
-    g_lap.n = (int)g_lap.length;
-    g_lap.step = g_lap.length / g_lap.n;
-    g_lap.c = (Centre *)xcalloc(g_lap.n, sizeof(Centre));
-    int k = 0;
-    for (int i = 0; i < g_lap.n; i++) {
-        float s = i * g_lap.step;
-        while (k < dense_n - 1 && dense_s[k + 1] < s)
-            k++;
-        float f = (s - dense_s[k]) / fmaxf(dense_s[k + 1] - dense_s[k], 1e-6f);
-        g_lap.c[i].x = dense[k].x + (dense[k + 1].x - dense[k].x) * f;
-        g_lap.c[i].z = dense[k].z + (dense[k + 1].z - dense[k].z) * f;
-    }
-    xfree(dense);
-    xfree(dense_s);
-    int n = g_lap.n;
-    float *heading = (float *)xmalloc(n * sizeof(float));
-    for (int i = 0; i < n; i++) {
-        const Centre &a = g_lap.c[(i + n - 1) % n], &b = g_lap.c[(i + 1) % n];
-        float dx = b.x - a.x, dz = b.z - a.z, len = hypotf(dx, dz);
-        g_lap.c[i].tx = dx / len;
-        g_lap.c[i].tz = dz / len;
-        heading[i] = atan2f(dz, dx);
-    }
-    // curvature from the turn of the heading over +-8 ft, so the spline's small wiggles do
-    // not make berms
-    for (int i = 0; i < n; i++) {
-        float turn = heading[(i + 8) % n] - heading[(i + n - 8) % n];
-        while (turn > k_pi)
-            turn -= 2 * k_pi;
-        while (turn < -k_pi)
-            turn += 2 * k_pi;
-        g_lap.c[i].curvature = turn / (16 * g_lap.step);
-    }
-    xfree(heading);
-}
-
-static float lap_distance(int a, int b)
-{
-    int d = abs(a - b);
-    return fminf((float)d, (float)(g_lap.n - d)) * g_lap.step;
-}
-
-static float half_width(float s)
-{
-    // 90 ft at the gate narrowing to 30 ft over 250 ft; widening again over the 40 ft before it
-    float after = s, before = g_lap.length - s;
-    float w = k_half_width;
-    if (after < 250)
-        w = fmaxf(w, k_gate_half_width + (k_half_width - k_gate_half_width) * smoothstep(0, 250, after));
-    if (before < 40)
-        w = fmaxf(w, k_half_width + (k_gate_half_width - k_half_width) * smoothstep(40, 0, before));
-    return w;
-}
-
-// Logs the loop's figures and whether it keeps clear of itself.
-static void check_lap(void)
-{
-    float min_radius = 1e9f, min_gap = 1e9f;
-    int tightest = 0;
-    for (int i = 0; i < g_lap.n; i++)
-        if (fabsf(g_lap.c[i].curvature) > 1e-6f && 1.0f / fabsf(g_lap.c[i].curvature) < min_radius) {
-            min_radius = 1.0f / fabsf(g_lap.c[i].curvature);
-            tightest = i;
+    Line &L = lap();
+    int join = 0;
+    float best = 1e30f;
+    for (int i = 0; i < L.n; i++) {
+        float d = hypotf(L.c[i].x - join_near.x, L.c[i].z - join_near.z);
+        if (d < best) {
+            best = d;
+            join = i;
         }
-    for (int i = 0; i < g_lap.n; i += 2)
-        for (int j = i + 1; j < g_lap.n; j += 2) {
-            if (lap_distance(i, j) <= 120)
+    }
+    Point2 points[8];
+    int n = 0;
+    for (int k = 0; k < count && n < 6; k++)
+        points[n++] = controls[k];
+    int on = line_sample_at(&L, join * L.step + k_start_runs_on);
+    points[n++] = { L.c[join].x, L.c[join].z };
+    points[n++] = { L.c[on].x, L.c[on].z };
+    line_from_spline(&start(), points, n, false);
+    g_track.layout.join = join;
+    int start_join = 0;
+    best = 1e30f;
+    for (int i = 0; i < start().n; i++) {
+        float d = hypotf(start().c[i].x - L.c[join].x, start().c[i].z - L.c[join].z);
+        if (d < best) {
+            best = d;
+            start_join = i;
+        }
+    }
+    g_track.layout.start_join = start_join;
+    // the gate's width up to the pad's end, narrowing to the track's
+    for (int i = 0; i < start().n; i++) {
+        float past = i * start().step - k_gate_along_start - k_pad;
+        start().c[i].half_width =
+            k_half_width + (k_gate_half_width - k_half_width) * smoothstep(k_narrowing, 0, past);
+    }
+}
+
+// The lap's figures, and whether its sections and the start straight keep clear of each other.
+static void check_layout(const char *name)
+{
+    const Line &L = lap(), &S = start();
+    float min_radius = 1e9f, min_gap = 1e9f, start_gap = 1e9f;
+    for (int i = 0; i < L.n; i++)
+        if (fabsf(L.c[i].curvature) > 1e-6f)
+            min_radius = fminf(min_radius, 1.0f / fabsf(L.c[i].curvature));
+    for (int i = 0; i < L.n; i += 2)
+        for (int j = i + 1; j < L.n; j += 2) {
+            if (fabsf(line_distance(&L, i, j)) <= 120 || line_distance(&L, j, i) <= 120)
                 continue;
-            float gap = hypotf(g_lap.c[i].x - g_lap.c[j].x, g_lap.c[i].z - g_lap.c[j].z) -
-                        half_width(i * g_lap.step) - half_width(j * g_lap.step) - 2 * k_shoulder;
-            min_gap = fminf(min_gap, gap);
+            float gap = hypotf(L.c[i].x - L.c[j].x, L.c[i].z - L.c[j].z) - L.c[i].half_width - L.c[j].half_width;
+            min_gap = fminf(min_gap, gap - 2 * k_shoulder);
         }
-    printf("datagen: sample lap %.0f ft, tightest radius %.0f ft at (%.0f, %.0f), closest clearance %.0f ft\n",
-           g_lap.length, min_radius, g_lap.c[tightest].x, g_lap.c[tightest].z, min_gap);
-    if (min_gap < 20)
-        printf("datagen: warning: track sections closer than 20 ft\n");
+    // the lap's edge against the start straight's, away from where they meet
+    for (int j = 0; j < L.n; j++) {
+        float d = line_distance(&L, j, g_track.layout.join);
+        if (d < 150 || L.length - d < 150 + k_start_runs_on)
+            continue;
+        float lateral, beyond;
+        int k = line_nearest(&S, L.c[j].x, L.c[j].z, 2 * k_reach, &lateral, &beyond);
+        if (k >= 0)
+            start_gap = fminf(start_gap, hypotf(fmaxf(fabsf(lateral) - S.c[k].half_width, 0), beyond) - L.c[j].half_width);
+    }
+    printf("datagen: %s lap %.0f ft, tightest radius %.0f ft, closest clearance %.0f ft; start straight %.0f ft, "
+           "%.0f ft clear of the lap\n",
+           name, L.length, min_radius, min_gap, S.length, start_gap);
+    if (min_gap < 20 || start_gap < 0)
+        printf("datagen: warning: %s: track sections too close\n", name);
 }
 
 // ---- ground and bed ----
@@ -169,29 +138,44 @@ static float ground(float x, float z, float world)
     return g + rim;
 }
 
-static void build_bed(float world)
+// The ground under a line, averaged over 200 ft along it.
+static void smooth_bed(Line &line, float world)
 {
-    int n = g_lap.n;
+    int n = line.n;
+    int half = (int)(100 / line.step);
     float *raw = (float *)xmalloc(n * sizeof(float));
     for (int i = 0; i < n; i++)
-        raw[i] = ground(g_lap.c[i].x, g_lap.c[i].z, world);
-    int half = (int)(100 / g_lap.step);     // 200 ft window
-    double sum = 0;
-    for (int k = -half; k <= half; k++)
-        sum += raw[(k + n) % n];
+        raw[i] = ground(line.c[i].x, line.c[i].z, world);
     for (int i = 0; i < n; i++) {
-        g_lap.c[i].bed = (float)(sum / (2 * half + 1));
-        sum += raw[(i + half + 1) % n] - raw[(i - half + n) % n];
-    }
-    // the start straight: flat with a 1 % rise from the gate
-    float gate = g_lap.c[0].bed;
-    for (int i = 0; i < n; i++) {
-        float s = i * g_lap.step;
-        float signed_s = s > g_lap.length / 2 ? s - g_lap.length : s;
-        float w = smoothstep(-110, -30, signed_s) * smoothstep(430, 350, signed_s);
-        g_lap.c[i].bed += (gate + 0.01f * fmaxf(signed_s, 0) - g_lap.c[i].bed) * w;
+        double sum = 0;
+        int count = 0;
+        for (int k = i - half; k <= i + half; k++) {
+            if (!line.closed && (k < 0 || k >= n))
+                continue;
+            sum += raw[(k % n + n) % n];
+            count++;
+        }
+        line.c[i].bed = (float)(sum / count);
     }
     xfree(raw);
+}
+
+// The gate stands on a flat pad with a 1 % rise from it; over the last 150 ft before the join
+// the start straight's surface becomes the lap's, and from the join on it is the lap's.
+static void build_beds(float world)
+{
+    smooth_bed(lap(), world);
+    Line &S = start();
+    smooth_bed(S, world);
+    float gate = S.c[line_sample_at(&S, k_gate_along_start)].bed;
+    float join_s = line_distance(&S, 0, g_track.layout.start_join);
+    g_track.merge = (float *)xmalloc(S.n * sizeof(float));
+    for (int i = 0; i < S.n; i++) {
+        float s = i * S.step;
+        float pad = smoothstep(k_gate_along_start + 200, k_gate_along_start + 80, s);
+        S.c[i].bed += (gate + 0.01f * fmaxf(s - k_gate_along_start, 0) - S.c[i].bed) * pad;
+        g_track.merge[i] = smoothstep(join_s - 150, join_s, s);
+    }
 }
 
 // A jump or bump as eased sections from 'start': each section rises (or falls) by dh over ds.
@@ -199,140 +183,134 @@ struct Section {
     float ds, dh;
 };
 
-static void add_profile(float start, const Section *sections, int count)
+static void add_profile(float begin, const Section *sections, int count, int kind)
 {
-    float s = start, h = 0;
+    Line &L = lap();
+    float s = begin, h = 0;
     for (int k = 0; k < count; k++) {
-        for (int i = (int)ceilf(s / g_lap.step); i * g_lap.step < s + sections[k].ds; i++) {
-            float t = (i * g_lap.step - s) / sections[k].ds;
-            g_lap.c[i % g_lap.n].feature += h + sections[k].dh * 0.5f * (1 - cosf(k_pi * t));
+        for (int i = (int)ceilf(s / L.step); i * L.step < s + sections[k].ds; i++) {
+            float t = (i * L.step - s) / sections[k].ds;
+            L.c[i % L.n].feature += h + sections[k].dh * 0.5f * (1 - cosf(k_pi * t));
         }
         s += sections[k].ds;
         h += sections[k].dh;
     }
+    record_feature(begin, s - begin, kind);
 }
 
 static void build_features(void)
 {
-    const float *cs = g_lap.control_s;
+    const float *cs = g_track.control_s;
     // tabletop: 25-degree face up 6 ft, 40 ft table, 18-degree landing
     const Section table[] = { { 20, 6 }, { 40, 0 }, { 29, -6 } };
-    add_profile(cs[5] + 15, table, 3);
+    add_profile(cs[5] + 15, table, 3, k_feature_jump);
     // whoops: ten 2-ft rollers 14 ft apart
     for (int k = 0; k < 10; k++) {
         const Section whoop[] = { { 7, 2 }, { 7, -2 } };
-        add_profile(cs[11] - 40 + 14 * k, whoop, 2);
+        add_profile(cs[11] - 40 + 14 * k, whoop, 2, k_feature_whoops);
     }
     // double: two 5-ft kickers 55 ft apart, the landing falls away
     const Section take_off[] = { { 15, 5 }, { 6, -5 } };
     const Section landing[] = { { 7, 5 }, { 30, -5 } };
-    add_profile(cs[15] + 45, take_off, 2);
-    add_profile(cs[15] + 45 + 15 + 55 - 7, landing, 2);
+    add_profile(cs[15] + 45, take_off, 2, k_feature_jump);
+    add_profile(cs[15] + 45 + 15 + 55 - 7, landing, 2, k_feature_jump);
     // a single before the S-bends
     const Section single[] = { { 12, 3.5f }, { 22, -3.5f } };
-    add_profile(cs[16] + 70, single, 2);
+    add_profile(cs[16] + 70, single, 2, k_feature_jump);
     // step-up: 4 ft up, 25 ft on top, then down gently
     const Section step_up[] = { { 12, 4 }, { 25, 0 }, { 45, -4 } };
-    add_profile(cs[20] + 40, step_up, 3);
+    add_profile(cs[20] + 40, step_up, 3, k_feature_jump);
     // step-down: a gentle rise, a short flat, then a drop onto a downslope
     const Section step_down[] = { { 40, 3 }, { 10, 0 }, { 16, -3 } };
-    add_profile(cs[21] + 20, step_down, 3);
-    // finish-line kicker 150 ft before the gate
-    const Section finish[] = { { 12, 3 }, { 20, -3 } };
-    add_profile(g_lap.length - 150 - 12, finish, 2);
+    add_profile(cs[21] + 20, step_down, 3, k_feature_jump);
+    // a kicker 150 ft before the finish line
+    float finish = line_distance(&lap(), 0, g_track.layout.join) - k_finish_before_join;
+    const Section kicker[] = { { 12, 3 }, { 20, -3 } };
+    add_profile(finish - 150 - 12, kicker, 2, k_feature_jump);
     // the sand section: the back straight after the step-down
-    g_lap.sand_begin = cs[21] + 100;
-    g_lap.sand_end = cs[22] + 120;
+    g_track.sand_begin = cs[21] + 100;
+    g_track.sand_end = cs[22] + 120;
 }
 
-// ---- nearest centreline sample ----
-
-static const int k_bucket_size = 32;
-
-static void build_buckets(float world)
+// Berms: each corner's outside is banked by its curvature, the strength smoothed along the lap
+// so that a berm grows gently and, between two corners, goes down to nothing before it rises
+// on the other side.
+static void build_berms(void)
 {
-    int b = (int)(world / k_bucket_size) + 1;
-    g_lap.buckets = b;
-    g_lap.bucket_start = (int *)xcalloc(b * b + 1, sizeof(int));
-    g_lap.bucket_items = (int *)xmalloc(g_lap.n * sizeof(int));
-    int *fill = (int *)xcalloc(b * b, sizeof(int));
-    auto bucket_of = [&](int i) {
-        int bx = (int)(g_lap.c[i].x / k_bucket_size), bz = (int)(g_lap.c[i].z / k_bucket_size);
-        bx = bx < 0 ? 0 : (bx >= b ? b - 1 : bx);
-        bz = bz < 0 ? 0 : (bz >= b ? b - 1 : bz);
-        return bx + bz * b;
-    };
-    for (int i = 0; i < g_lap.n; i++)
-        g_lap.bucket_start[bucket_of(i) + 1]++;
-    for (int k = 0; k < b * b; k++)
-        g_lap.bucket_start[k + 1] += g_lap.bucket_start[k];
-    for (int i = 0; i < g_lap.n; i++) {
-        int k = bucket_of(i);
-        g_lap.bucket_items[g_lap.bucket_start[k] + fill[k]++] = i;
+    Line &L = lap();
+    int n = L.n, half = (int)(k_berm_smoothing / L.step);
+    float *raw = (float *)xmalloc(n * sizeof(float));
+    g_track.bank = (float *)xcalloc(n, sizeof(float));
+    for (int i = 0; i < n; i++) {
+        float c = L.c[i].curvature;
+        raw[i] = (c > 0 ? 1.0f : -1.0f) * smoothstep(1.0f / 300.0f, 1.0f / 90.0f, fabsf(c));
     }
-    xfree(fill);
+    for (int i = 0; i < n; i++) {
+        float sum = 0;
+        for (int k = -half; k <= half; k++)
+            sum += raw[((i + k) % n + n) % n];
+        g_track.bank[i] = sum / (2 * half + 1);
+    }
+    xfree(raw);
 }
 
-// The nearest sample within 64 ft and the signed offset to its right; -1 when none.
-static int nearest(float x, float z, float *lateral)
+// The height of the lap's surface at lateral offset 'lateral' from sample k.
+static float lap_bed(int k, float lateral)
 {
-    int b = g_lap.buckets;
-    int bx = (int)floorf(x / k_bucket_size), bz = (int)floorf(z / k_bucket_size);
-    int best = -1;
-    float best_d2 = 64.0f * 64.0f;
-    for (int j = bz - 2; j <= bz + 2; j++)
-        for (int i = bx - 2; i <= bx + 2; i++) {
-            if (i < 0 || j < 0 || i >= b || j >= b)
-                continue;
-            for (int k = g_lap.bucket_start[i + j * b]; k < g_lap.bucket_start[i + j * b + 1]; k++) {
-                const Centre &c = g_lap.c[g_lap.bucket_items[k]];
-                float d2 = (x - c.x) * (x - c.x) + (z - c.z) * (z - c.z);
-                if (d2 < best_d2) {
-                    best_d2 = d2;
-                    best = g_lap.bucket_items[k];
-                }
-            }
-        }
-    if (best >= 0) {
-        const Centre &c = g_lap.c[best];
-        *lateral = (x - c.x) * -c.tz + (z - c.z) * c.tx;
+    const Centre &c = lap().c[k];
+    float b = g_track.bank[k], bend = fabsf(b), hw = c.half_width;
+    float outside = b > 0 ? -lateral : lateral;
+    float bank = tanf(k_berm_angle * bend) * fmaxf(0.0f, outside + 0.3f * hw);
+    float lip = 2.5f * bend * smoothstep(0.55f * hw, hw, outside);
+    return c.bed + c.feature + bank + lip;
+}
+
+// How much of a line's surface a point gets (1 on the track, falling to 0 across the shoulder
+// and past an open line's ends) and that surface's height there; 0 when the line is far.
+static float line_weight(const Line &line, float x, float z, float *height)
+{
+    float lateral, beyond;
+    int k = line_nearest(&line, x, z, k_reach, &lateral, &beyond);
+    if (k < 0)
+        return 0;
+    float hw = line.c[k].half_width;
+    float w = (1.0f - smoothstep(hw, hw + k_shoulder, fabsf(lateral))) * (1.0f - smoothstep(0, k_shoulder, beyond));
+    if (&line == &lap()) {
+        *height = lap_bed(k, lateral);
+        return w;
     }
-    return best;
+    *height = line.c[k].bed;
+    float lap_lateral, lap_beyond;
+    int j = g_track.merge[k] > 0 ? line_nearest(&lap(), x, z, k_reach, &lap_lateral, &lap_beyond) : -1;
+    if (j >= 0)
+        *height += (lap_bed(j, lap_lateral) - *height) * g_track.merge[k];
+    return w;
 }
 
 static float track_height(float x, float z, float world)
 {
     float g = ground(x, z, world);
-    float lateral;
-    int k = nearest(x, z, &lateral);
-    if (k < 0)
-        return g;
-    const Centre &c = g_lap.c[k];
-    float hw = half_width(k * g_lap.step);
-    float w = 1.0f - smoothstep(hw, hw + k_shoulder, fabsf(lateral));
-    if (w <= 0)
-        return g;
-    // berms: the outside of a turn is banked up, more for tighter turns, with a lip at the edge
-    float bend = smoothstep(1.0f / 300.0f, 1.0f / 90.0f, fabsf(c.curvature));
-    float outside = c.curvature > 0 ? -lateral : lateral;
-    float bank = tanf(22.0f * k_pi / 180.0f * bend) * fmaxf(0.0f, outside + 0.3f * hw);
-    float lip = 2.5f * bend * smoothstep(0.55f * hw, hw, outside);
-    float bed = c.bed + c.feature + bank + lip;
-    return g + (bed - g) * w;
+    float lap_h = 0, start_h = 0;
+    float wl = line_weight(lap(), x, z, &lap_h);
+    float ws = line_weight(start(), x, z, &start_h);
+    // where the start straight has merged the two surfaces agree; between the lines they blend
+    return g + (wl * (lap_h - g) + ws * (start_h - g)) / fmaxf(1.0f, wl + ws);
 }
 
 static int surface_at(float x, float z)
 {
-    float lateral;
-    int k = nearest(x, z, &lateral);
-    if (k < 0)
-        return k_grass;
-    float s = k * g_lap.step;
-    if (fabsf(lateral) > half_width(s) + 2)
-        return k_grass;
-    if (s >= g_lap.sand_begin && s <= g_lap.sand_end)
-        return k_sand;
-    return fabsf(lateral) <= 7.0f ? k_hardpack : k_dirt;
+    const Line *lines[2] = { &lap(), &start() };
+    for (const Line *line : lines) {
+        float lateral, beyond;
+        int k = line_nearest(line, x, z, k_reach, &lateral, &beyond);
+        if (k < 0 || fabsf(lateral) > line->c[k].half_width + 2 || beyond > 2)
+            continue;
+        float s = k * line->step;
+        if (line == &lap() && s >= g_track.sand_begin && s <= g_track.sand_end)
+            return k_sand;
+        return fabsf(lateral) <= 7.0f ? k_hardpack : k_dirt;
+    }
+    return k_grass;
 }
 
 static void fill_tilemap(Terrain *t, int (*surface)(float x, float z))
@@ -353,36 +331,75 @@ static void fill_tilemap(Terrain *t, int (*surface)(float x, float z))
     xfree(corner);
 }
 
-static void free_lap(void)
+void track_layout_free(TrackLayout *layout)
 {
-    xfree(g_lap.c);
-    xfree(g_lap.bucket_start);
-    xfree(g_lap.bucket_items);
-    memset(&g_lap, 0, sizeof g_lap);
+    line_free(&layout->lap);
+    line_free(&layout->start);
+    memset(layout, 0, sizeof *layout);
+}
+
+static void free_track(void)
+{
+    track_layout_free(&g_track.layout);
+    xfree(g_track.bank);
+    xfree(g_track.merge);
+    memset(&g_track, 0, sizeof g_track);
+}
+
+// Lines, beds, features and berms of the sample track on a field 'world' ft wide.
+static void lay_out_sample(float world)
+{
+    free_track();
+    line_from_spline(&lap(), k_controls, k_control_count, true);
+    for (int k = 0; k < k_control_count; k++) {
+        // the lap passes through each control point: its sample nearest to it
+        float best = 1e30f;
+        for (int i = 0; i < lap().n; i++) {
+            float d = hypotf(lap().c[i].x - k_controls[k].x, lap().c[i].z - k_controls[k].z);
+            if (d < best) {
+                best = d;
+                g_track.control_s[k] = i * lap().step;
+            }
+        }
+    }
+    for (int i = 0; i < lap().n; i++)
+        lap().c[i].half_width = k_half_width;
+    build_start(k_start_controls, (int)(sizeof k_start_controls / sizeof k_start_controls[0]), k_join_near);
+    line_index(&lap(), world);
+    line_index(&start(), world);
+    build_beds(world);
+    build_features();
+    build_berms();
+}
+
+static const int k_sample_exponent = 8;
+static const float k_sample_spacing = 2.0f;
+
+bool sample_track_layout(TrackLayout *layout)
+{
+    memset(layout, 0, sizeof *layout);
+    lay_out_sample((float)(1 << k_sample_exponent) * 2 * k_sample_spacing);
+    *layout = g_track.layout;
+    memset(&g_track.layout, 0, sizeof g_track.layout);      // handed over
+    free_track();
+    return layout->lap.n > 0 && layout->start.n > 0;
 }
 
 bool write_sample_track(const char *dir)
 {
     Terrain t = {};
-    if (!terrain_create(&t, 8, 2.0f))
+    if (!terrain_create(&t, k_sample_exponent, k_sample_spacing))
         return false;
     float world = t.world_size;
-    build_centreline();
-    check_lap();
-    build_bed(world);
-    build_features();
-    build_buckets(world);
+    lay_out_sample(world);
+    check_layout("sample");
     for (int j = 0; j < t.dim; j++)
         for (int i = 0; i < t.dim; i++)
             t.heights[i + (size_t)j * t.dim] = track_height(i * t.spacing, j * t.spacing, world);
     fill_tilemap(&t, surface_at);
     bool ok = write_track_common(&t, dir, "Sample Track", true);
-    LapPoint *lap = (LapPoint *)xmalloc(g_lap.n * sizeof(LapPoint));
-    for (int i = 0; i < g_lap.n; i++)
-        lap[i] = { g_lap.c[i].x, g_lap.c[i].z, g_lap.c[i].tx, g_lap.c[i].tz, half_width(i * g_lap.step) };
-    ok = ok && write_track_timing(dir, &t, lap, g_lap.n, g_lap.step);
-    xfree(lap);
-    free_lap();
+    ok = ok && write_track_timing(dir, &t, &g_track.layout);
+    free_track();
     terrain_unload(&t);
     return ok;
 }
@@ -399,6 +416,9 @@ static const Ramp k_ramps[] = {
     { 150, 270, 310, { { 14, 4 }, { 30, 0 }, { 24, -4 } } },       // a table-top
     { 280, 220, 280, { { 14, 5 }, { 6, -5 }, { 0, 0 } } },         // a kicker onto the flat
 };
+
+// The practice start straight: across the north of the field, then down onto the lap's top.
+static const Point2 k_practice_start[] = { { 40, 95 }, { 150, 100 }, { 215, 140 } };
 
 static float ramp_height(const Ramp &r, float x, float z)
 {
@@ -417,6 +437,10 @@ static float ramp_height(const Ramp &r, float x, float z)
 
 static int practice_surface(float x, float z)
 {
+    float lateral, beyond;
+    int k = line_nearest(&start(), x, z, k_reach, &lateral, &beyond);
+    if (k >= 0 && fabsf(lateral) <= start().c[k].half_width + 2 && beyond <= 2)
+        return k_dirt;
     return x >= 96 && x <= 416 && z >= 160 && z <= 352 ? k_dirt : k_grass;
 }
 
@@ -425,6 +449,15 @@ bool write_practice_track(const char *dir)
     Terrain t = {};
     if (!terrain_create(&t, 7, 2.0f))
         return false;
+    free_track();
+    // a lap round the pad: an ellipse over the ramps, sampled every foot or so
+    line_from_ellipse(&lap(), 256, 256, 140, 80, 720);
+    for (int i = 0; i < lap().n; i++)
+        lap().c[i].half_width = k_half_width;
+    build_start(k_practice_start, (int)(sizeof k_practice_start / sizeof k_practice_start[0]), { 256, 176 });
+    line_index(&lap(), t.world_size);
+    line_index(&start(), t.world_size);
+    check_layout("practice");
     for (int j = 0; j < t.dim; j++)
         for (int i = 0; i < t.dim; i++) {
             float h = 0;
@@ -434,16 +467,8 @@ bool write_practice_track(const char *dir)
         }
     fill_tilemap(&t, practice_surface);
     bool ok = write_track_common(&t, dir, "Practice Field", false);
-    // a lap round the pad: an ellipse over the ramps, sampled every foot or so
-    const int n = 720;
-    LapPoint *lap = (LapPoint *)xmalloc(n * sizeof(LapPoint));
-    for (int i = 0; i < n; i++) {
-        float a = 2 * k_pi * i / n;
-        float tx = -140 * sinf(a), tz = 80 * cosf(a), len = hypotf(tx, tz);
-        lap[i] = { 256 + 140 * cosf(a), 256 + 80 * sinf(a), tx / len, tz / len, 15 };
-    }
-    ok = ok && write_track_timing(dir, &t, lap, n, 2 * k_pi * 110 / n);
-    xfree(lap);
+    ok = ok && write_track_timing(dir, &t, &g_track.layout);
+    free_track();
     terrain_unload(&t);
     return ok;
 }

@@ -1,0 +1,183 @@
+// The generated tracks as a rider meets them: the sample track written into a temporary folder
+// and loaded back through the game's own terrain code, then walked along its lines.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "common/mt.h"
+#include "datagen.h"
+#include "platform/log.h"
+#include "race/timing.h"
+#include "terrain/terrain.h"
+#include "terrain/tiles.h"
+#include "vfs/vfs.h"
+
+namespace {
+
+const float k_max_slope_change = 10;    // degrees between neighbouring stretches
+const float k_stretch = 2;              // ft: the field's grid spacing
+const float k_feature_margin = 4;       // ft either side of a planned feature
+
+class SampleTrack : public ::testing::Test {
+protected:
+    std::string root, dir;
+    Terrain t = {};
+    TrackLayout layout = {};
+    Timing *timing = nullptr;
+
+    void SetUp() override
+    {
+        std::string pattern = ::testing::TempDir() + "skdatagenXXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back(0);
+        ASSERT_NE(mkdtemp(buf.data()), nullptr);
+        root = buf.data();
+        dir = root + "/sample";
+        mkdir(dir.c_str(), 0777);
+        setenv("SK_HOME", root.c_str(), 1);
+        setenv("XDG_DATA_HOME", (root + "/home").c_str(), 1);
+        setenv("TOVA_LOGFILE", (root + "/log.txt").c_str(), 1);
+        log_reset_for_tests();
+        vfs_reset_for_tests();
+        mt_seed(20210320u);
+        ASSERT_TRUE(write_sample_track(dir.c_str()));
+        ASSERT_TRUE(terrain_load(&t, dir.c_str(), 1));
+        ASSERT_TRUE(sample_track_layout(&layout));
+        timing = new Timing();
+        DataFile *f = open_data_file((dir + "/timing_gates").c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        timing_parse(timing, f, 0);
+        close_data_file(f);
+    }
+    void TearDown() override
+    {
+        if (timing)
+            timing_clear(timing);
+        delete timing;
+        track_layout_free(&layout);
+        terrain_unload(&t);
+        log_reset_for_tests();
+        vfs_reset_for_tests();
+        std::string cmd = "rm -rf '" + root + "'";
+        if (system(cmd.c_str()) != 0)
+            ADD_FAILURE() << "could not remove the temporary directory";
+    }
+
+    bool planned(float from, float to) const
+    {
+        for (int k = 0; k < layout.feature_count; k++) {
+            const LapFeature &f = layout.features[k];
+            for (float shift : { -layout.lap.length, 0.0f, layout.lap.length })
+                if (from < f.end + shift + k_feature_margin && to > f.begin + shift - k_feature_margin)
+                    return true;
+        }
+        return false;
+    }
+
+    // Walks a line from 'from' to 'to' ft at a lateral offset; lists every place where the
+    // slope changes by more than the limit between two neighbouring 2-ft stretches.
+    std::string walk(const Line &line, float from, float to, float offset, bool features)
+    {
+        std::string found;
+        std::vector<float> s, angle;
+        for (float at = from; at <= to; at += k_stretch) {
+            const Centre &a = line.c[line_sample_at(&line, at)];
+            const Centre &b = line.c[line_sample_at(&line, at + k_stretch)];
+            float ax = a.x - a.tz * offset, az = a.z + a.tx * offset;
+            float bx = b.x - b.tz * offset, bz = b.z + b.tx * offset;
+            float run = hypotf(bx - ax, bz - az);
+            float rise = terrain_height(&t, bx, bz) - terrain_height(&t, ax, az);
+            s.push_back(at);
+            angle.push_back(atan2f(rise, run) * 180 / 3.14159265f);
+        }
+        for (size_t k = 1; k < angle.size(); k++) {
+            float change = fabsf(angle[k] - angle[k - 1]);
+            if (change <= k_max_slope_change || (features && planned(s[k - 1], s[k] + k_stretch)))
+                continue;
+            char line_text[160];
+            snprintf(line_text, sizeof line_text, "  %.0f ft (offset %+.0f): %+.1f to %+.1f degrees\n", s[k], offset,
+                     angle[k - 1], angle[k]);
+            found += line_text;
+        }
+        return found;
+    }
+};
+
+// Along the racing line (the centre line and 5 ft either side of it) the slope changes
+// gently everywhere except at the jumps and whoops the generator put there: no ditch, step or
+// kink a rider meets unwarned.
+TEST_F(SampleTrack, RacingLineChangesSlopeOnlyAtPlannedFeatures)
+{
+    for (float offset : { -5.0f, 0.0f, 5.0f }) {
+        std::string lap = walk(layout.lap, 0, layout.lap.length, offset, true);
+        EXPECT_EQ(lap, "") << "unplanned slope changes round the lap:\n" << lap;
+        float join = line_distance(&layout.start, 0, layout.start_join);
+        std::string start = walk(layout.start, k_gate_along_start, join, offset, false);
+        EXPECT_EQ(start, "") << "slope changes along the start straight:\n" << start;
+    }
+}
+
+// A real start: the riders line up 3.3 ft apart across a start straight of their own, which
+// joins the lap before the first corner. Laps pass neither the gate nor the start straight's
+// checkpoints; the first lap passes those first, then the lap's from the join to the finish.
+TEST_F(SampleTrack, TheGateStandsOnItsOwnStartStraight)
+{
+    ASSERT_EQ(timing->gate_count, 40);
+    ASSERT_TRUE(timing->valid);
+    const Line &lap = layout.lap;
+    for (int i = 0; i < timing->gate_count; i++) {
+        const StartGate &g = timing->gates[i];
+        if (i > 0) {
+            const StartGate &h = timing->gates[i - 1];
+            EXPECT_NEAR(hypotf(g.x - h.x, g.z - h.z), 3.3f, 1e-3f) << i;
+            // side by side: the line between neighbours is square to the way they face
+            EXPECT_NEAR((g.x - h.x) * -sinf(g.heading) + (g.z - h.z) * -cosf(g.heading), 0, 1e-3f) << i;
+        }
+        EXPECT_NEAR(g.y, terrain_height(&t, g.x, g.z), 1e-3f) << i;
+        int tile = tile_at(&t, g.x, g.z);
+        EXPECT_TRUE(tile != 1 && tile != 3) << "place " << i << " stands on grass";
+        float lateral, beyond;
+        int k = line_nearest(&lap, g.x, g.z, 100, &lateral, &beyond);
+        if (k >= 0) {
+            EXPECT_GT(fabsf(lateral), lap.c[k].half_width + 12) << "place " << i << " stands on the lap";
+        }
+    }
+    // the gate faces along the start straight
+    const Centre &at = layout.start.c[line_sample_at(&layout.start, k_gate_along_start)];
+    EXPECT_NEAR(-sinf(timing->gates[0].heading), at.tx, 1e-3f);
+    EXPECT_NEAR(-cosf(timing->gates[0].heading), at.tz, 1e-3f);
+
+    auto on_lap = [&](int checkpoint) {
+        const Checkpoint &c = timing->checkpoints[checkpoint];
+        float lateral, beyond;
+        return line_nearest(&lap, c.centre.x, c.centre.z, 2, &lateral, &beyond) >= 0;
+    };
+    for (int k = 0; k < timing->normal_count; k++)
+        EXPECT_TRUE(on_lap(timing->normal[k])) << "normal lap entry " << k;
+    ASSERT_GT(timing->first_count, 2);
+    EXPECT_FALSE(on_lap(timing->first[0]));
+    EXPECT_FALSE(on_lap(timing->first[1]));
+    // from the start straight onto the lap, then the normal lap's order up to its end
+    int from = timing->normal_count - (timing->first_count - 2);
+    for (int k = 2; k < timing->first_count; k++)
+        EXPECT_EQ(timing->first[k], timing->normal[from + k - 2]) << "first lap entry " << k;
+    EXPECT_EQ(timing->normal[timing->normal_count - 1], 0) << "checkpoint 0 is the finish line";
+    // the finish lies on the lap before the join, so the first lap is the start straight and
+    // almost a whole lap
+    const Checkpoint &finish = timing->checkpoints[0];
+    float lateral, beyond;
+    int k = line_nearest(&lap, finish.centre.x, finish.centre.z, 2, &lateral, &beyond);
+    EXPECT_NEAR(line_distance(&lap, k, layout.join), k_finish_before_join, 2);
+    for (int g = 0; g < timing->gate_count; g++)
+        for (int c = 0; c < timing->normal_count; c++)
+            EXPECT_FALSE(checkpoint_inside(&timing->checkpoints[timing->normal[c]], timing->gates[g].x, timing->gates[g].z))
+                << "gate place " << g << " lies in lap checkpoint " << timing->normal[c];
+}
+
+}  // namespace
