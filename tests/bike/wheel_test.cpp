@@ -497,3 +497,97 @@ TEST_F(HandTerrain, SpikeGivesAVertexContact)
     EXPECT_FALSE(create_wheel_contact(&terrain, &contact, 1));
     EXPECT_EQ(contact.depth, 0);
 }
+
+// --- the wheel over the generated tracks ---
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "vfs/vfs.h"
+
+struct TrackGround : ::testing::Test {
+    std::string home;
+    Terrain terrain = {};
+    dBodyID wheel = nullptr;
+    WheelContact contact = {};
+    void SetUp() override
+    {
+        char tmpl[512];
+        snprintf(tmpl, sizeof tmpl, "%ssk_wheel_XXXXXX", testing::TempDir().c_str());
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        home = tmpl;
+        setenv("SK_HOME", SK_GAME_DATA_DIR, 1);
+        setenv("XDG_DATA_HOME", home.c_str(), 1);
+        vfs_reset_for_tests();
+        ASSERT_TRUE(bike_world_create());
+        wheel = dBodyCreate(bike_world());
+        contact.wheel = wheel;
+        contact.major_radius = k_R;
+        contact.minor_radius = k_r;
+    }
+    void TearDown() override
+    {
+        dJointGroupEmpty(bike_contact_group());
+        dBodyDestroy(wheel);
+        terrain_unload(&terrain);
+        bike_world_destroy();
+        vfs_reset_for_tests();
+        ASSERT_EQ(system(("rm -rf '" + home + "'").c_str()), 0);
+    }
+    float deepest(float x, float y, float z)
+    {
+        dBodySetPosition(wheel, x, y, z);
+        create_wheel_contact(&terrain, &contact, 1);
+        dJointGroupEmpty(bike_contact_group());
+        return contact.depth;
+    }
+};
+
+TEST_F(TrackGround, PushingAWheelDownOnlyDeepensItsContact)
+{
+    // Seeded spots all over both tracks, at every lean from upright to lying flat, pushed from
+    // clear of the ground to 1.5 ft below it in steps of 1/64 ft. The contact may only deepen
+    // (the edge search and its skipping of hopeless edges may each lose 1e-3 ft), and a wheel
+    // whose axle is below the ground is always pushed back up.
+    unsigned seed = 2024;
+    auto uniform = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (float)((seed >> 8) & 0xffff) / 65536.0f;
+    };
+    const float leans[] = { 0, 20, 45, 70, 85, 89, 90 };
+    for (const char *track : { "@tracks/sample", "@tracks/practice" }) {
+        SCOPED_TRACE(track);
+        terrain_unload(&terrain);
+        ASSERT_TRUE(terrain_load(&terrain, track, 1));
+        int sunk = 0;
+        for (int spot = 0; spot < 120; spot++) {
+            float x = 20 + uniform() * (terrain.world_size - 40), z = 20 + uniform() * (terrain.world_size - 40);
+            float heading = uniform() * 6.2831853f;
+            float ground = terrain_height(&terrain, x, z), top = ground;
+            for (int k = 0; k < 16; k++) {
+                float t = k * 0.39269908f;
+                top = fmaxf(top, terrain_height(&terrain, x + 1.2f * cosf(t), z + 1.2f * sinf(t)));
+            }
+            for (float lean : leans) {
+                float l = lean * 0.017453293f;
+                contact.axle = v3(cosf(l) * cosf(heading), sinf(l), cosf(l) * sinf(heading));
+                float y = top + k_R + k_r + 0.05f, previous = deepest(x, y, z);
+                ASSERT_EQ(previous, 0) << "spot " << spot << " starts clear";
+                for (; y > ground - 1.5f; y -= 1.0f / 64) {
+                    float d = deepest(x, y, z);
+                    ASSERT_GE(d, previous - 2e-3f) << "spot " << spot << " (" << x << ", " << z << ") lean " << lean
+                                                   << " at " << y - ground << " ft over the ground";
+                    if (y < ground) {
+                        ASSERT_GT(d, 0) << "spot " << spot << " lean " << lean << " axle " << ground - y << " ft under";
+                        ASSERT_GT(contact.normal.y, 0);
+                        sunk++;
+                    }
+                    previous = fmaxf(previous, d);
+                }
+            }
+        }
+        EXPECT_GT(sunk, 1000);
+    }
+}
