@@ -152,8 +152,10 @@ float bike_reach(const BikeState *bike);
 // body (the rider after a fall).
 void correct_internal_forces(BikeState *bike);
 
-// Activity: at 0.25 or below the bodies are disabled.
+// Activity: at 0.25 or below the bike is frozen: its bodies are disabled, take no part in the
+// step and gather no forces.
 void bike_set_activity(BikeState *bike, float level);
+bool bike_frozen(const BikeState *bike);
 void bike_wake(BikeState *bike);
 void bike_fade(BikeState *bike);
 

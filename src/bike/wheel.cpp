@@ -604,6 +604,12 @@ bool create_wheel_contact(const Terrain *t, WheelContact *w, float grip_scale)
         return false;
     }
     record(w, h);
+    if (!dBodyIsEnabled(w->wheel)) {
+        // A frozen bike: the step would not move the wheel, and a force on it would only pile
+        // up until it wakes.
+        w->feedback = {};
+        return true;
+    }
     static TileType fallback;
     static bool fallback_set;
     if (!fallback_set) {

@@ -8,6 +8,7 @@
 
 #include "bike/bike.h"
 #include "bike/catalogue.h"
+#include "bike/rider.h"
 #include "bike/setup.h"
 #include "bike/shape.h"
 #include "terrain/terrain.h"
@@ -345,6 +346,82 @@ TEST_F(Bikes, FrozenBikesKeepTheirVelocities)
     EXPECT_FLOAT_EQ(b->activity, 127.0f / 128);
     bike_set_activity(b, NAN);
     EXPECT_FLOAT_EQ(b->activity, 127.0f / 128);
+}
+
+TEST_F(BikesOnGround, AFrozenBikeGathersNoForce)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    place_bike(b, &terrain, 60, 60, 0);
+    for (int tic = 0; tic < 64; tic++) {
+        bike_touches_world(b, &terrain);
+        bike_world_step();
+    }
+    ASSERT_GT(b->wheel[0].depth, 0);
+    for (dBodyID body : b->body)
+        dBodySetLinearVel(body, 0, 0, -10);
+    // Ten seconds frozen while rolling on the ground: rolling resistance, and the internal-force
+    // correction from the joints' last feedback, ask for force every tic.
+    bike_set_activity(b, 0);
+    for (int tic = 0; tic < 1280; tic++) {
+        bike_touches_world(b, &terrain);
+        correct_internal_forces(b);
+        bike_world_step();
+    }
+    for (dBodyID body : b->body) {
+        const dReal *f = dBodyGetForce(body), *t = dBodyGetTorque(body);
+        EXPECT_EQ(fabs(f[0]) + fabs(f[1]) + fabs(f[2]) + fabs(t[0]) + fabs(t[1]) + fabs(t[2]), 0);
+    }
+    // Woken, it carries on at its old speed: one ordinary step changes it by little.
+    const dReal *v = dBodyGetLinearVel(b->body[BODY_FRONT_WHEEL]);
+    double before = v[2];
+    bike_set_activity(b, 1);
+    bike_touches_world(b, &terrain);
+    bike_world_step();
+    EXPECT_NEAR(dBodyGetLinearVel(b->body[BODY_FRONT_WHEEL])[2], before, 1.0);
+}
+
+TEST_F(Bikes, ReseatingWhereverTheBikeStands)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    // Tipped, turned and moved: the joints follow their bodies, so the mount's layout read back
+    // now is the bike's own, expressed in the world.
+    turn_bike(b, 1, 2, 0.5f, 0.7f);
+    move_bike(b, 30, 4, -7);
+    dJointID mount = b->joint[JOINT_RIDER];
+    dVector3 anchor, anchor2, axis1, axis2;
+    dJointGetHinge2Anchor(mount, anchor);
+    dJointGetHinge2Anchor2(mount, anchor2);
+    dJointGetHinge2Axis1(mount, axis1);
+    dJointGetHinge2Axis2(mount, axis2);
+    // The rider thrown off and lying elsewhere, the frame turning.
+    dJointAttach(mount, nullptr, nullptr);
+    dBodySetPosition(b->body[BODY_RIDER], 33, 1, -2);
+    dBodySetAngularVel(b->body[BODY_FRAME], 0, 0.5, 0);
+    reseat_rider(b);
+    EXPECT_EQ(dJointGetBody(mount, 0), b->body[BODY_RIDER]);
+    EXPECT_EQ(dJointGetBody(mount, 1), b->body[BODY_FRAME]);
+    double rest[3];
+    rider_rest_point(b, rest);
+    expect_vec(dBodyGetPosition(b->body[BODY_RIDER]), rest[0], rest[1], rest[2]);
+    const dReal *rr = dBodyGetRotation(b->body[BODY_RIDER]), *fr = dBodyGetRotation(b->body[BODY_FRAME]);
+    for (int k = 0; k < 12; k++)
+        EXPECT_NEAR(rr[k], fr[k], 1e-9) << k;
+    // Moving with the frame: its velocity is the frame's at the rest point.
+    dVector3 v;
+    dBodyGetPointVel(b->body[BODY_FRAME], rest[0], rest[1], rest[2], v);
+    expect_vec(dBodyGetLinearVel(b->body[BODY_RIDER]), v[0], v[1], v[2]);
+    dVector3 w;
+    dJointGetHinge2Anchor(mount, w);
+    expect_vec(w, anchor[0], anchor[1], anchor[2], 1e-4);
+    dJointGetHinge2Anchor2(mount, w);
+    expect_vec(w, anchor2[0], anchor2[1], anchor2[2], 1e-4);
+    dJointGetHinge2Axis1(mount, w);
+    expect_vec(w, axis1[0], axis1[1], axis1[2]);
+    dJointGetHinge2Axis2(mount, w);
+    expect_vec(w, axis2[0], axis2[1], axis2[2]);
+    EXPECT_NEAR(dJointGetHinge2Angle1(mount), 0, 1e-6);
 }
 
 TEST_F(Bikes, ShapeFiles)
