@@ -421,9 +421,13 @@ bool bike_touches_world(BikeState *bike, const Terrain *t)
         dBodyVectorToWorld(bike->body[BODY_FRAME], 1, 0, 0, side);
         grip = arcade_grip_scale((float)asin(fmax(-1.0, fmin(1.0, side[1]))));
     }
-    bool front = create_wheel_contact(t, &bike->wheel[0], grip);
-    bool rear = create_wheel_contact(t, &bike->wheel[1], grip);
-    return front || rear;
+    bool touched = create_wheel_contact(t, &bike->wheel[0], grip);
+    touched |= create_wheel_contact(t, &bike->wheel[1], grip);
+    // The rest of the bike and its rider meet the ground too: a bike on its side rests on its
+    // bars, frame and rider instead of rolling over them into the ground.
+    for (int body : { BODY_FRAME, BODY_UPPER_FORK, BODY_LOWER_FORK, BODY_SWINGARM, BODY_RIDER })
+        touched |= shape_ground_contact(shape_get(bike->shape[body]), bike->body[body], t);
+    return touched;
 }
 
 int place_bike(BikeState *bike, const Terrain *t, float x, float z, float heading)

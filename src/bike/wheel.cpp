@@ -228,6 +228,22 @@ static bool rim_under_face(Vec3 c, const RimFrame &f, float major_radius, float 
     return true;
 }
 
+// The middle of the tyre's footprint on a face, on the face's plane. Around the rim the tube
+// is pressed in by p(t) = A + B cos t (t from the lowest rim point, B = R dl, A + B the
+// depth); the footprint is where p > 0, and its middle, weighted by p, lies along the lowest
+// point's direction at R (2A sin m + B (m + sin m cos m)) / (2A m + 2B sin m), m the
+// footprint's half angle. An upright wheel's footprint is short and its middle all but the
+// lowest point; a wheel lying flat presses its whole ring, whose middle is under the axle.
+static Vec3 footprint_middle(Vec3 c, Vec3 n, Vec3 p0, Vec3 down, float dl, float major_radius, float depth)
+{
+    float b = major_radius * dl, a = depth - b;
+    float m = b > 1e-6f && -a / b > -1 ? acosf(fminf(-a / b, 1.0f)) : 3.14159265f;
+    float s = sinf(m), den = 2 * a * m + 2 * b * s;
+    float along = den > 1e-12f ? major_radius * (2 * a * s + b * (m + s * cosf(m))) / den : 0;
+    Vec3 q = dl > 1e-6f ? v3_madd(c, down, along / dl) : c;
+    return v3_madd(q, n, -v3_dot(v3_sub(q, p0), n));
+}
+
 // The tyre against the triangle's face. FACE_OUTSIDE when the tube may still reach its edges
 // (the triangle then goes into *edge).
 static FaceResult tyre_face(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1, Vec3 p2,
@@ -276,7 +292,8 @@ static FaceResult tyre_face(Vec3 c, Vec3 a, float major_radius, float minor_radi
         float lowest;
         if (rim_under_face(c, f, major_radius, v3_dot(v3_sub(c, p0), n), v, &q, &lowest)) {
             // The contact point: on the plane, over that rim point.
-            *hit = { minor_radius - lowest, v3_madd(q, n, -lowest), n };
+            Vec3 point = v3_madd(q, n, -lowest);
+            *hit = { minor_radius - lowest, point, n, point };
             return FACE_HIT;
         }
         *edge = { { p0, p1, p2 }, n };
@@ -299,7 +316,7 @@ static FaceResult tyre_face(Vec3 c, Vec3 a, float major_radius, float minor_radi
         float depth = minor_radius - height;
         if (!(depth > 0))
             return FACE_MISS;
-        *hit = { depth, foot, n };
+        *hit = { depth, foot, n, footprint_middle(c, n, p0, down, dl, major_radius, depth) };
         return FACE_HIT;
     }
     *edge = { { p0, p1, p2 }, n };
@@ -334,6 +351,7 @@ static bool tyre_edges(Vec3 c, Vec3 a, float major_radius, float minor_radius, c
             Vec3 dir = v3_sub(on_circle, on_edge);
             hit->depth = depth;
             hit->point = on_edge;
+            hit->push = on_edge;
             hit->normal = clean_contact_normal(d > 1e-6f ? v3_scale(dir, 1 / d) : n);
         }
     }
@@ -643,9 +661,9 @@ bool create_wheel_contact(const Terrain *t, WheelContact *w, float grip_scale)
         contact.fdir1[1] = dir.y / dl;
         contact.fdir1[2] = dir.z / dl;
     }
-    contact.geom.pos[0] = h.point.x;
-    contact.geom.pos[1] = h.point.y;
-    contact.geom.pos[2] = h.point.z;
+    contact.geom.pos[0] = h.push.x;
+    contact.geom.pos[1] = h.push.y;
+    contact.geom.pos[2] = h.push.z;
     contact.geom.normal[0] = n.x;
     contact.geom.normal[1] = n.y;
     contact.geom.normal[2] = n.z;
@@ -712,9 +730,7 @@ bool tyre_shape_contact(const Shape *shape, dBodyID body, const WheelContact *w,
             if (body)
                 dBodyGetPointVel(body, point.x, point.y, point.z, vb);
             double closing = (vb[0] - vw[0]) * n.x + (vb[1] - vw[1]) * n.y + (vb[2] - vw[2]) * n.z;
-            double f = fmax(-1000.0, fmin(1000.0, k * depth + damping * closing));
-            if (!isfinite(f))
-                continue;
+            double f = sphere_pair_push(k, damping, depth, closing, w->wheel, body);
             if (dBodyIsEnabled(w->wheel))
                 dBodyAddForceAtPos(w->wheel, f * n.x, f * n.y, f * n.z, point.x, point.y, point.z);
             if (body && dBodyIsEnabled(body))

@@ -424,6 +424,66 @@ TEST_F(Bikes, ReseatingWhereverTheBikeStands)
     EXPECT_NEAR(dJointGetHinge2Angle1(mount), 0, 1e-6);
 }
 
+TEST_F(BikesOnGround, ShapesMeetTheGround)
+{
+    // One frictionless ball of radius 0.5 on a body of a million slugs (its push shows as
+    // dv = f h / m, as in JointPushHeldTo2500), over the 1 in 2 slope y = j / 2: normal
+    // (0, 2, -1) / sqrt 5. Half a foot above the ground it is 0.5 x 2 / sqrt 5 = 0.447214 from
+    // the plane: 0.052786 deep, 20000 x 0.052786 = 1055.7 lbf along the normal, and gravity
+    // would carry it into the slope at 32 / 128 x 2 / sqrt 5 = 0.223607 ft/s within the step,
+    // which the joint's damping (hk + c = 206.25) answers with 46.1 lbf more. The -z share
+    // (1 / sqrt 5) of that is what gravity leaves alone.
+    slope(0.5f);
+    ShapeSphere ball = { { 0, 0, 0 }, 0.5f, 0, 20000, 50 };
+    Shape s = { "ball", 0.5f, 1, &ball };
+    dBodyID heavy = dBodyCreate(bike_world());
+    dMass m;
+    dMassSetSphereTotal(&m, 1e6, 1);
+    dBodySetMass(heavy, &m);
+    dBodySetPosition(heavy, 60, 30.5, 60);
+    ASSERT_TRUE(shape_ground_contact(&s, heavy, &terrain));
+    EXPECT_EQ(dBodyGetNumJoints(heavy), 1);
+    bike_world_step();
+    double push = 20000 * (0.5 - 1 / sqrt(5)) + 206.25 * 0.25 * 2 / sqrt(5);
+    EXPECT_NEAR(dBodyGetLinearVel(heavy)[2] * 1.28e8, -push / sqrt(5), 1);
+    EXPECT_NEAR(dBodyGetLinearVel(heavy)[0], 0, 1e-12);
+    // Clear of the ground: nothing; a disabled body touches but gets no joint.
+    dBodySetPosition(heavy, 60, 30.6, 60);
+    EXPECT_FALSE(shape_ground_contact(&s, heavy, &terrain));
+    dBodySetPosition(heavy, 60, 30.5, 60);
+    dBodyDisable(heavy);
+    EXPECT_TRUE(shape_ground_contact(&s, heavy, &terrain));
+    EXPECT_EQ(dBodyGetNumJoints(heavy), 0);
+    dBodyDestroy(heavy);
+}
+
+TEST_F(BikesOnGround, ABikeOnItsSideLiesOnItsBarsAndRider)
+{
+    // With only its wheels meeting the ground, a bike on its side (its weight outside the two
+    // wheels' footprints, towards the rider) would roll over into the ground and hang upside
+    // down under its wheels.
+    data_file("generic_frame.shp", "1\n0 0.1 0\n0.4 0.6 20000 100\n");
+    data_file("generic_ufork.shp", "2\n-0.7 0.3 0.2\n0.15 0.6 20000 100\n0.7 0.3 0.2\n0.15 0.6 20000 100\n");
+    data_file("rider.shp", "1\n0 0 0\n0.6 0.6 20000 100\n");
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    turn_bike(b, 0, 0, 1, 1.4f);    // about its own forward axis, through its tyres' ground line
+    move_bike(b, 60, 0.5f, 60);
+    settle_bike(b, &terrain);
+    for (int tic = 0; tic < 512; tic++) {
+        bike_touches_world(b, &terrain);
+        bike_world_step();
+        ASSERT_TRUE(bike_is_finite(b));
+    }
+    dVector3 up;
+    dBodyVectorToWorld(b->body[BODY_FRAME], 0, 1, 0, up);
+    EXPECT_GT(fabs(up[0]), 0.8) << "on its side";
+    EXPECT_GT(dBodyGetPosition(b->body[BODY_RIDER])[1], 0.3);
+    EXPECT_GT(dBodyGetPosition(b->body[BODY_FRAME])[1], 0.3);
+    for (int body : { BODY_FRONT_WHEEL, BODY_REAR_WHEEL })
+        EXPECT_GT(dBodyGetPosition(b->body[body])[1], 0.1);
+}
+
 TEST_F(Bikes, ShapeFiles)
 {
     data_file("two.shp", "2\n0 0 1\n0.5 0.8 20000 50\n0 3 4 1 1.0 30000 60\n");
@@ -487,11 +547,19 @@ TEST_F(Bikes, SpherePairs)
     EXPECT_NEAR(dBodyGetForce(ba)[0], -1000, 1e-6);
     dBodySetForce(ba, 0, 0, 0);
     dBodySetForce(bb, 0, 0, 0);
-    // 0.01 ft deep: 200 lbf, plus the damping of 1 ft/s closing speed.
+    // 0.01 ft deep, closing at 1 ft/s, 1 slug each: what the soft joint would give the pair over
+    // one step, (k d + (hk + c) v) / (1 + h (1/ma + 1/mb) (hk + c)) with hk + c = 206.25:
+    // 406.25 / (1 + 206.25 / 64) = 96.2 lbf, where k d + c v (250) would overshoot.
     dBodySetPosition(bb, 1.99, 5, 0);
     dBodySetLinearVel(ba, 1, 0, 0);
     EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_FORCE));
-    EXPECT_NEAR(dBodyGetForce(bb)[0], 20000 * 0.01 + 50, 1e-3);
+    EXPECT_NEAR(dBodyGetForce(bb)[0], 406.25 / (1 + 206.25 / 64), 1e-3);
+    // Against a disabled body the push is the one body's own: 406.25 / (1 + 206.25 / 128).
+    dBodySetForce(bb, 0, 0, 0);
+    dBodyDisable(ba);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_FORCE));
+    EXPECT_NEAR(dBodyGetForce(bb)[0], 406.25 / (1 + 206.25 / 128), 1e-3);
+    dBodyEnable(ba);
     EXPECT_EQ(dBodyGetNumJoints(ba), 0);
     // Coincident centres touch but give no contact; apart they do not touch.
     dBodySetPosition(bb, 0, 5, 0);

@@ -58,6 +58,34 @@ TEST(TyreTriangle, EdgeContactBesideTheWheel)
     EXPECT_FALSE(tyre_triangle(v3(-0.2f, 1, 0), v3(1, 0, 0), k_R, k_r, p0, p1, p2, &h));
 }
 
+TEST(TyreTriangle, PushesFromTheMiddleOfTheFootprint)
+{
+    TyreHit h;
+    Vec3 p0 = v3(-10, 0, -10), p1 = v3(10, 0, -10), p2 = v3(0, 0, 10);
+    // Upright: the footprint is short, its middle the lowest point itself.
+    ASSERT_TRUE(tyre_triangle(v3(0, 1, 0), v3(1, 0, 0), k_R, k_r, p0, p1, p2, &h));
+    EXPECT_NEAR(h.push.x, 0, 1e-5);
+    EXPECT_NEAR(h.push.y, 0, 1e-5);
+    EXPECT_NEAR(h.push.z, 0, 1e-5);
+    // Lying flat: the whole ring presses alike, and it is held under its axle.
+    ASSERT_TRUE(tyre_triangle(v3(1, 0.2f, 2), v3(0, 1, 0), k_R, k_r, p0, p1, p2, &h));
+    EXPECT_NEAR(h.push.x, 1, 1e-5);
+    EXPECT_NEAR(h.push.z, 2, 1e-5);
+    // Tipped 30 degrees from flat (axle (sin 30, cos 30, 0)): the rim's lowest point lies along
+    // u = (cos 30, -sin 30, 0), R sin 30 = 0.41665 below the centre. With the centre 0.54995
+    // up, the tube there is 0.2 deep, and around the rim it is pressed in by
+    // A + B cos t with B = 0.41665, A = 0.2 - B = -0.21665, so the footprint's half angle is
+    // m = acos(0.519981) = 1.023968. Its middle lies R (2A sin m + B (m + sin m cos m)) /
+    // (2A m + 2B sin m) = 0.8333 x 0.241579 / 0.268101 = 0.750863 along u: 0.650267 across,
+    // where the lowest point is R cos 30 = 0.721659 across.
+    ASSERT_TRUE(tyre_triangle(v3(0, 0.54995f, 0), v3(0.5f, 0.8660254f, 0), k_R, k_r, p0, p1, p2, &h));
+    EXPECT_NEAR(h.depth, 0.2, 1e-5);
+    EXPECT_NEAR(h.point.x, 0.721659, 1e-5);
+    EXPECT_NEAR(h.push.x, 0.650267, 1e-5);
+    EXPECT_NEAR(h.push.y, 0, 1e-5);
+    EXPECT_NEAR(h.push.z, 0, 1e-5);
+}
+
 TEST(ContactNormal, CleanUp)
 {
     Vec3 n = clean_contact_normal(v3(0, -1, 0));
@@ -208,6 +236,33 @@ TEST_F(WheelWorld, ContactJointAndRollingResistance)
 }
 
 #include "bike/shape.h"
+
+TEST_F(WheelWorld, ALoadedWheelLyingFlatSettlesOnItsFootprint)
+{
+    // 10 slug on a wheel lying all but flat (tipped 3 degrees): 320 lbf, which the tyre carries
+    // where k(d) d = 320 with k = 24000 (d/r)^3 + 1000, at d = 0.1307 (q = 0.392): the axle
+    // settles about r - d = 0.203 ft over the ground. Pushed at one point of its rim it would
+    // tip about that point, and with the next tic's deepest point on the far side, rock and
+    // sink.
+    dMass m;
+    dMassSetCylinderTotal(&m, 10, 2, k_R + k_r, 2 * k_r);
+    dBodySetMass(wheel, &m);
+    dMatrix3 tip;
+    dRFromAxisAndAngle(tip, 0, 0, 1, 1.5707963 - 0.0523599);
+    dBodySetRotation(wheel, tip);
+    dBodySetPosition(wheel, 50, k_r, 50);
+    float lowest = 1;
+    for (int tic = 0; tic < 512; tic++) {
+        create_wheel_contact(&terrain, &contact, 1);
+        bike_world_step();
+        lowest = fminf(lowest, (float)dBodyGetPosition(wheel)[1]);
+    }
+    // Rocking on its footprint it settles, never sinking far below the resting height.
+    EXPECT_GT(lowest, 0.18f);
+    EXPECT_NEAR(dBodyGetPosition(wheel)[1], 0.3333 - 0.1307, 0.02);
+    const dReal *w = dBodyGetAngularVel(wheel);
+    EXPECT_LT(sqrt(w[0] * w[0] + w[2] * w[2]), 0.3);
+}
 
 TEST_F(WheelWorld, TyreAgainstSpheres)
 {

@@ -279,39 +279,48 @@ TEST_F(BikeSession, TwoBikesDroppedOverlappingArePushedApart)
 
 TEST_F(BikeSession, FortyBikesOnTheGateSettle)
 {
-    ASSERT_TRUE(load("tracks/sample", 40));
-    const Terrain *t = session_terrain();
-    int built = 0;
-    for (int i = 0; i < 40; i++)
-        built += bike(i) != nullptr;
-    ASSERT_EQ(built, 40);
-    float peak = 0;
-    for (int tic = 0; tic < 768; tic++) {
-        simulation_tic();
-        float total = 0;
-        for (int i = 0; i < 40; i++) {
-            expect_sound(bike(i), t, tic, 25);
-            total += speed_of(bike(i), BODY_FRAME);
+    // The gate's places are 2.1 ft apart: the bikes topple into each other as the seed has it.
+    // Before, a front wheel left lying flat under the pile tipped about one point of its rim,
+    // rocked from side to side and sank (seeds 2, 9, 11, 12); a bike rolled over onto its back
+    // sank its frame and rider into the ground and rolled off on its wheels.
+    for (uint32_t seed : { 1u, 2u, 9u, 11u, 12u, 77u }) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        set_session_seed_for_tests(true, seed);
+        ASSERT_TRUE(load("tracks/sample", 40));
+        const Terrain *t = session_terrain();
+        int built = 0;
+        for (int i = 0; i < 40; i++)
+            built += bike(i) != nullptr;
+        ASSERT_EQ(built, 40);
+        float peak = 0;
+        for (int tic = 0; tic < 768; tic++) {
+            simulation_tic();
+            float total = 0;
+            for (int i = 0; i < 40; i++) {
+                expect_sound(bike(i), t, tic, 25);
+                total += speed_of(bike(i), BODY_FRAME);
+            }
+            if (HasFatalFailure())
+                return;
+            peak = fmaxf(peak, total / 40);
         }
-        if (HasFatalFailure())
-            return;
-        peak = fmaxf(peak, total / 40);
+        // Six seconds on, the crowd has come to rest: bikes that toppled into their neighbours
+        // are still sliding the last inches off each other, but none is thrown about, and every
+        // one is still by its own gate place.
+        float total = 0, fastest = 0;
+        for (int i = 0; i < 40; i++) {
+            const SessionSlot *s = session_slot(i);
+            Vec3 f = body_pos(bike(i), BODY_FRAME);
+            float v = speed_of(bike(i), BODY_FRAME);
+            total += v;
+            fastest = fmaxf(fastest, v);
+            EXPECT_LT(hypotf(f.x - s->x, f.z - s->z), 10.0f) << "slot " << i;
+        }
+        EXPECT_LT(total / 40, 0.5f);
+        EXPECT_LT(total / 40, peak / 4);
+        EXPECT_LT(fastest, 4.0f);
+        free_riders();
     }
-    // Six seconds on, the crowd has come to rest: bikes that toppled into their neighbours are
-    // still sliding the last inches off each other, but none is thrown about, and every one is
-    // still by its own gate place.
-    float total = 0, fastest = 0;
-    for (int i = 0; i < 40; i++) {
-        const SessionSlot *s = session_slot(i);
-        Vec3 f = body_pos(bike(i), BODY_FRAME);
-        float v = speed_of(bike(i), BODY_FRAME);
-        total += v;
-        fastest = fmaxf(fastest, v);
-        EXPECT_LT(hypotf(f.x - s->x, f.z - s->z), 10.0f) << "slot " << i;
-    }
-    EXPECT_LT(total / 40, 0.5f);
-    EXPECT_LT(total / 40, peak / 4);
-    EXPECT_LT(fastest, 4.0f);
 }
 
 }  // namespace
