@@ -3,6 +3,7 @@
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 
@@ -51,6 +52,12 @@ static dMass body_mass(const BikeState *b, int body)
     return m;
 }
 
+static double speed_of_body(dBodyID body)
+{
+    const dReal *v = dBodyGetLinearVel(body);
+    return sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+}
+
 static void expect_vec(const dReal *v, double x, double y, double z, double tol = 1e-5)
 {
     EXPECT_NEAR(v[0], x, tol);
@@ -94,11 +101,32 @@ TEST_F(Bikes, MassRecipesOfTheFirstRow)
         EXPECT_NEAR(m.I[0], ixx, 1e-5);
         EXPECT_NEAR(m.I[5], c * c * iyy + s * s * izz, 1e-5);
         EXPECT_NEAR(m.I[10], s * s * iyy + c * c * izz, 1e-5);
-        EXPECT_NEAR(fabs(m.I[6]), c * s * (iyy - izz), 1e-5);
+        EXPECT_NEAR(m.I[6], c * s * (iyy - izz), 1e-5);
+        EXPECT_NEAR(m.I[9], m.I[6], 1e-12);
     }
-    // Swingarm: two boxes of the full 0.3 slug each.
+    // Swingarm: two boxes of the full 0.3 slug each, 0.2 x 0.2 x L with L the pivot (0, 2.05,
+    // 4.05) to rear axle (0, 1.04, 6) distance, 0.4 ft either side of the middle, then turned
+    // about x so that each box's long side runs along the arm, (0, -1.01, 1.95) / L.
     m = body_mass(b, BODY_SWINGARM);
     EXPECT_NEAR(m.mass, 0.6, 1e-6);
+    {
+        double len = sqrt(1.01 * 1.01 + 1.95 * 1.95), box = 0.3, side = 0.2;
+        double ixx = 2 * box * (side * side + len * len) / 12, iyy = ixx + 2 * box * 0.16;
+        double izz = 2 * box * (2 * side * side) / 12 + 2 * box * 0.16;
+        double c = 1.95 / len, s = 1.01 / len;
+        EXPECT_NEAR(m.I[0], ixx, 1e-6);
+        EXPECT_NEAR(m.I[5], c * c * iyy + s * s * izz, 1e-6);
+        EXPECT_NEAR(m.I[10], s * s * iyy + c * c * izz, 1e-6);
+        EXPECT_NEAR(m.I[6], c * s * (iyy - izz), 1e-6);
+        // About the arm itself the small moment of the boxes' ends.
+        double e[3] = { 0, -s, c }, about = 0;
+        for (int i = 0; i < 3; i++)
+            for (int j = 0; j < 3; j++)
+                about += e[i] * m.I[4 * i + j] * e[j];
+        EXPECT_NEAR(about, izz, 1e-6);
+        EXPECT_NEAR(m.I[1], 0, 1e-12);
+        EXPECT_NEAR(m.I[2], 0, 1e-12);
+    }
 }
 
 TEST_F(Bikes, JointsHaveTheirAnchorsAxesAndStops)
@@ -422,6 +450,71 @@ TEST_F(Bikes, ReseatingWhereverTheBikeStands)
     dJointGetHinge2Axis2(mount, w);
     expect_vec(w, axis2[0], axis2[1], axis2[2]);
     EXPECT_NEAR(dJointGetHinge2Angle1(mount), 0, 1e-6);
+}
+
+TEST_F(Bikes, TheRiderSitsOnHisVerticalSpring)
+{
+    // The frame held still: the rider (a third of 4.6875 slug, 50 lbf) hangs on the vertical
+    // spring, k = 400 x 0.5 (the rider vertical spring of a new bike) x S with
+    // S = 4.6875 x 0.21333 = 1: 200 lbf/ft. The spring holds the rider 0.125 ft above the rest
+    // point when unloaded (D = 0.125 + J = 0), so it settles where 200 D = 50: D = 0.25,
+    // J = 0.125 ft below the rest point. Fore and aft it follows half that, 0.0625.
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    dJointID hold = dJointCreateFixed(bike_world(), 0);
+    dJointAttach(hold, b->body[BODY_FRAME], nullptr);
+    dJointSetFixed(hold);
+    for (int tic = 0; tic < 640; tic++) {
+        update_rider_mount(b);
+        bike_world_step();
+    }
+    double rest[3];
+    rider_rest_point(b, rest);
+    const dReal *q = dBodyGetPosition(b->body[BODY_RIDER]);
+    dVector3 u, w;
+    dBodyVectorToWorld(b->body[BODY_FRAME], 0, 1, 0, u);
+    dBodyVectorToWorld(b->body[BODY_FRAME], 0, 0, 1, w);
+    double jump = 0, fore = 0;
+    for (int i = 0; i < 3; i++) {
+        jump += (rest[i] - q[i]) * u[i];
+        fore += (rest[i] - q[i]) * w[i];
+    }
+    EXPECT_NEAR(jump, 0.125, 0.005);
+    EXPECT_NEAR(fore, 0.0625, 0.01);
+    EXPECT_LT(speed_of_body(b->body[BODY_RIDER]), 0.01);
+    dJointDestroy(hold);
+}
+
+TEST_F(BikesOnGround, ArcadeGripFollowsTheLean)
+{
+    // The bike's ground contacts made as the tic makes them, upright and leaned 30 degrees with
+    // arcade physics, on the default surface (friction 1). Then each wheel, cut loose from its
+    // axle and too heavy to turn, slides sideways at 10 ft/s for one step: the slide cannot
+    // stop, so the tyre's grip along it is the whole friction coefficient times the ground's
+    // push, 1 upright and 0.75 leaned.
+    for (int lean : { 0, 30 }) {
+        SCOPED_TRACE(lean);
+        BikeState *b = build_bike(0, "cr125(2002)");
+        ASSERT_NE(b, nullptr);
+        b->params.arcade = true;
+        turn_bike(b, 0, 0, 1, (float)(lean * M_PI / 180));    // about the tyres' ground line
+        move_bike(b, 60, -0.1f, 60);
+        ASSERT_TRUE(bike_touches_world(b, &terrain));
+        dJointAttach(b->joint[JOINT_FRONT_AXLE], nullptr, nullptr);
+        dJointAttach(b->joint[JOINT_REAR_AXLE], nullptr, nullptr);
+        for (const WheelContact &w : b->wheel) {
+            dMass m;
+            dMassSetSphereTotal(&m, 1, 1e3);
+            dBodySetMass(w.wheel, &m);
+            dBodySetLinearVel(w.wheel, 10, 0, 0);
+            dBodySetAngularVel(w.wheel, 0, 0, 0);
+        }
+        bike_world_step();
+        for (const WheelContact &w : b->wheel) {
+            ASSERT_GT(w.feedback.f1[1], 10);
+            EXPECT_NEAR(-w.feedback.f1[0] / w.feedback.f1[1], lean ? 0.75 : 1, 1e-3);
+        }
+    }
 }
 
 TEST_F(BikesOnGround, ShapesMeetTheGround)

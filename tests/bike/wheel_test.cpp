@@ -237,6 +237,40 @@ TEST_F(WheelWorld, ContactJointAndRollingResistance)
 
 #include "bike/shape.h"
 
+TEST_F(WheelWorld, ALoadedTyreSagsToItsStiffnessAndSlidesToAStopAtMuG)
+{
+    // Lying flat under 666.6 lbf (20.83 slug): at half compression the tyre's stiffness is
+    // 24000 / 8 + 1000 = 4000 lbf/ft, and 4000 x r / 2 = 666.6 lbf, so it settles r / 2 deep.
+    // Too heavy to turn, so it only slides.
+    dMass m;
+    dMassSetSphereTotal(&m, 666.6 / 32, 1e3);
+    dBodySetMass(wheel, &m);
+    contact.axle = v3(0, 1, 0);
+    dBodySetPosition(wheel, 50, k_r / 2 + 0.05f, 50);
+    for (int tic = 0; tic < 384; tic++) {
+        create_wheel_contact(&terrain, &contact, 1);
+        bike_world_step();
+    }
+    EXPECT_NEAR(contact.depth, k_r / 2, 1e-3);
+    EXPECT_NEAR(dBodyGetPosition(wheel)[1], k_r / 2, 1e-3);
+    // Sliding, braked still, at 10 ft/s along a diagonal of the ground's grid: friction 1 of the
+    // default surface times g, 32 ft/s^2 against the slide whatever its direction, plus the
+    // rolling resistance at half compression, 10 lbf on 20.83 slug (0.48 ft/s^2). An eighth of
+    // a second takes 4.06 ft/s off; with three quarters of the grip, 3.06.
+    for (float grip : { 1.0f, 0.75f }) {
+        SCOPED_TRACE(grip);
+        dBodySetLinearVel(wheel, 7.0710678f, 0, 7.0710678f);
+        for (int tic = 0; tic < 16; tic++) {
+            dBodySetAngularVel(wheel, 0, 0, 0);
+            create_wheel_contact(&terrain, &contact, grip);
+            bike_world_step();
+        }
+        const dReal *v = dBodyGetLinearVel(wheel);
+        EXPECT_NEAR(hypot(v[0], v[2]), 10 - (32 * grip + 10 / 20.83) / 8, 0.03);
+        EXPECT_NEAR(v[0], v[2], 1e-3) << "straight on along the slide";
+    }
+}
+
 TEST_F(WheelWorld, ALoadedWheelLyingFlatSettlesOnItsFootprint)
 {
     // 10 slug on a wheel lying all but flat (tipped 3 degrees): 320 lbf, which the tyre carries
