@@ -223,15 +223,19 @@ bool shape_ground_contact(const Shape *shape, dxBody *body, const Terrain *t)
 {
     if (!shape || !body || !t || !t->heights || shape->count == 0)
         return false;
-    bool touched = false;
+    // One contact for the body, as deep as its deepest sphere, pushing from the middle of the
+    // touching spheres weighted by their depths (one joint per sphere would grow the solver's
+    // work several times over for a bike lying on the ground).
+    double deepest = 0, weight = 0, at[3] = { 0, 0, 0 }, normal[3] = { 0, 0, 0 };
+    const ShapeSphere *surface = nullptr;
     for (int i = 0; i < shape->count; i++) {
         const ShapeSphere *s = &shape->spheres[i];
         double p[3];
         world_point(body, s->centre, p);
         float x = (float)p[0], z = (float)p[2];
         double above = p[1] - terrain_height(t, x, z);
-        // The gap to the surface is the height over it times the surface's upright share: no
-        // slope on a track is steeper than that share of a quarter lets a far sphere reach.
+        // The gap to the surface is the height over it times the surface's upright share: a
+        // sphere higher than four radii only reaches slopes steeper than any on a track.
         if (!(above < 4.0 * s->radius))
             continue;
         Vec3 n = v3_normalize(terrain_triangle_normal(t, x, z));
@@ -240,27 +244,37 @@ bool shape_ground_contact(const Shape *shape, dxBody *body, const Terrain *t)
         double gap = above * n.y, depth = s->radius - gap;
         if (!(depth > 0))
             continue;
-        touched = true;
-        double mu, k, c;
-        sphere_pair_surface(s, s, (float)depth, &mu, &k, &c);
-        double hk = k_tic_seconds * k;
-        dContact contact = {};
-        contact.surface.mode = dContactSoftERP | dContactSoftCFM | dContactApprox1;
-        contact.surface.mu = mu;
-        contact.surface.soft_erp = hk / (hk + c);
-        contact.surface.soft_cfm = 1 / (hk + c);
-        // On the surface, under the sphere's centre.
-        contact.geom.pos[0] = p[0] - n.x * gap;
-        contact.geom.pos[1] = p[1] - n.y * gap;
-        contact.geom.pos[2] = p[2] - n.z * gap;
-        contact.geom.normal[0] = n.x;
-        contact.geom.normal[1] = n.y;
-        contact.geom.normal[2] = n.z;
-        contact.geom.depth = depth;
-        if (!dBodyIsEnabled(body))
-            continue;
-        dJointID joint = dJointCreateContact(bike_world(), bike_contact_group(), &contact);
-        dJointAttach(joint, body, nullptr);
+        if (depth > deepest) {
+            deepest = depth;
+            surface = s;
+        }
+        weight += depth;
+        at[0] += depth * (p[0] - n.x * gap);
+        at[1] += depth * (p[1] - n.y * gap);
+        at[2] += depth * (p[2] - n.z * gap);
+        normal[0] += depth * n.x;
+        normal[1] += depth * n.y;
+        normal[2] += depth * n.z;
     }
-    return touched;
+    if (!surface)
+        return false;
+    if (!dBodyIsEnabled(body))
+        return true;
+    double nl = sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+    double mu, k, c;
+    sphere_pair_surface(surface, surface, (float)deepest, &mu, &k, &c);
+    double hk = k_tic_seconds * k;
+    dContact contact = {};
+    contact.surface.mode = dContactSoftERP | dContactSoftCFM | dContactApprox1;
+    contact.surface.mu = mu;
+    contact.surface.soft_erp = hk / (hk + c);
+    contact.surface.soft_cfm = 1 / (hk + c);
+    for (int k3 = 0; k3 < 3; k3++) {
+        contact.geom.pos[k3] = at[k3] / weight;
+        contact.geom.normal[k3] = normal[k3] / nl;
+    }
+    contact.geom.depth = deepest;
+    dJointID joint = dJointCreateContact(bike_world(), bike_contact_group(), &contact);
+    dJointAttach(joint, body, nullptr);
+    return true;
 }

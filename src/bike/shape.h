@@ -43,10 +43,11 @@ struct PlacedSphere {
 bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_b, ShapeResponse response);
 struct Terrain;
 
-// A shape's spheres against the ground under them: each sphere nearer the surface than its
-// radius becomes a contact joint between its body and the static world, pushing out along the
-// surface's normal with the sphere's own friction, stiffness and damping (none for a disabled
-// body). True when any sphere touches.
+// A shape's spheres against the ground under them: when any sphere is nearer the surface than
+// its radius, one contact joint between the body and the static world, as deep as the deepest
+// sphere, with that sphere's friction, stiffness and damping, pushing along the surface's
+// normal from the middle of the touching spheres (weighted by their depths). None for a
+// disabled body. True when any sphere touches.
 bool shape_ground_contact(const Shape *shape, dxBody *body, const Terrain *t);
 // The push along the normal between two bodies whose spheres overlap by depth, closing at the
 // given speed (lbf, within -1000..1000): what a soft contact joint of this stiffness and
