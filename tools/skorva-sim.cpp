@@ -3,7 +3,13 @@
 // reports what the bikes did.
 //   skorva-sim [--track FOLDER] [--bikes N] [--tics T] [--seed S] [--log FILE] [--quiet]
 // The data comes from SK_HOME, else the "game" folder beside this executable.
-// Exit status: 0 all bikes stayed sound, 1 a bike went non-finite or left the world, 2 no run.
+// Exit status: 0 all bikes stayed sound, 1 a bike went non-finite, left the world or sank below
+// the ground, 2 no run.
+//
+// Below the ground: an axle more than its tyre's section below the ground under it. A tyre can
+// be pressed in by at most its section before its rim meets the ground; a wheel lying flat on
+// a fully pressed tyre has its axle at the surface, an upright one far above it. An axle a
+// further section down has gone through the ground.
 #include <limits.h>
 #include <math.h>
 #include <stdio.h>
@@ -28,6 +34,7 @@ struct BikeTrack {
     double min_clearance;           // lowest axle height above the ground under it
     int nonfinite_tic;              // first tic with a non-finite value, -1 none
     int left_tic;                   // first tic with a body outside the world, -1 none
+    int below_tic;                  // first tic with an axle below the ground, -1 none
 };
 
 static struct {
@@ -96,6 +103,8 @@ static void watch_bike(BikeTrack *w, const Terrain *t, int tic)
         const dReal *c = dBodyGetPosition(bike->wheel[k].wheel);
         double clear = c[1] - terrain_height(t, (float)c[0], (float)c[2]);
         w->min_clearance = fmin(w->min_clearance, clear);
+        if (clear < -bike->wheel[k].minor_radius && w->below_tic < 0)
+            w->below_tic = tic;
     }
     for (dBodyID body : bike->body) {
         const dReal *p = dBodyGetPosition(body);
@@ -151,7 +160,7 @@ int main(int argc, char **argv)
             if (!rider_slot(i)->bike)
                 continue;
             BikeTrack &w = g_sim.watch[g_sim.watched++];
-            w = { i, INFINITY, -INFINITY, INFINITY, -1, -1 };
+            w = { i, INFINITY, -INFINITY, INFINITY, -1, -1, -1 };
             watch_bike(&w, t, race_tic());
         }
         double total = 0, worst = 0;
@@ -174,20 +183,22 @@ int main(int argc, char **argv)
             BikeState *bike = bike_slot(w.slot);
             const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
             const char *state = "ok";
+            int at = -1;
             if (w.nonfinite_tic >= 0)
-                state = "NON-FINITE";
+                state = "NON-FINITE", at = w.nonfinite_tic;
             else if (w.left_tic >= 0)
-                state = "LEFT-WORLD";
-            if (w.nonfinite_tic >= 0 || w.left_tic >= 0)
+                state = "LEFT-WORLD", at = w.left_tic;
+            else if (w.below_tic >= 0)
+                state = "BELOW-GROUND", at = w.below_tic;
+            if (at >= 0)
                 status = 1;
-            if (!g_sim.quiet || strcmp(state, "ok") != 0)
+            if (!g_sim.quiet || at >= 0)
             {
                 const dReal *v = dBodyGetLinearVel(bike->body[BODY_FRAME]);
                 double speed = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-                if (w.nonfinite_tic >= 0 || w.left_tic >= 0)
+                if (at >= 0)
                     printf("%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s at tic %d\n", w.slot, p[0],
-                           p[1], p[2], w.min_y, w.max_y, w.min_clearance, speed, state,
-                           w.nonfinite_tic >= 0 ? w.nonfinite_tic : w.left_tic);
+                           p[1], p[2], w.min_y, w.max_y, w.min_clearance, speed, state, at);
                 else
                     printf("%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s\n", w.slot, p[0], p[1], p[2],
                            w.min_y, w.max_y, w.min_clearance, speed, state);

@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "bike/catalogue.h"
+#include "bike/rider.h"
 #include "bike/setup.h"
 #include "bike/shape.h"
 #include "bike/wheel.h"
@@ -65,6 +66,18 @@ void bike_world_step(void)
         return;
     dWorldStep(g_bikes.world, k_tic_seconds);
     dJointGroupEmpty(g_bikes.contacts);
+    // The step takes the forces of the bodies it moves and leaves those of disabled bodies
+    // standing: a frozen bike would gather them tic after tic and be flung when it wakes.
+    for (int i = 0; i < BIKE_SLOTS; i++) {
+        BikeState *bike = &g_bikes.slots[i];
+        if (!bike->built || !bike_frozen(bike))
+            continue;
+        for (dBodyID body : bike->body)
+            if (!dBodyIsEnabled(body)) {
+                dBodySetForce(body, 0, 0, 0);
+                dBodySetTorque(body, 0, 0, 0);
+            }
+    }
 }
 
 BikeState *bike_slot(int slot)
@@ -170,22 +183,6 @@ static const int k_shape_file[BODY_COUNT] = {
     BIKE_FILE_UPPER_FORK_SHAPE, BIKE_FILE_LOWER_FORK_SHAPE, BIKE_FILE_SWINGARM_SHAPE,
     BIKE_FILE_RIDER_SHAPE,
 };
-
-// The rider mount's anchor far behind the bike turns its swing about axis 2 into an almost
-// straight up-and-down movement at the rider.
-static void attach_rider(BikeState *bike)
-{
-    const BikeModel &b = *bike_model(bike->model);
-    dJointID j = bike->joint[JOINT_RIDER];
-    dJointAttach(j, bike->body[BODY_RIDER], bike->body[BODY_FRAME]);
-    dJointSetHinge2Anchor(j, 0, b.rider_position[1], -50);
-    const dReal axis1[3] = { 0, 1, 1 }, axis2[3] = { 1, 0, 0 };
-    dJointSetHinge2Axes(j, axis1, axis2);
-    dJointSetHinge2Param(j, dParamLoStop, 0);
-    dJointSetHinge2Param(j, dParamHiStop, 0);
-    dJointSetHinge2Param(j, dParamSuspensionERP, 0);
-    dJointSetHinge2Param(j, dParamSuspensionCFM, 0);
-}
 
 static void default_params(BikeState *bike)
 {
@@ -303,7 +300,6 @@ BikeState *build_bike(int slot, const char *model)
     dJointSetHingeParam(j, dParamLoStop, -b.linkage[LINKAGE_TRAVEL_ANGLE]);
     dJointSetHingeParam(j, dParamHiStop, 0);
     bike->joint[JOINT_RIDER] = dJointCreateHinge2(w, 0);
-    attach_rider(bike);
     for (int i = 0; i < JOINT_COUNT; i++)
         dJointSetFeedback(bike->joint[i], &bike->feedback[i]);
 
@@ -373,7 +369,7 @@ void reset_bike(BikeState *bike)
         c.feedback = {};
         c.erode_accumulator = 0;
     }
-    attach_rider(bike);
+    reseat_rider(bike);
     bike_set_activity(bike, 1);
 }
 
@@ -425,9 +421,13 @@ bool bike_touches_world(BikeState *bike, const Terrain *t)
         dBodyVectorToWorld(bike->body[BODY_FRAME], 1, 0, 0, side);
         grip = arcade_grip_scale((float)asin(fmax(-1.0, fmin(1.0, side[1]))));
     }
-    bool front = create_wheel_contact(t, &bike->wheel[0], grip);
-    bool rear = create_wheel_contact(t, &bike->wheel[1], grip);
-    return front || rear;
+    bool touched = create_wheel_contact(t, &bike->wheel[0], grip);
+    touched |= create_wheel_contact(t, &bike->wheel[1], grip);
+    // The rest of the bike and its rider meet the ground too: a bike on its side rests on its
+    // bars, frame and rider instead of rolling over them into the ground.
+    for (int body : { BODY_FRAME, BODY_UPPER_FORK, BODY_LOWER_FORK, BODY_SWINGARM, BODY_RIDER })
+        touched |= shape_ground_contact(shape_get(bike->shape[body]), bike->body[body], t);
+    return touched;
 }
 
 int place_bike(BikeState *bike, const Terrain *t, float x, float z, float heading)
@@ -579,6 +579,11 @@ void bike_set_activity(BikeState *bike, float level)
             dBodyEnable(body);
         }
     }
+}
+
+bool bike_frozen(const BikeState *bike)
+{
+    return bike && bike->built && bike->activity <= 0.25f;
 }
 
 void bike_wake(BikeState *bike)

@@ -125,7 +125,8 @@ void reset_bike(BikeState *bike);
 // Rotates every body by angle about the axis through the world origin.
 void turn_bike(BikeState *bike, float ax, float ay, float az, float angle);
 void move_bike(BikeState *bike, float dx, float dy, float dz);
-// This tic's ground contacts of both wheels; true when any touches.
+// This tic's ground contacts of both wheels and of the other parts' shapes (frame, forks,
+// swingarm, rider); true when any touches.
 bool bike_touches_world(BikeState *bike, const Terrain *t);
 // Reset, face heading (about +y), stand on the ground at (x, z), then rise 0.25 ft at a time
 // until nothing touches (at most 400 steps). Returns the number of rises.
@@ -152,8 +153,10 @@ float bike_reach(const BikeState *bike);
 // body (the rider after a fall).
 void correct_internal_forces(BikeState *bike);
 
-// Activity: at 0.25 or below the bodies are disabled.
+// Activity: at 0.25 or below the bike is frozen: its bodies are disabled, take no part in the
+// step and gather no forces.
 void bike_set_activity(BikeState *bike, float level);
+bool bike_frozen(const BikeState *bike);
 void bike_wake(BikeState *bike);
 void bike_fade(BikeState *bike);
 

@@ -46,6 +46,43 @@ static void spring_joint(BikeState *bike, const dReal *q, const dReal *axis, dou
     dJointAttach(j, bike->body[BODY_RIDER], bike->body[BODY_FRAME]);
 }
 
+// The rider mount as built: its anchor 50 ft from the bike turns its swing about axis 2 into an
+// almost straight up-and-down movement at the rider.
+static const double k_mount_anchor_z = -50;
+static const double k_mount_axis1[3] = { 0, 1, 1 }, k_mount_axis2[3] = { 1, 0, 0 };
+
+void reseat_rider(BikeState *bike)
+{
+    if (!bike || !bike->built)
+        return;
+    const BikeModel &b = *bike_model(bike->model);
+    dBodyID frame = bike->body[BODY_FRAME], rider = bike->body[BODY_RIDER];
+    dJointID j = bike->joint[JOINT_RIDER];
+    // The rider takes the rest point of the frame, turned and moving with it, and the mount is
+    // laid out in the frame's own coordinates, wherever the bike stands and however it is turned.
+    double p[3];
+    rider_rest_point(bike, p);
+    dVector3 v;
+    dBodyGetPointVel(frame, p[0], p[1], p[2], v);
+    dBodySetPosition(rider, p[0], p[1], p[2]);
+    dBodySetRotation(rider, dBodyGetRotation(frame));
+    dBodySetLinearVel(rider, v[0], v[1], v[2]);
+    const dReal *w = dBodyGetAngularVel(frame);
+    dBodySetAngularVel(rider, w[0], w[1], w[2]);
+    dJointAttach(j, rider, frame);
+    const float *f = b.frame_position;
+    dVector3 anchor, axis1, axis2;
+    dBodyGetRelPointPos(frame, -f[0], b.rider_position[1] - f[1], k_mount_anchor_z - f[2], anchor);
+    dBodyVectorToWorld(frame, k_mount_axis1[0], k_mount_axis1[1], k_mount_axis1[2], axis1);
+    dBodyVectorToWorld(frame, k_mount_axis2[0], k_mount_axis2[1], k_mount_axis2[2], axis2);
+    dJointSetHinge2Anchor(j, anchor[0], anchor[1], anchor[2]);
+    dJointSetHinge2Axes(j, axis1, axis2);
+    dJointSetHinge2Param(j, dParamLoStop, 0);
+    dJointSetHinge2Param(j, dParamHiStop, 0);
+    dJointSetHinge2Param(j, dParamSuspensionERP, 0);
+    dJointSetHinge2Param(j, dParamSuspensionCFM, 0);
+}
+
 void update_rider_mount(BikeState *bike)
 {
     if (!bike || !bike->built || !bike_world())

@@ -267,6 +267,20 @@ void setup_set_after_read_hook(void (*hook)(void)) { g_setup_files.after_read = 
 bool setup_changed(void) { return g_setup_files.changed; }
 void setup_clear_changed(void) { g_setup_files.changed = false; }
 
+// A setup file is a plain name in the setups folder: a name holding a folder, or starting
+// with a dot ("..", hidden files), could reach any file the game may write.
+static bool plain_setup_name(const char *name)
+{
+    if (!name || !*name)
+        return true;                // the caller's "Error ..." covers a missing name
+    if (name[0] != '.' && !strpbrk(name, "/\\"))
+        return true;
+    char text[160];
+    snprintf(text, sizeof text, "\"%.64s\" is not a setup name: use a plain name, without folders", name);
+    post_message(text);
+    return false;
+}
+
 // "@setups/" + name; false when the name is empty or too long to be a file of ours.
 static bool setup_path(const char *name, char *out, size_t size)
 {
@@ -278,6 +292,8 @@ static bool setup_path(const char *name, char *out, size_t size)
 
 bool setup_read_file(const char *name)
 {
+    if (!plain_setup_name(name))
+        return false;
     char path[512];
     DataFile *f = setup_path(name, path, sizeof path) ? open_data_file(path, "r") : nullptr;
     if (!f) {
@@ -306,6 +322,8 @@ bool setup_read_file(const char *name)
 
 bool setup_write_file(const char *name)
 {
+    if (!plain_setup_name(name))
+        return false;
     char path[512];
     if (setup_path(name, path, sizeof path)) {
         DataFile *f = begin_replace_file(path);

@@ -53,6 +53,8 @@ void write_setup_text(TextBuf *out);
 // Writes the setup lines to a stream; false when a write failed.
 bool write_setup_block(DataFile *f);
 
+// Setup files have plain names: one holding "/" or "\", or starting with ".", gets a message
+// and touches no file.
 // Reads "@setups/" + name line by line ("key=value", lines without "=" skipped); then runs
 // the after-read hook (texture lists, the bike of a human rider), prints "Setup updated" and
 // marks the setup changed. A missing file prints "Error reading setup" and changes nothing.

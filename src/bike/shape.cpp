@@ -9,6 +9,7 @@
 #include "bike/bike.h"
 #include "common/mem.h"
 #include "platform/log.h"
+#include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
 static struct {
@@ -121,6 +122,27 @@ static void body_velocity_at(dBodyID body, const double p[3], double v[3])
     v[0] = out[0], v[1] = out[1], v[2] = out[2];
 }
 
+// The share of a push that reaches a body's centre: none for the static world or a body the
+// step leaves alone.
+static double inverse_mass(dBodyID body)
+{
+    if (!body || !dBodyIsEnabled(body))
+        return 0;
+    dMass m;
+    dBodyGetMass(body, &m);
+    return m.mass > 0 ? 1 / m.mass : 0;
+}
+
+double sphere_pair_push(double stiffness, double damping, double depth, double closing, dxBody *a, dxBody *b)
+{
+    // A spring this stiff, given as a force before the step, overshoots on light parts and
+    // feeds a pile-up more than it takes: take the force a soft contact joint would settle on
+    // for the pair within the step (implicit in the pair's own masses).
+    double w = inverse_mass(a) + inverse_mass(b), hc = k_tic_seconds * stiffness + damping;
+    double f = (stiffness * depth + hc * closing) / (1 + k_tic_seconds * w * hc);
+    return isfinite(f) ? fmax(-1000.0, fmin(1000.0, f)) : 0;
+}
+
 bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_b, ShapeResponse response)
 {
     if (!a || !b || a->count == 0 || b->count == 0)
@@ -171,9 +193,7 @@ bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_
                 body_velocity_at(ba, p, va);
                 body_velocity_at(bb, p, vb);
                 double closing = (va[0] - vb[0]) * n[0] + (va[1] - vb[1]) * n[1] + (va[2] - vb[2]) * n[2];
-                double f = fmax(-1000.0, fmin(1000.0, k * depth + c * closing));
-                if (!isfinite(f))
-                    continue;
+                double f = sphere_pair_push(k, c, depth, closing, ba, bb);
                 if (ba && dBodyIsEnabled(ba))
                     dBodyAddForceAtPos(ba, -f * n[0], -f * n[1], -f * n[2], p[0], p[1], p[2]);
                 if (bb && dBodyIsEnabled(bb))
@@ -197,4 +217,64 @@ bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_
         }
     }
     return touched;
+}
+
+bool shape_ground_contact(const Shape *shape, dxBody *body, const Terrain *t)
+{
+    if (!shape || !body || !t || !t->heights || shape->count == 0)
+        return false;
+    // One contact for the body, as deep as its deepest sphere, pushing from the middle of the
+    // touching spheres weighted by their depths (one joint per sphere would grow the solver's
+    // work several times over for a bike lying on the ground).
+    double deepest = 0, weight = 0, at[3] = { 0, 0, 0 }, normal[3] = { 0, 0, 0 };
+    const ShapeSphere *surface = nullptr;
+    for (int i = 0; i < shape->count; i++) {
+        const ShapeSphere *s = &shape->spheres[i];
+        double p[3];
+        world_point(body, s->centre, p);
+        float x = (float)p[0], z = (float)p[2];
+        double above = p[1] - terrain_height(t, x, z);
+        // The gap to the surface is the height over it times the surface's upright share: a
+        // sphere higher than four radii only reaches slopes steeper than any on a track.
+        if (!(above < 4.0 * s->radius))
+            continue;
+        Vec3 n = v3_normalize(terrain_triangle_normal(t, x, z));
+        if (!(n.y > 0))
+            continue;
+        double gap = above * n.y, depth = s->radius - gap;
+        if (!(depth > 0))
+            continue;
+        if (depth > deepest) {
+            deepest = depth;
+            surface = s;
+        }
+        weight += depth;
+        at[0] += depth * (p[0] - n.x * gap);
+        at[1] += depth * (p[1] - n.y * gap);
+        at[2] += depth * (p[2] - n.z * gap);
+        normal[0] += depth * n.x;
+        normal[1] += depth * n.y;
+        normal[2] += depth * n.z;
+    }
+    if (!surface)
+        return false;
+    if (!dBodyIsEnabled(body))
+        return true;
+    double nl = sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+    double mu, k, c;
+    sphere_pair_surface(surface, surface, (float)deepest, &mu, &k, &c);
+    double hk = k_tic_seconds * k;
+    dContact contact = {};
+    contact.surface.mode = dContactSoftERP | dContactSoftCFM | dContactApprox1;
+    contact.surface.mu = mu;
+    contact.surface.soft_erp = hk / (hk + c);
+    contact.surface.soft_cfm = 1 / (hk + c);
+    for (int k3 = 0; k3 < 3; k3++) {
+        contact.geom.pos[k3] = at[k3] / weight;
+        contact.geom.normal[k3] = normal[k3] / nl;
+    }
+    contact.geom.depth = deepest;
+    dJointID joint = dJointCreateContact(bike_world(), bike_contact_group(), &contact);
+    dJointAttach(joint, body, nullptr);
+    return true;
 }

@@ -41,6 +41,18 @@ struct PlacedSphere {
 // at the origin). True when any pair touches; with SHAPE_JOINTS each touching pair becomes a
 // contact joint in the contact group, with SHAPE_FORCE a force of at most 1000 lbf.
 bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_b, ShapeResponse response);
+struct Terrain;
+
+// A shape's spheres against the ground under them: when any sphere is nearer the surface than
+// its radius, one contact joint between the body and the static world, as deep as the deepest
+// sphere, with that sphere's friction, stiffness and damping, pushing along the surface's
+// normal from the middle of the touching spheres (weighted by their depths). None for a
+// disabled body. True when any sphere touches.
+bool shape_ground_contact(const Shape *shape, dxBody *body, const Terrain *t);
+// The push along the normal between two bodies whose spheres overlap by depth, closing at the
+// given speed (lbf, within -1000..1000): what a soft contact joint of this stiffness and
+// damping would give the pair in one step. A null or disabled body does not move.
+double sphere_pair_push(double stiffness, double damping, double depth, double closing, dxBody *a, dxBody *b);
 // The soft contact parameters of two touching spheres: friction, stiffness lowered so that
 // stiffness x depth stays within 2500 lbf, damping.
 void sphere_pair_surface(const ShapeSphere *a, const ShapeSphere *b, float depth, double *mu,

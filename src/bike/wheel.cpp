@@ -160,6 +160,90 @@ struct EdgeCandidate {
 
 enum FaceResult { FACE_MISS, FACE_HIT, FACE_OUTSIDE };
 
+// The rim circle as c + R (u cos t + v sin t), u pointing at the rim's lowest point against the
+// face (h = hc - R dl cos t above the face's plane).
+struct RimFrame {
+    Vec3 u, v;
+    float dl;                       // the rim's tilt towards the face: 0 lying parallel to it
+};
+
+// The rim points that stand over or under the triangle (seen from above, as the height field
+// stacks its ground) and are below its plane: the lowest of them and its height h over the
+// plane (negative). False when no rim point over the triangle is below the plane.
+// Measuring only the points straight above the triangle's area, every rim point under the
+// ground counts with exactly one triangle (or two alike on a shared edge), and pushing the
+// wheel further down only ever deepens it.
+static bool rim_under_face(Vec3 c, const RimFrame &f, float major_radius, float hc, const Vec3 v[3], Vec3 *point,
+                           float *lowest)
+{
+    // Sides of the triangle in (x, z), signed so that the inside is positive.
+    float ex[3], ez[3], alpha[3], beta[3], gamma[3], tol[3];
+    float area = (v[1].x - v[0].x) * (v[2].z - v[0].z) - (v[1].z - v[0].z) * (v[2].x - v[0].x);
+    if (!(fabsf(area) > 0))
+        return false;
+    float sign = area > 0 ? 1.0f : -1.0f;
+    for (int k = 0; k < 3; k++) {
+        const Vec3 &p = v[k], &q = v[(k + 1) % 3];
+        ex[k] = q.x - p.x;
+        ez[k] = q.z - p.z;
+        alpha[k] = sign * (ex[k] * (c.z - p.z) - ez[k] * (c.x - p.x));
+        beta[k] = sign * major_radius * (ex[k] * f.u.z - ez[k] * f.u.x);
+        gamma[k] = sign * major_radius * (ex[k] * f.v.z - ez[k] * f.v.x);
+        // A rim point on a side counts for both triangles that share it.
+        tol[k] = 1e-5f * (fabsf(ex[k]) + fabsf(ez[k])) * (1 + major_radius);
+    }
+    auto inside = [&](float cs, float sn, int skip) {
+        for (int k = 0; k < 3; k++)
+            if (k != skip && alpha[k] + beta[k] * cs + gamma[k] * sn < -tol[k])
+                return false;
+        return true;
+    };
+    // h falls as cos t rises: the lowest point over the triangle is the rim's lowest point when
+    // that lies over it, else where the rim crosses a side nearest to it.
+    float best_cos = -2, best_sin = 0;
+    if (inside(1, 0, -1)) {
+        best_cos = 1;
+    } else {
+        for (int k = 0; k < 3; k++) {
+            float rho = sqrtf(beta[k] * beta[k] + gamma[k] * gamma[k]);
+            if (!(rho > 1e-12f) || fabsf(alpha[k]) > rho)
+                continue;
+            float phi = atan2f(gamma[k], beta[k]), spread = acosf(fmaxf(-1.0f, fminf(1.0f, -alpha[k] / rho)));
+            for (int side = -1; side <= 1; side += 2) {
+                float cs = cosf(phi + side * spread), sn = sinf(phi + side * spread);
+                if (cs > best_cos && inside(cs, sn, k)) {
+                    best_cos = cs;
+                    best_sin = sn;
+                }
+            }
+        }
+    }
+    if (best_cos < -1.5f)
+        return false;
+    float h = hc - major_radius * f.dl * best_cos;
+    if (!(h < 0))
+        return false;
+    *point = v3_madd(v3_madd(c, f.u, major_radius * best_cos), f.v, major_radius * best_sin);
+    *lowest = h;
+    return true;
+}
+
+// The middle of the tyre's footprint on a face, on the face's plane. Around the rim the tube
+// is pressed in by p(t) = A + B cos t (t from the lowest rim point, B = R dl, A + B the
+// depth); the footprint is where p > 0, and its middle, weighted by p, lies along the lowest
+// point's direction at R (2A sin m + B (m + sin m cos m)) / (2A m + 2B sin m), m the
+// footprint's half angle. An upright wheel's footprint is short and its middle all but the
+// lowest point; a wheel lying flat presses its whole ring, whose middle is under the axle.
+static Vec3 footprint_middle(Vec3 c, Vec3 n, Vec3 p0, Vec3 down, float dl, float major_radius, float depth)
+{
+    float b = major_radius * dl, a = depth - b;
+    float m = b > 1e-6f && -a / b > -1 ? acosf(fminf(-a / b, 1.0f)) : 3.14159265f;
+    float s = sinf(m), den = 2 * a * m + 2 * b * s;
+    float along = den > 1e-12f ? major_radius * (2 * a * s + b * (m + s * cosf(m))) / den : 0;
+    Vec3 q = dl > 1e-6f ? v3_madd(c, down, along / dl) : c;
+    return v3_madd(q, n, -v3_dot(v3_sub(q, p0), n));
+}
+
 // The tyre against the triangle's face. FACE_OUTSIDE when the tube may still reach its edges
 // (the triangle then goes into *edge).
 static FaceResult tyre_face(Vec3 c, Vec3 a, float major_radius, float minor_radius, Vec3 p0, Vec3 p1, Vec3 p2,
@@ -182,13 +266,44 @@ static FaceResult tyre_face(Vec3 c, Vec3 a, float major_radius, float minor_radi
     // lowest point clears the plane cannot reach the face or its edges.
     if (!(height < minor_radius))
         return FACE_MISS;
-    // Nor a triangle wholly outside the torus's bounding sphere.
     Vec3 mid = v3_scale(v3_add(v3_add(p0, p1), p2), 1.0f / 3);
+    Vec3 v[3] = { p0, p1, p2 };
+    if (height < 0) {
+        // Seen from above, no rim point can stand over a triangle farther off than the rim's
+        // radius.
+        float spread = 0;
+        for (const Vec3 &p : v)
+            spread = fmaxf(spread, hypotf(p.x - mid.x, p.z - mid.z));
+        if (!(hypotf(mid.x - c.x, mid.z - c.z) < spread + major_radius + minor_radius))
+            return FACE_MISS;
+        // The rim itself reaches below the plane: the rim points under the triangle give the
+        // depth. With none there the rim passes beside the triangle, which it can then only
+        // meet at its edges.
+        RimFrame f;
+        if (dl > 1e-6f) {
+            f.u = v3_scale(down, 1 / dl);
+            f.dl = dl;
+        } else {
+            f.u = fabsf(a.y) < 0.9f ? unit(v3_cross(a, v3(0, 1, 0))) : unit(v3_cross(a, v3(1, 0, 0)));
+            f.dl = 0;
+        }
+        f.v = v3_cross(a, f.u);
+        Vec3 q;
+        float lowest;
+        if (rim_under_face(c, f, major_radius, v3_dot(v3_sub(c, p0), n), v, &q, &lowest)) {
+            // The contact point: on the plane, over that rim point.
+            Vec3 point = v3_madd(q, n, -lowest);
+            *hit = { minor_radius - lowest, point, n, point };
+            return FACE_HIT;
+        }
+        *edge = { { p0, p1, p2 }, n };
+        return FACE_OUTSIDE;
+    }
+    // Nor a triangle wholly outside the torus's bounding sphere.
     float spread = fmaxf(v3_length(v3_sub(p0, mid)), fmaxf(v3_length(v3_sub(p1, mid)), v3_length(v3_sub(p2, mid))));
     if (!(v3_length(v3_sub(mid, c)) < spread + major_radius + minor_radius))
         return FACE_MISS;
     Vec3 foot = v3_madd(rim, n, -height);
-    Vec3 v[3] = { p0, p1, p2 };
     // Inside: the foot lies on the same side of all three edges, whichever way they wind.
     int below = 0, above = 0;
     for (int k = 0; k < 3; k++) {
@@ -201,7 +316,7 @@ static FaceResult tyre_face(Vec3 c, Vec3 a, float major_radius, float minor_radi
         float depth = minor_radius - height;
         if (!(depth > 0))
             return FACE_MISS;
-        *hit = { depth, foot, n };
+        *hit = { depth, foot, n, footprint_middle(c, n, p0, down, dl, major_radius, depth) };
         return FACE_HIT;
     }
     *edge = { { p0, p1, p2 }, n };
@@ -236,6 +351,7 @@ static bool tyre_edges(Vec3 c, Vec3 a, float major_radius, float minor_radius, c
             Vec3 dir = v3_sub(on_circle, on_edge);
             hit->depth = depth;
             hit->point = on_edge;
+            hit->push = on_edge;
             hit->normal = clean_contact_normal(d > 1e-6f ? v3_scale(dir, 1 / d) : n);
         }
     }
@@ -506,6 +622,12 @@ bool create_wheel_contact(const Terrain *t, WheelContact *w, float grip_scale)
         return false;
     }
     record(w, h);
+    if (!dBodyIsEnabled(w->wheel)) {
+        // A frozen bike: the step would not move the wheel, and a force on it would only pile
+        // up until it wakes.
+        w->feedback = {};
+        return true;
+    }
     static TileType fallback;
     static bool fallback_set;
     if (!fallback_set) {
@@ -539,9 +661,9 @@ bool create_wheel_contact(const Terrain *t, WheelContact *w, float grip_scale)
         contact.fdir1[1] = dir.y / dl;
         contact.fdir1[2] = dir.z / dl;
     }
-    contact.geom.pos[0] = h.point.x;
-    contact.geom.pos[1] = h.point.y;
-    contact.geom.pos[2] = h.point.z;
+    contact.geom.pos[0] = h.push.x;
+    contact.geom.pos[1] = h.push.y;
+    contact.geom.pos[2] = h.push.z;
     contact.geom.normal[0] = n.x;
     contact.geom.normal[1] = n.y;
     contact.geom.normal[2] = n.z;
@@ -608,9 +730,7 @@ bool tyre_shape_contact(const Shape *shape, dBodyID body, const WheelContact *w,
             if (body)
                 dBodyGetPointVel(body, point.x, point.y, point.z, vb);
             double closing = (vb[0] - vw[0]) * n.x + (vb[1] - vw[1]) * n.y + (vb[2] - vw[2]) * n.z;
-            double f = fmax(-1000.0, fmin(1000.0, k * depth + damping * closing));
-            if (!isfinite(f))
-                continue;
+            double f = sphere_pair_push(k, damping, depth, closing, w->wheel, body);
             if (dBodyIsEnabled(w->wheel))
                 dBodyAddForceAtPos(w->wheel, f * n.x, f * n.y, f * n.z, point.x, point.y, point.z);
             if (body && dBodyIsEnabled(body))

@@ -12,6 +12,10 @@ struct TyreHit {
     float depth;                    // > 0 when the tyre reaches below the triangle
     Vec3 point;                     // on the triangle
     Vec3 normal;                    // cleaned up: never pointing down
+    // Where the contact pushes: the middle of the tyre's footprint on a face, weighted by how
+    // far each part is pressed in (a wheel lying flat is held under its axle, not at one point
+    // of its rim that it would tip over); the point itself at an edge.
+    Vec3 push;
 };
 
 // The tyre (centre c, unit axle a, radii R and r) against triangle (p0, p1, p2) as a solid

@@ -26,6 +26,7 @@ static int software_method(void) { return 1; }
 static bool not_listed(const char *) { return false; }
 static void no_sound(int, BikeState *) {}
 static void no_slot_sound(int) {}
+static void no_roost(int, BikeState *) {}
 
 static const SimulationHooks k_stand_ins = {
     .lighting_load = nothing_folder,
@@ -56,16 +57,36 @@ static const SimulationHooks k_stand_ins = {
     .script_tic = nothing,
     .editor_take_track = nothing,
     .editor_release_track = nothing,
+    .roost_emit = no_roost,
     .roost_move_chunks = nothing,
     .session_loaded = nothing,
 };
 
 static SimulationHooks g_hooks = k_stand_ins;
 
+static struct {
+    bool forced, connected, in_race;
+} g_network_for_tests;
+
+void simulation_set_network_for_tests(bool forced, bool connected, bool in_race)
+{
+    g_network_for_tests = { forced, connected, in_race };
+}
+
+static bool connected(void)
+{
+    return g_network_for_tests.forced ? g_network_for_tests.connected : net_connected();
+}
+
+static bool in_race(void)
+{
+    return g_network_for_tests.forced ? g_network_for_tests.connected && g_network_for_tests.in_race : net_in_race();
+}
+
 // Each null entry of the caller's table takes the stand-in of the same place.
 void simulation_set_hooks(const SimulationHooks *hooks)
 {
-    static_assert(sizeof(SimulationHooks) == 30 * sizeof(void (*)(void)), "every hook is taken below");
+    static_assert(sizeof(SimulationHooks) == 31 * sizeof(void (*)(void)), "every hook is taken below");
 #define TAKE(name) g_hooks.name = hooks && hooks->name ? hooks->name : k_stand_ins.name
     TAKE(lighting_load);
     TAKE(roost_pool_create);
@@ -95,6 +116,7 @@ void simulation_set_hooks(const SimulationHooks *hooks)
     TAKE(script_tic);
     TAKE(editor_take_track);
     TAKE(editor_release_track);
+    TAKE(roost_emit);
     TAKE(roost_move_chunks);
     TAKE(session_loaded);
 #undef TAKE
@@ -136,9 +158,10 @@ static void collide_pair(BikeState *a, const BikeBounds &ba, BikeState *b, const
 
 // Rider, suspension, drive and assists prepare the motors and forces of the next step; the
 // leftover internal force comes out last, once the joints have fed back a step (from tic 2 on).
+// A frozen bike's bodies take no part in the step, so nothing is prepared for them.
 static void control_update(BikeState *bike)
 {
-    if (!bike->built)
+    if (!bike->built || bike_frozen(bike))
         return;
     update_rider_mount(bike);
     bike_suspension_update(bike);
@@ -149,65 +172,82 @@ static void control_update(BikeState *bike)
         correct_internal_forces(bike);
 }
 
+// The wheel step of one slot: the local player's bike has its records refreshed with the
+// first-hit query (once a tic) for the roost; every other bike keeps the deepest contact that
+// its ground contacts made for this step.
+static void wheel_query_and_roost(int slot, const Terrain *ground)
+{
+    RiderSlot &s = *rider_slot(slot);
+    if (s.kind == CONTROL_HUMAN)
+        bike_refresh_wheel_queries(s.bike, ground, race_tic());
+    g_hooks.roost_emit(slot, s.bike);
+}
+
 void simulation_tic(void)
 {
-    bool net = net_connected();
+    bool net = connected(), racing = net && in_race();
     g_hooks.script_tic();
     for (int i = 0; i < RIDER_SLOTS; i++)
         if (rider_slot(i)->bike && rider_slot(i)->kind == CONTROL_REPLAYED)
             replay_set_bike_state(i);
 
-    // Contacts with the world and between bikes. Slots are visited in order, so the list of
-    // bikes that collide is already sorted by slot.
+    // The occupied slots, and among them the bikes that this simulation steps (all but the
+    // replayed ones). Slots are visited in order, so both lists are sorted by slot.
     const Terrain *ground = session_terrain();
     int occupied[RIDER_SLOTS], n_occupied = 0;
-    int active[RIDER_SLOTS], n_active = 0;
+    int stepped[RIDER_SLOTS], n_stepped = 0;
     for (int i = 0; i < RIDER_SLOTS; i++) {
         if (!rider_slot(i)->bike)
             continue;
         occupied[n_occupied++] = i;
         if (rider_slot(i)->kind != CONTROL_REPLAYED)
-            active[n_active++] = i;
-    }
-    if (!net) {
-        for (int k = 0; k < n_occupied; k++) {
-            RiderSlot &s = *rider_slot(occupied[k]);
-            if (s.kind != CONTROL_REPLAYED)
-                bike_touches_world(s.bike, ground);
-            else if (race_tic() < gate_drop_tic() + k_gate_animation_tics)
-                gate_pieces_touch(s.bike);
-        }
-        BikeBounds bounds[RIDER_SLOTS];
-        for (int k = 0; k < n_active; k++)
-            bounds[k] = bike_bounds(rider_slot(active[k])->bike);
-        for (int a = 0; a < n_active; a++)
-            for (int b = a + 1; b < n_active; b++)
-                collide_pair(rider_slot(active[a])->bike, bounds[a], rider_slot(active[b])->bike, bounds[b], false);
-    } else if (net_in_race()) {
-        RiderSlot *own = nullptr;
-        for (int k = 0; k < n_active && !own; k++)
-            if (rider_slot(active[k])->kind == CONTROL_HUMAN)
-                own = rider_slot(active[k]);
-        BikeBounds own_bounds = own ? bike_bounds(own->bike) : BikeBounds{};
-        for (int k = 0; own && k < n_active; k++)
-            if (rider_slot(active[k]) != own)
-                collide_pair(own->bike, own_bounds, rider_slot(active[k])->bike,
-                             bike_bounds(rider_slot(active[k])->bike), true);
+            stepped[n_stepped++] = i;
     }
 
-    // Wheel contact queries in a rotating order, so no bike always goes first.
-    if (n_active > 0) {
-        int start = (int)(((int64_t)race_tic() % n_active + n_active) % n_active);
-        for (int k = 0; k < n_active; k++)
-            bike_refresh_wheel_queries(rider_slot(active[(start + k) % n_active])->bike, ground, race_tic());
+    // Contacts with the world: every stepped bike needs its ground, online as much as offline.
+    for (int k = 0; k < n_occupied; k++) {
+        RiderSlot &s = *rider_slot(occupied[k]);
+        if (s.kind != CONTROL_REPLAYED)
+            bike_touches_world(s.bike, ground);
+        else if (!net && race_tic() < gate_drop_tic() + k_gate_animation_tics)
+            gate_pieces_touch(s.bike);
+    }
+    // Between bikes: offline every pair; online only the own bike against the others this
+    // simulation steps, while the own slot is in the race.
+    if (!net) {
+        BikeBounds bounds[RIDER_SLOTS];
+        for (int k = 0; k < n_stepped; k++)
+            bounds[k] = bike_bounds(rider_slot(stepped[k])->bike);
+        for (int a = 0; a < n_stepped; a++)
+            for (int b = a + 1; b < n_stepped; b++)
+                collide_pair(rider_slot(stepped[a])->bike, bounds[a], rider_slot(stepped[b])->bike, bounds[b], false);
+    } else if (racing) {
+        RiderSlot *own = nullptr;
+        for (int k = 0; k < n_stepped && !own; k++)
+            if (rider_slot(stepped[k])->kind == CONTROL_HUMAN)
+                own = rider_slot(stepped[k]);
+        BikeBounds own_bounds = own ? bike_bounds(own->bike) : BikeBounds{};
+        for (int k = 0; own && k < n_stepped; k++)
+            if (rider_slot(stepped[k]) != own)
+                collide_pair(own->bike, own_bounds, rider_slot(stepped[k])->bike,
+                             bike_bounds(rider_slot(stepped[k])->bike), true);
+    }
+
+    // Wheel queries and roost for every occupied slot, in a rotating order so that no bike
+    // always goes first.
+    if (n_occupied > 0) {
+        int start = (int)(((int64_t)race_tic() % n_occupied + n_occupied) % n_occupied);
+        for (int k = 0; k < n_occupied; k++)
+            wheel_query_and_roost(occupied[(start + k) % n_occupied], ground);
     }
     bike_world_step();
 
-    if (session_erosion_rate() > 0 && (!net || net_in_race()))
-        for (int k = 0; k < n_active; k++) {
-            wheel_after_step(rider_slot(active[k])->bike);
-            bike_dig_terrain(rider_slot(active[k])->bike);
-        }
+    // The wheels' telemetry every tic; their erosion samples while the terrain erodes.
+    for (int k = 0; k < n_stepped; k++)
+        wheel_after_step(rider_slot(stepped[k])->bike);
+    if (session_erosion_rate() > 0 && (!net || racing))
+        for (int k = 0; k < n_stepped; k++)
+            bike_dig_terrain(rider_slot(stepped[k])->bike);
 
     for (int k = 0; k < n_occupied; k++) {
         int slot = occupied[k];

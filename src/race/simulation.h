@@ -43,6 +43,8 @@ struct SimulationHooks {
     // The editor holds the loaded track while it is on.
     void (*editor_take_track)(void);
     void (*editor_release_track)(void);
+    // Roost thrown by one bike's wheels from its contact records, in the tic's wheel step.
+    void (*roost_emit)(int slot, BikeState *bike);
     // Roost particles in flight, once a tic after the bikes' control updates.
     void (*roost_move_chunks)(void);
     // A session finished loading: the driver takes its setup reference and places its cameras.
@@ -54,6 +56,10 @@ void simulation_set_hooks(const SimulationHooks *hooks);
 // The installed hooks with every null entry answered by a stand-in that does nothing and
 // returns "nothing there". Never null.
 const SimulationHooks *simulation_hooks(void);
+
+// Test hook: with forced, the tic takes the network state given here instead of the
+// connection's (connected; in_race: the own slot takes part in the race).
+void simulation_set_network_for_tests(bool forced, bool connected, bool in_race);
 
 // Advances the world by one tic: scripts, replayed bikes, contacts, wheel queries, the physics
 // step, erosion, robots, control updates, gate passing, roost, the starting gate, the race tic,

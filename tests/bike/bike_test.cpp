@@ -3,11 +3,13 @@
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 
 #include "bike/bike.h"
 #include "bike/catalogue.h"
+#include "bike/rider.h"
 #include "bike/setup.h"
 #include "bike/shape.h"
 #include "terrain/terrain.h"
@@ -48,6 +50,12 @@ static dMass body_mass(const BikeState *b, int body)
     dMass m;
     dBodyGetMass(b->body[body], &m);
     return m;
+}
+
+static double speed_of_body(dBodyID body)
+{
+    const dReal *v = dBodyGetLinearVel(body);
+    return sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 }
 
 static void expect_vec(const dReal *v, double x, double y, double z, double tol = 1e-5)
@@ -93,11 +101,32 @@ TEST_F(Bikes, MassRecipesOfTheFirstRow)
         EXPECT_NEAR(m.I[0], ixx, 1e-5);
         EXPECT_NEAR(m.I[5], c * c * iyy + s * s * izz, 1e-5);
         EXPECT_NEAR(m.I[10], s * s * iyy + c * c * izz, 1e-5);
-        EXPECT_NEAR(fabs(m.I[6]), c * s * (iyy - izz), 1e-5);
+        EXPECT_NEAR(m.I[6], c * s * (iyy - izz), 1e-5);
+        EXPECT_NEAR(m.I[9], m.I[6], 1e-12);
     }
-    // Swingarm: two boxes of the full 0.3 slug each.
+    // Swingarm: two boxes of the full 0.3 slug each, 0.2 x 0.2 x L with L the pivot (0, 2.05,
+    // 4.05) to rear axle (0, 1.04, 6) distance, 0.4 ft either side of the middle, then turned
+    // about x so that each box's long side runs along the arm, (0, -1.01, 1.95) / L.
     m = body_mass(b, BODY_SWINGARM);
     EXPECT_NEAR(m.mass, 0.6, 1e-6);
+    {
+        double len = sqrt(1.01 * 1.01 + 1.95 * 1.95), box = 0.3, side = 0.2;
+        double ixx = 2 * box * (side * side + len * len) / 12, iyy = ixx + 2 * box * 0.16;
+        double izz = 2 * box * (2 * side * side) / 12 + 2 * box * 0.16;
+        double c = 1.95 / len, s = 1.01 / len;
+        EXPECT_NEAR(m.I[0], ixx, 1e-6);
+        EXPECT_NEAR(m.I[5], c * c * iyy + s * s * izz, 1e-6);
+        EXPECT_NEAR(m.I[10], s * s * iyy + c * c * izz, 1e-6);
+        EXPECT_NEAR(m.I[6], c * s * (iyy - izz), 1e-6);
+        // About the arm itself the small moment of the boxes' ends.
+        double e[3] = { 0, -s, c }, about = 0;
+        for (int i = 0; i < 3; i++)
+            for (int j = 0; j < 3; j++)
+                about += e[i] * m.I[4 * i + j] * e[j];
+        EXPECT_NEAR(about, izz, 1e-6);
+        EXPECT_NEAR(m.I[1], 0, 1e-12);
+        EXPECT_NEAR(m.I[2], 0, 1e-12);
+    }
 }
 
 TEST_F(Bikes, JointsHaveTheirAnchorsAxesAndStops)
@@ -347,6 +376,207 @@ TEST_F(Bikes, FrozenBikesKeepTheirVelocities)
     EXPECT_FLOAT_EQ(b->activity, 127.0f / 128);
 }
 
+TEST_F(BikesOnGround, AFrozenBikeGathersNoForce)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    place_bike(b, &terrain, 60, 60, 0);
+    for (int tic = 0; tic < 64; tic++) {
+        bike_touches_world(b, &terrain);
+        bike_world_step();
+    }
+    ASSERT_GT(b->wheel[0].depth, 0);
+    for (dBodyID body : b->body)
+        dBodySetLinearVel(body, 0, 0, -10);
+    // Ten seconds frozen while rolling on the ground: rolling resistance, and the internal-force
+    // correction from the joints' last feedback, ask for force every tic.
+    bike_set_activity(b, 0);
+    for (int tic = 0; tic < 1280; tic++) {
+        bike_touches_world(b, &terrain);
+        correct_internal_forces(b);
+        bike_world_step();
+    }
+    for (dBodyID body : b->body) {
+        const dReal *f = dBodyGetForce(body), *t = dBodyGetTorque(body);
+        EXPECT_EQ(fabs(f[0]) + fabs(f[1]) + fabs(f[2]) + fabs(t[0]) + fabs(t[1]) + fabs(t[2]), 0);
+    }
+    // Woken, it carries on at its old speed: one ordinary step changes it by little.
+    const dReal *v = dBodyGetLinearVel(b->body[BODY_FRONT_WHEEL]);
+    double before = v[2];
+    bike_set_activity(b, 1);
+    bike_touches_world(b, &terrain);
+    bike_world_step();
+    EXPECT_NEAR(dBodyGetLinearVel(b->body[BODY_FRONT_WHEEL])[2], before, 1.0);
+}
+
+TEST_F(Bikes, ReseatingWhereverTheBikeStands)
+{
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    // Tipped, turned and moved: the joints follow their bodies, so the mount's layout read back
+    // now is the bike's own, expressed in the world.
+    turn_bike(b, 1, 2, 0.5f, 0.7f);
+    move_bike(b, 30, 4, -7);
+    dJointID mount = b->joint[JOINT_RIDER];
+    dVector3 anchor, anchor2, axis1, axis2;
+    dJointGetHinge2Anchor(mount, anchor);
+    dJointGetHinge2Anchor2(mount, anchor2);
+    dJointGetHinge2Axis1(mount, axis1);
+    dJointGetHinge2Axis2(mount, axis2);
+    // The rider thrown off and lying elsewhere, the frame turning.
+    dJointAttach(mount, nullptr, nullptr);
+    dBodySetPosition(b->body[BODY_RIDER], 33, 1, -2);
+    dBodySetAngularVel(b->body[BODY_FRAME], 0, 0.5, 0);
+    reseat_rider(b);
+    EXPECT_EQ(dJointGetBody(mount, 0), b->body[BODY_RIDER]);
+    EXPECT_EQ(dJointGetBody(mount, 1), b->body[BODY_FRAME]);
+    double rest[3];
+    rider_rest_point(b, rest);
+    expect_vec(dBodyGetPosition(b->body[BODY_RIDER]), rest[0], rest[1], rest[2]);
+    const dReal *rr = dBodyGetRotation(b->body[BODY_RIDER]), *fr = dBodyGetRotation(b->body[BODY_FRAME]);
+    for (int k = 0; k < 12; k++)
+        EXPECT_NEAR(rr[k], fr[k], 1e-9) << k;
+    // Moving with the frame: its velocity is the frame's at the rest point.
+    dVector3 v;
+    dBodyGetPointVel(b->body[BODY_FRAME], rest[0], rest[1], rest[2], v);
+    expect_vec(dBodyGetLinearVel(b->body[BODY_RIDER]), v[0], v[1], v[2]);
+    dVector3 w;
+    dJointGetHinge2Anchor(mount, w);
+    expect_vec(w, anchor[0], anchor[1], anchor[2], 1e-4);
+    dJointGetHinge2Anchor2(mount, w);
+    expect_vec(w, anchor2[0], anchor2[1], anchor2[2], 1e-4);
+    dJointGetHinge2Axis1(mount, w);
+    expect_vec(w, axis1[0], axis1[1], axis1[2]);
+    dJointGetHinge2Axis2(mount, w);
+    expect_vec(w, axis2[0], axis2[1], axis2[2]);
+    EXPECT_NEAR(dJointGetHinge2Angle1(mount), 0, 1e-6);
+}
+
+TEST_F(Bikes, TheRiderSitsOnHisVerticalSpring)
+{
+    // The frame held still: the rider (a third of 4.6875 slug, 50 lbf) hangs on the vertical
+    // spring, k = 400 x 0.5 (the rider vertical spring of a new bike) x S with
+    // S = 4.6875 x 0.21333 = 1: 200 lbf/ft. The spring holds the rider 0.125 ft above the rest
+    // point when unloaded (D = 0.125 + J = 0), so it settles where 200 D = 50: D = 0.25,
+    // J = 0.125 ft below the rest point. Fore and aft it follows half that, 0.0625.
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    dJointID hold = dJointCreateFixed(bike_world(), 0);
+    dJointAttach(hold, b->body[BODY_FRAME], nullptr);
+    dJointSetFixed(hold);
+    for (int tic = 0; tic < 640; tic++) {
+        update_rider_mount(b);
+        bike_world_step();
+    }
+    double rest[3];
+    rider_rest_point(b, rest);
+    const dReal *q = dBodyGetPosition(b->body[BODY_RIDER]);
+    dVector3 u, w;
+    dBodyVectorToWorld(b->body[BODY_FRAME], 0, 1, 0, u);
+    dBodyVectorToWorld(b->body[BODY_FRAME], 0, 0, 1, w);
+    double jump = 0, fore = 0;
+    for (int i = 0; i < 3; i++) {
+        jump += (rest[i] - q[i]) * u[i];
+        fore += (rest[i] - q[i]) * w[i];
+    }
+    EXPECT_NEAR(jump, 0.125, 0.005);
+    EXPECT_NEAR(fore, 0.0625, 0.01);
+    EXPECT_LT(speed_of_body(b->body[BODY_RIDER]), 0.01);
+    dJointDestroy(hold);
+}
+
+TEST_F(BikesOnGround, ArcadeGripFollowsTheLean)
+{
+    // The bike's ground contacts made as the tic makes them, upright and leaned 30 degrees with
+    // arcade physics, on the default surface (friction 1). Then each wheel, cut loose from its
+    // axle and too heavy to turn, slides sideways at 10 ft/s for one step: the slide cannot
+    // stop, so the tyre's grip along it is the whole friction coefficient times the ground's
+    // push, 1 upright and 0.75 leaned.
+    for (int lean : { 0, 30 }) {
+        SCOPED_TRACE(lean);
+        BikeState *b = build_bike(0, "cr125(2002)");
+        ASSERT_NE(b, nullptr);
+        b->params.arcade = true;
+        turn_bike(b, 0, 0, 1, (float)(lean * M_PI / 180));    // about the tyres' ground line
+        move_bike(b, 60, -0.1f, 60);
+        ASSERT_TRUE(bike_touches_world(b, &terrain));
+        dJointAttach(b->joint[JOINT_FRONT_AXLE], nullptr, nullptr);
+        dJointAttach(b->joint[JOINT_REAR_AXLE], nullptr, nullptr);
+        for (const WheelContact &w : b->wheel) {
+            dMass m;
+            dMassSetSphereTotal(&m, 1, 1e3);
+            dBodySetMass(w.wheel, &m);
+            dBodySetLinearVel(w.wheel, 10, 0, 0);
+            dBodySetAngularVel(w.wheel, 0, 0, 0);
+        }
+        bike_world_step();
+        for (const WheelContact &w : b->wheel) {
+            ASSERT_GT(w.feedback.f1[1], 10);
+            EXPECT_NEAR(-w.feedback.f1[0] / w.feedback.f1[1], lean ? 0.75 : 1, 1e-3);
+        }
+    }
+}
+
+TEST_F(BikesOnGround, ShapesMeetTheGround)
+{
+    // One frictionless ball of radius 0.5 on a body of a million slugs (its push shows as
+    // dv = f h / m, as in JointPushHeldTo2500), over the 1 in 2 slope y = j / 2: normal
+    // (0, 2, -1) / sqrt 5. Half a foot above the ground it is 0.5 x 2 / sqrt 5 = 0.447214 from
+    // the plane: 0.052786 deep, 20000 x 0.052786 = 1055.7 lbf along the normal, and gravity
+    // would carry it into the slope at 32 / 128 x 2 / sqrt 5 = 0.223607 ft/s within the step,
+    // which the joint's damping (hk + c = 206.25) answers with 46.1 lbf more. The -z share
+    // (1 / sqrt 5) of that is what gravity leaves alone.
+    slope(0.5f);
+    ShapeSphere ball = { { 0, 0, 0 }, 0.5f, 0, 20000, 50 };
+    Shape s = { "ball", 0.5f, 1, &ball };
+    dBodyID heavy = dBodyCreate(bike_world());
+    dMass m;
+    dMassSetSphereTotal(&m, 1e6, 1);
+    dBodySetMass(heavy, &m);
+    dBodySetPosition(heavy, 60, 30.5, 60);
+    ASSERT_TRUE(shape_ground_contact(&s, heavy, &terrain));
+    EXPECT_EQ(dBodyGetNumJoints(heavy), 1);
+    bike_world_step();
+    double push = 20000 * (0.5 - 1 / sqrt(5)) + 206.25 * 0.25 * 2 / sqrt(5);
+    EXPECT_NEAR(dBodyGetLinearVel(heavy)[2] * 1.28e8, -push / sqrt(5), 1);
+    EXPECT_NEAR(dBodyGetLinearVel(heavy)[0], 0, 1e-12);
+    // Clear of the ground: nothing; a disabled body touches but gets no joint.
+    dBodySetPosition(heavy, 60, 30.6, 60);
+    EXPECT_FALSE(shape_ground_contact(&s, heavy, &terrain));
+    dBodySetPosition(heavy, 60, 30.5, 60);
+    dBodyDisable(heavy);
+    EXPECT_TRUE(shape_ground_contact(&s, heavy, &terrain));
+    EXPECT_EQ(dBodyGetNumJoints(heavy), 0);
+    dBodyDestroy(heavy);
+}
+
+TEST_F(BikesOnGround, ABikeOnItsSideLiesOnItsBarsAndRider)
+{
+    // With only its wheels meeting the ground, a bike on its side (its weight outside the two
+    // wheels' footprints, towards the rider) would roll over into the ground and hang upside
+    // down under its wheels.
+    data_file("generic_frame.shp", "1\n0 0.1 0\n0.4 0.6 20000 100\n");
+    data_file("generic_ufork.shp", "2\n-0.7 0.3 0.2\n0.15 0.6 20000 100\n0.7 0.3 0.2\n0.15 0.6 20000 100\n");
+    data_file("rider.shp", "1\n0 0 0\n0.6 0.6 20000 100\n");
+    BikeState *b = build_bike(0, "cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    turn_bike(b, 0, 0, 1, 1.4f);    // about its own forward axis, through its tyres' ground line
+    move_bike(b, 60, 0.5f, 60);
+    settle_bike(b, &terrain);
+    for (int tic = 0; tic < 512; tic++) {
+        bike_touches_world(b, &terrain);
+        bike_world_step();
+        ASSERT_TRUE(bike_is_finite(b));
+    }
+    dVector3 up;
+    dBodyVectorToWorld(b->body[BODY_FRAME], 0, 1, 0, up);
+    EXPECT_GT(fabs(up[0]), 0.8) << "on its side";
+    EXPECT_GT(dBodyGetPosition(b->body[BODY_RIDER])[1], 0.3);
+    EXPECT_GT(dBodyGetPosition(b->body[BODY_FRAME])[1], 0.3);
+    for (int body : { BODY_FRONT_WHEEL, BODY_REAR_WHEEL })
+        EXPECT_GT(dBodyGetPosition(b->body[body])[1], 0.1);
+}
+
 TEST_F(Bikes, ShapeFiles)
 {
     data_file("two.shp", "2\n0 0 1\n0.5 0.8 20000 50\n0 3 4 1 1.0 30000 60\n");
@@ -410,11 +640,19 @@ TEST_F(Bikes, SpherePairs)
     EXPECT_NEAR(dBodyGetForce(ba)[0], -1000, 1e-6);
     dBodySetForce(ba, 0, 0, 0);
     dBodySetForce(bb, 0, 0, 0);
-    // 0.01 ft deep: 200 lbf, plus the damping of 1 ft/s closing speed.
+    // 0.01 ft deep, closing at 1 ft/s, 1 slug each: what the soft joint would give the pair over
+    // one step, (k d + (hk + c) v) / (1 + h (1/ma + 1/mb) (hk + c)) with hk + c = 206.25:
+    // 406.25 / (1 + 206.25 / 64) = 96.2 lbf, where k d + c v (250) would overshoot.
     dBodySetPosition(bb, 1.99, 5, 0);
     dBodySetLinearVel(ba, 1, 0, 0);
     EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_FORCE));
-    EXPECT_NEAR(dBodyGetForce(bb)[0], 20000 * 0.01 + 50, 1e-3);
+    EXPECT_NEAR(dBodyGetForce(bb)[0], 406.25 / (1 + 206.25 / 64), 1e-3);
+    // Against a disabled body the push is the one body's own: 406.25 / (1 + 206.25 / 128).
+    dBodySetForce(bb, 0, 0, 0);
+    dBodyDisable(ba);
+    EXPECT_TRUE(shape_contact(&a, ba, &b, bb, SHAPE_FORCE));
+    EXPECT_NEAR(dBodyGetForce(bb)[0], 406.25 / (1 + 206.25 / 128), 1e-3);
+    dBodyEnable(ba);
     EXPECT_EQ(dBodyGetNumJoints(ba), 0);
     // Coincident centres touch but give no contact; apart they do not touch.
     dBodySetPosition(bb, 0, 5, 0);

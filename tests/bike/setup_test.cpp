@@ -228,3 +228,36 @@ TEST_F(SetupFiles, MissingOrUnnamedFilesChangeNothing)
     EXPECT_STREQ(message_line(0), "Error writing setup");
     EXPECT_FALSE(setup_write_file(std::string(600, 'x').c_str()));
 }
+
+#include <filesystem>
+
+TEST_F(SetupFiles, OnlyPlainNamesBecomeSetupFiles)
+{
+    // A setup beside the setups folder, where a name climbing out of it would reach.
+    write_file("kept", "leveling=44\n");
+    std::string skorva = root + "/home/Skorva";
+    FILE *f = fopen((skorva + "/outside_setup").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("leveling=77\n", f);
+    fclose(f);
+    std::string before = block();
+    setup_clear_changed();
+    for (const char *name : { "../outside_setup", "../../outside_setup", "sub/mine", "..\\outside_setup", ".hidden",
+                              "..", ".", "/tmp/mine" }) {
+        messages_clear();
+        EXPECT_FALSE(setup_write_file(name)) << name;
+        EXPECT_NE(strstr(message_line(0), "is not a setup name"), nullptr) << name;
+        EXPECT_FALSE(setup_read_file(name)) << name;
+    }
+    EXPECT_FALSE(setup_changed());
+    EXPECT_EQ(block(), before);
+    // Nothing new anywhere: the two files stand as they were.
+    int files = 0;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(root))
+        files += entry.is_regular_file();
+    EXPECT_EQ(files, 2);
+    // Dots inside a name are plain.
+    EXPECT_TRUE(setup_write_file("race.v2"));
+    EXPECT_TRUE(setup_read_file("kept"));
+    EXPECT_EQ(g_setup.leveling.value, 44);
+}

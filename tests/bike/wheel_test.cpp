@@ -58,6 +58,34 @@ TEST(TyreTriangle, EdgeContactBesideTheWheel)
     EXPECT_FALSE(tyre_triangle(v3(-0.2f, 1, 0), v3(1, 0, 0), k_R, k_r, p0, p1, p2, &h));
 }
 
+TEST(TyreTriangle, PushesFromTheMiddleOfTheFootprint)
+{
+    TyreHit h;
+    Vec3 p0 = v3(-10, 0, -10), p1 = v3(10, 0, -10), p2 = v3(0, 0, 10);
+    // Upright: the footprint is short, its middle the lowest point itself.
+    ASSERT_TRUE(tyre_triangle(v3(0, 1, 0), v3(1, 0, 0), k_R, k_r, p0, p1, p2, &h));
+    EXPECT_NEAR(h.push.x, 0, 1e-5);
+    EXPECT_NEAR(h.push.y, 0, 1e-5);
+    EXPECT_NEAR(h.push.z, 0, 1e-5);
+    // Lying flat: the whole ring presses alike, and it is held under its axle.
+    ASSERT_TRUE(tyre_triangle(v3(1, 0.2f, 2), v3(0, 1, 0), k_R, k_r, p0, p1, p2, &h));
+    EXPECT_NEAR(h.push.x, 1, 1e-5);
+    EXPECT_NEAR(h.push.z, 2, 1e-5);
+    // Tipped 30 degrees from flat (axle (sin 30, cos 30, 0)): the rim's lowest point lies along
+    // u = (cos 30, -sin 30, 0), R sin 30 = 0.41665 below the centre. With the centre 0.54995
+    // up, the tube there is 0.2 deep, and around the rim it is pressed in by
+    // A + B cos t with B = 0.41665, A = 0.2 - B = -0.21665, so the footprint's half angle is
+    // m = acos(0.519981) = 1.023968. Its middle lies R (2A sin m + B (m + sin m cos m)) /
+    // (2A m + 2B sin m) = 0.8333 x 0.241579 / 0.268101 = 0.750863 along u: 0.650267 across,
+    // where the lowest point is R cos 30 = 0.721659 across.
+    ASSERT_TRUE(tyre_triangle(v3(0, 0.54995f, 0), v3(0.5f, 0.8660254f, 0), k_R, k_r, p0, p1, p2, &h));
+    EXPECT_NEAR(h.depth, 0.2, 1e-5);
+    EXPECT_NEAR(h.point.x, 0.721659, 1e-5);
+    EXPECT_NEAR(h.push.x, 0.650267, 1e-5);
+    EXPECT_NEAR(h.push.y, 0, 1e-5);
+    EXPECT_NEAR(h.push.z, 0, 1e-5);
+}
+
 TEST(ContactNormal, CleanUp)
 {
     Vec3 n = clean_contact_normal(v3(0, -1, 0));
@@ -208,6 +236,67 @@ TEST_F(WheelWorld, ContactJointAndRollingResistance)
 }
 
 #include "bike/shape.h"
+
+TEST_F(WheelWorld, ALoadedTyreSagsToItsStiffnessAndSlidesToAStopAtMuG)
+{
+    // Lying flat under 666.6 lbf (20.83 slug): at half compression the tyre's stiffness is
+    // 24000 / 8 + 1000 = 4000 lbf/ft, and 4000 x r / 2 = 666.6 lbf, so it settles r / 2 deep.
+    // Too heavy to turn, so it only slides.
+    dMass m;
+    dMassSetSphereTotal(&m, 666.6 / 32, 1e3);
+    dBodySetMass(wheel, &m);
+    contact.axle = v3(0, 1, 0);
+    dBodySetPosition(wheel, 50, k_r / 2 + 0.05f, 50);
+    for (int tic = 0; tic < 384; tic++) {
+        create_wheel_contact(&terrain, &contact, 1);
+        bike_world_step();
+    }
+    EXPECT_NEAR(contact.depth, k_r / 2, 1e-3);
+    EXPECT_NEAR(dBodyGetPosition(wheel)[1], k_r / 2, 1e-3);
+    // Sliding, braked still, at 10 ft/s along a diagonal of the ground's grid: friction 1 of the
+    // default surface times g, 32 ft/s^2 against the slide whatever its direction, plus the
+    // rolling resistance at half compression, 10 lbf on 20.83 slug (0.48 ft/s^2). An eighth of
+    // a second takes 4.06 ft/s off; with three quarters of the grip, 3.06.
+    for (float grip : { 1.0f, 0.75f }) {
+        SCOPED_TRACE(grip);
+        dBodySetLinearVel(wheel, 7.0710678f, 0, 7.0710678f);
+        for (int tic = 0; tic < 16; tic++) {
+            dBodySetAngularVel(wheel, 0, 0, 0);
+            create_wheel_contact(&terrain, &contact, grip);
+            bike_world_step();
+        }
+        const dReal *v = dBodyGetLinearVel(wheel);
+        EXPECT_NEAR(hypot(v[0], v[2]), 10 - (32 * grip + 10 / 20.83) / 8, 0.03);
+        EXPECT_NEAR(v[0], v[2], 1e-3) << "straight on along the slide";
+    }
+}
+
+TEST_F(WheelWorld, ALoadedWheelLyingFlatSettlesOnItsFootprint)
+{
+    // 10 slug on a wheel lying all but flat (tipped 3 degrees): 320 lbf, which the tyre carries
+    // where k(d) d = 320 with k = 24000 (d/r)^3 + 1000, at d = 0.1307 (q = 0.392): the axle
+    // settles about r - d = 0.203 ft over the ground. Pushed at one point of its rim it would
+    // tip about that point, and with the next tic's deepest point on the far side, rock and
+    // sink.
+    dMass m;
+    dMassSetCylinderTotal(&m, 10, 2, k_R + k_r, 2 * k_r);
+    dBodySetMass(wheel, &m);
+    dMatrix3 tip;
+    dRFromAxisAndAngle(tip, 0, 0, 1, 1.5707963 - 0.0523599);
+    dBodySetRotation(wheel, tip);
+    dBodySetPosition(wheel, 50, k_r, 50);
+    float lowest = 1;
+    for (int tic = 0; tic < 512; tic++) {
+        create_wheel_contact(&terrain, &contact, 1);
+        bike_world_step();
+        lowest = fminf(lowest, (float)dBodyGetPosition(wheel)[1]);
+    }
+    // Rocking on its footprint it settles, never sinking far below the resting height.
+    EXPECT_GT(lowest, 0.18f);
+    EXPECT_NEAR(dBodyGetPosition(wheel)[1], 0.3333 - 0.1307, 0.02);
+    const dReal *w = dBodyGetAngularVel(wheel);
+    EXPECT_LT(sqrt(w[0] * w[0] + w[2] * w[2]), 0.3);
+}
 
 TEST_F(WheelWorld, TyreAgainstSpheres)
 {
@@ -496,4 +585,98 @@ TEST_F(HandTerrain, SpikeGivesAVertexContact)
     place(50, 2 + 0.8333f + 0.34f, 50);
     EXPECT_FALSE(create_wheel_contact(&terrain, &contact, 1));
     EXPECT_EQ(contact.depth, 0);
+}
+
+// --- the wheel over the generated tracks ---
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "vfs/vfs.h"
+
+struct TrackGround : ::testing::Test {
+    std::string home;
+    Terrain terrain = {};
+    dBodyID wheel = nullptr;
+    WheelContact contact = {};
+    void SetUp() override
+    {
+        char tmpl[512];
+        snprintf(tmpl, sizeof tmpl, "%ssk_wheel_XXXXXX", testing::TempDir().c_str());
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        home = tmpl;
+        setenv("SK_HOME", SK_GAME_DATA_DIR, 1);
+        setenv("XDG_DATA_HOME", home.c_str(), 1);
+        vfs_reset_for_tests();
+        ASSERT_TRUE(bike_world_create());
+        wheel = dBodyCreate(bike_world());
+        contact.wheel = wheel;
+        contact.major_radius = k_R;
+        contact.minor_radius = k_r;
+    }
+    void TearDown() override
+    {
+        dJointGroupEmpty(bike_contact_group());
+        dBodyDestroy(wheel);
+        terrain_unload(&terrain);
+        bike_world_destroy();
+        vfs_reset_for_tests();
+        ASSERT_EQ(system(("rm -rf '" + home + "'").c_str()), 0);
+    }
+    float deepest(float x, float y, float z)
+    {
+        dBodySetPosition(wheel, x, y, z);
+        create_wheel_contact(&terrain, &contact, 1);
+        dJointGroupEmpty(bike_contact_group());
+        return contact.depth;
+    }
+};
+
+TEST_F(TrackGround, PushingAWheelDownOnlyDeepensItsContact)
+{
+    // Seeded spots all over both tracks, at every lean from upright to lying flat, pushed from
+    // clear of the ground to 1.5 ft below it in steps of 1/64 ft. The contact may only deepen
+    // (the edge search and its skipping of hopeless edges may each lose 1e-3 ft), and a wheel
+    // whose axle is below the ground is always pushed back up.
+    unsigned seed = 2024;
+    auto uniform = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (float)((seed >> 8) & 0xffff) / 65536.0f;
+    };
+    const float leans[] = { 0, 20, 45, 70, 85, 89, 90 };
+    for (const char *track : { "@tracks/sample", "@tracks/practice" }) {
+        SCOPED_TRACE(track);
+        terrain_unload(&terrain);
+        ASSERT_TRUE(terrain_load(&terrain, track, 1));
+        int sunk = 0;
+        for (int spot = 0; spot < 120; spot++) {
+            float x = 20 + uniform() * (terrain.world_size - 40), z = 20 + uniform() * (terrain.world_size - 40);
+            float heading = uniform() * 6.2831853f;
+            float ground = terrain_height(&terrain, x, z), top = ground;
+            for (int k = 0; k < 16; k++) {
+                float t = k * 0.39269908f;
+                top = fmaxf(top, terrain_height(&terrain, x + 1.2f * cosf(t), z + 1.2f * sinf(t)));
+            }
+            for (float lean : leans) {
+                float l = lean * 0.017453293f;
+                contact.axle = v3(cosf(l) * cosf(heading), sinf(l), cosf(l) * sinf(heading));
+                float y = top + k_R + k_r + 0.05f, previous = deepest(x, y, z);
+                ASSERT_EQ(previous, 0) << "spot " << spot << " starts clear";
+                for (; y > ground - 1.5f; y -= 1.0f / 64) {
+                    float d = deepest(x, y, z);
+                    ASSERT_GE(d, previous - 2e-3f) << "spot " << spot << " (" << x << ", " << z << ") lean " << lean
+                                                   << " at " << y - ground << " ft over the ground";
+                    if (y < ground) {
+                        ASSERT_GT(d, 0) << "spot " << spot << " lean " << lean << " axle " << ground - y << " ft under";
+                        ASSERT_GT(contact.normal.y, 0);
+                        sunk++;
+                    }
+                    previous = fmaxf(previous, d);
+                }
+            }
+        }
+        EXPECT_GT(sunk, 1000);
+    }
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "bike/bike.h"
 #include "race/simulation.h"
 #include "race/world.h"
 
@@ -65,4 +66,33 @@ TEST_F(World, TicCountsWrapsAndCallsTheLayersAbove)
     g_calls.clear();
     simulation_tic();
     EXPECT_EQ(g_calls, "");
+}
+
+static std::string g_roost;
+static void roost_emit(int slot, BikeState *) { g_roost += std::to_string(slot) + " "; }
+
+TEST_F(World, EveryOccupiedSlotThrowsRoostInARotatingOrder)
+{
+    // Bikes not built (no physics world here): every step passes over them but the roost's.
+    BikeState bikes[3] = {};
+    const int slots[3] = { 2, 5, 9 }, kinds[3] = { CONTROL_ROBOT, CONTROL_REPLAYED, CONTROL_HUMAN };
+    for (int k = 0; k < 3; k++) {
+        rider_slot(slots[k])->bike = &bikes[k];
+        rider_slot(slots[k])->kind = kinds[k];
+    }
+    SimulationHooks hooks = {};
+    hooks.roost_emit = roost_emit;
+    simulation_set_hooks(&hooks);
+    // The order starts at race_tic modulo the number of occupied slots, replayed ones included,
+    // online as offline.
+    const char *expected[] = { "2 5 9 ", "5 9 2 ", "9 2 5 ", "2 5 9 ", "5 9 2 " };
+    set_race_tic(-3);
+    for (int tic = 0; tic < 5; tic++) {
+        simulation_set_network_for_tests(tic >= 3, true, tic == 4);
+        g_roost.clear();
+        simulation_tic();
+        EXPECT_EQ(g_roost, expected[tic]) << "tic " << tic;
+    }
+    simulation_set_network_for_tests(false, false, false);
+    clear_rider_slots();
 }
