@@ -105,14 +105,13 @@ static bool race_option(const char *a, const char *v, int *i)
     return taken;
 }
 
-// The final order as the results overlay shows it.
+// The final order as the results overlay shows it; before the race is over, the riders who
+// finished so far.
 static void print_results(void)
 {
     static ResultsOverlay overlay;
-    if (!results_final()) {
+    if (!results_final())
         printf("race not over\n");
-        return;
-    }
     if (!results_overlay(&overlay)) {
         printf("%s: no rider finished\n", overlay.title);
         return;
@@ -124,7 +123,8 @@ static void print_results(void)
         printf("%-5s %-5s %-5s %-9s %-10s %s\n", row.cells[0], row.cells[1], row.cells[2], row.cells[3], row.cells[4],
                row.cells[5]);
     }
-    printf("%s\n", overlay.total);
+    if (overlay.total[0])
+        printf("%s\n", overlay.total);
     for (int k = 0; k < overlay.penalties; k++)
         printf("%s\n", overlay.penalty[k]);
 }
