@@ -136,7 +136,8 @@ bool puppet_drive(int slot)
     double s = p.speed * (race_tic() - gate_drop_tic()) * k_tic;
     float tx, tz, dx = 0, dz = -1;
     double length = 0;
-    for (;;) {
+    // a lap order whose checkpoints all stand in one place goes nowhere
+    for (int empty = 0; empty <= t->first_count + t->normal_count; empty = length > 0 ? 0 : empty + 1) {
         checkpoint_xz(t, p.to, &tx, &tz);
         length = hypot(tx - p.from_x, tz - p.from_z);
         if (length > 0) {
@@ -150,7 +151,7 @@ bool puppet_drive(int slot)
         p.from_z = tz;
         p.to = next_position(t, p, p.to);
     }
-    double along = s - p.travelled;
+    double along = s - p.travelled < length ? s - p.travelled : length;
     pose(bike, session_terrain(), (float)(p.from_x + dx * along), (float)(p.from_z + dz * along), dx, dz, p.speed);
     return true;
 }

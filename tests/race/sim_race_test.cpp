@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/mem.h"
+#include "race/puppets.h"
 #include "race/timing.h"
 #include "vfs/vfs.h"
 
@@ -223,6 +224,19 @@ TEST_F(SimRace, APuppetStandingStillHoldsTheRaceOpen)
     EXPECT_NE(out.find("race not over"), std::string::npos) << out;
     EXPECT_NE(out.find("Unofficial Results"), std::string::npos) << "the moving puppet finished\n" << out;
     EXPECT_FALSE(std::filesystem::exists(home + "results.txt"));
+}
+
+TEST(PuppetList, SpeedsWithCutsOrNothing)
+{
+    float speeds[4];
+    bool cuts[4];
+    ASSERT_EQ(puppets_parse("40,36.5c,0", speeds, cuts, 4), 3);
+    EXPECT_EQ(speeds[1], 36.5f);
+    EXPECT_FALSE(cuts[0]);
+    EXPECT_TRUE(cuts[1]);
+    EXPECT_EQ(speeds[2], 0);
+    for (const char *bad : { "", "40,", ",40", "40x", "40cc", "-5", "nan", "1,2,3,4,5", "1e9" })
+        EXPECT_EQ(puppets_parse(bad, speeds, cuts, 4), -1) << bad;
 }
 
 } // namespace
