@@ -2,6 +2,11 @@
 // code as the game, puts robot-requested bikes on the gate, runs tics of simulation_tic and
 // reports what the bikes did.
 //   skorva-sim [--track FOLDER] [--bikes N] [--tics T] [--seed S] [--log FILE] [--quiet]
+//              [--laps N] [--minutes M] [--puppets V[c],...]
+// With --laps, --minutes or --puppets it runs a race until its results are final (or the tics
+// run out), prints the final order as the results overlay shows it and leaves "results.txt" in
+// the home directory. --minutes makes a timed race with --laps extra laps. --puppets makes the
+// first riders scripted puppets at V ft/s ("c": cutting every lap after the first; 0: standing).
 // The data comes from SK_HOME, else the "game" folder beside this executable.
 // Exit status: 0 all bikes stayed sound, 1 a bike went non-finite, left the world or sank below
 // the ground, 2 no run.
@@ -22,8 +27,11 @@
 #include "bike/shape.h"
 #include "common/mem.h"
 #include "platform/log.h"
+#include "race/puppets.h"
+#include "race/results.h"
 #include "race/session.h"
 #include "race/simulation.h"
+#include "race/standings.h"
 #include "race/world.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
@@ -65,8 +73,60 @@ static bool parse_int(const char *text, int lo, int hi, int *out)
 
 static int usage(void)
 {
-    fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 1..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n");
+    fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 1..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n"
+                    "                  [--laps 0..50] [--minutes 0..60] [--puppets V[c],...]\n");
     return 2;
+}
+
+// ---- races
+
+static struct {
+    bool on;                        // any race option given
+    int laps, minutes;
+    int puppets;
+    float speeds[BIKE_SLOTS];
+    bool cuts[BIKE_SLOTS];
+} g_race = { false, 3, 0, 0, {}, {} };
+
+// The race options; false when the argument is none of them (or its value is bad).
+static bool race_option(const char *a, const char *v, int *i)
+{
+    bool taken = false;
+    if (strcmp(a, "--laps") == 0)
+        taken = parse_int(v, 0, 50, &g_race.laps);
+    else if (strcmp(a, "--minutes") == 0)
+        taken = parse_int(v, 0, 60, &g_race.minutes);
+    else if (strcmp(a, "--puppets") == 0 && v)
+        taken = (g_race.puppets = puppets_parse(v, g_race.speeds, g_race.cuts, BIKE_SLOTS)) >= 0;
+    if (taken) {
+        g_race.on = true;
+        (*i)++;
+    }
+    return taken;
+}
+
+// The final order as the results overlay shows it; before the race is over, the riders who
+// finished so far.
+static void print_results(void)
+{
+    static ResultsOverlay overlay;
+    if (!results_final())
+        printf("race not over\n");
+    if (!results_overlay(&overlay)) {
+        printf("%s: no rider finished\n", overlay.title);
+        return;
+    }
+    printf("%s\n%-5s %-5s %-5s %-9s %-10s %s\n", overlay.title, overlay.heads[0], overlay.heads[1], overlay.heads[2],
+           overlay.heads[3], overlay.heads[4], overlay.heads[5]);
+    for (int r = 0; r < overlay.rows; r++) {
+        const ResultsRow &row = overlay.row[r];
+        printf("%-5s %-5s %-5s %-9s %-10s %s\n", row.cells[0], row.cells[1], row.cells[2], row.cells[3], row.cells[4],
+               row.cells[5]);
+    }
+    if (overlay.total[0])
+        printf("%s\n", overlay.total);
+    for (int k = 0; k < overlay.penalties; k++)
+        printf("%s\n", overlay.penalty[k]);
 }
 
 // SK_HOME, else the game folder beside this executable.
@@ -135,6 +195,7 @@ int main(int argc, char **argv)
             i++;
         } else if (strcmp(a, "--quiet") == 0) {
             g_sim.quiet = true;
+        } else if (race_option(a, v, &i)) {
         } else {
             return usage();
         }
@@ -151,9 +212,11 @@ int main(int argc, char **argv)
         requests[i] = REQUEST_ROBOT;
     if (!session_select_track(g_sim.track)) {
         fprintf(stderr, "skorva-sim: no track '%s' under %s\n", g_sim.track, getenv("SK_HOME") ? getenv("SK_HOME") : "?");
-    } else if (!load_session(requests, false, false, 0, 3, 0)) {
+    } else if (!load_session(requests, false, false, g_race.minutes * 60 * 128, g_race.laps, 0)) {
         fprintf(stderr, "skorva-sim: track '%s' did not load\n", g_sim.track);
     } else {
+        for (int i = 0; i < g_race.puppets && i < g_sim.bikes; i++)
+            puppet_set(i, g_race.speeds[i], g_race.cuts[i]);
         const Terrain *t = session_terrain();
         g_sim.watch = (BikeTrack *)xcalloc(SESSION_SLOTS, sizeof(BikeTrack));
         for (int i = 0; i < SESSION_SLOTS; i++) {
@@ -164,7 +227,8 @@ int main(int argc, char **argv)
             watch_bike(&w, t, race_tic());
         }
         double total = 0, worst = 0;
-        for (int k = 0; k < g_sim.tics; k++) {
+        int run = 0;
+        for (int k = 0; k < g_sim.tics && !(g_race.on && results_final()); k++, run++) {
             double start = now_us();
             simulation_tic();
             double spent = now_us() - start;
@@ -174,8 +238,7 @@ int main(int argc, char **argv)
                 watch_bike(&g_sim.watch[b], t, race_tic());
         }
         status = 0;
-        printf("track %s  bikes %d  tics %d (%.2f s)\n", g_sim.track, g_sim.watched, g_sim.tics,
-               g_sim.tics * k_tic_seconds);
+        printf("track %s  bikes %d  tics %d (%.2f s)\n", g_sim.track, g_sim.watched, run, run * k_tic_seconds);
         if (!g_sim.quiet)
             printf("slot  x          y          z          frame height: min  max   axle min   speed      state\n");
         for (int b = 0; b < g_sim.watched; b++) {
@@ -204,9 +267,11 @@ int main(int argc, char **argv)
                            w.min_y, w.max_y, w.min_clearance, speed, state);
             }
         }
-        if (g_sim.tics > 0 && g_sim.watched > 0)
-            printf("per tic %.1f us (worst %.1f us), per bike %.2f us\n", total / g_sim.tics, worst,
-                   total / g_sim.tics / g_sim.watched);
+        if (run > 0 && g_sim.watched > 0)
+            printf("per tic %.1f us (worst %.1f us), per bike %.2f us\n", total / run, worst,
+                   total / run / g_sim.watched);
+        if (g_race.on)
+            print_results();
         xfree(g_sim.watch);
     }
     free_riders();

@@ -30,6 +30,7 @@
 #include "platform/log.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "race/race_rules.h"
 #include "race/session.h"
 #include "race/session_steps.h"
 #include "render/font.h"
@@ -375,6 +376,8 @@ int game_main(int argc, char **argv)
     }
     SessionOptions options = { s->verbosity, s->learn_lines, s->practice_robots, s->editor, s->erode_rate };
     session_set_options(&options);
+    RaceSettingItems race_settings = { &g_settings.skill, &g_settings.time_trial_abort };
+    race_use_settings(&race_settings);
     SimulationHooks hooks = {};
     hooks.session_loaded = loop_session_loaded;
     hooks.texture_memory_bytes = texture_memory;

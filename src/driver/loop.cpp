@@ -22,8 +22,10 @@
 #include "platform/log.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "race/race_rules.h"
 #include "race/session.h"
 #include "race/session_steps.h"
+#include "race/time_trial.h"
 #include "render/screens.h"
 #include "render/texture.h"
 

@@ -16,8 +16,11 @@
 #include "common/ripemd160.h"
 #include "platform/log.h"
 #include "platform/process.h"
+#include "race/race_rules.h"
+#include "race/results.h"
 #include "race/session_steps.h"
 #include "race/simulation.h"
+#include "race/time_trial.h"
 #include "race/world.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
@@ -49,20 +52,17 @@ static struct {
     Terrain terrain;
     Timing timing;
     int camera_count;
-    int time_limit, laps, lap_limit, half_lap;
+    int time_limit, laps;
     int erosion_rate;
     int skill;
+    bool record_demo;
     bool time_trial;
     bool force_reload;
     bool frills;
-    int attempt;
-    int32_t tt_last_lap, tt_best_lap;
     int requests[SESSION_SLOTS];
     SessionSlot slots[SESSION_SLOTS];
     GatePasses passes[SESSION_SLOTS];
     RosterDraw roster;
-    float player_start[3];
-    int false_start_hold;
     double mechanic_message_clock;
     bool mechanic_message_shown;
     int loads_scanned;
@@ -239,16 +239,23 @@ static void adopt_foreign_rider(SessionSlot *s, const char *model, char textures
 
 // ---- teardown
 
+void free_rider(int slot)
+{
+    RiderSlot *s = rider_slot(slot);
+    if (!s)
+        return;
+    above().engine_sound_destroy(slot);
+    if (s->bike)
+        destroy_bike(s->bike);
+    *s = { nullptr, CONTROL_REPLAYED };
+    passes_free(&g_session.passes[slot]);
+}
+
 void free_riders(void)
 {
     progress_log("Deallocating bikes");
-    for (int i = 0; i < SESSION_SLOTS; i++) {
-        RiderSlot *slot = rider_slot(i);
-        above().engine_sound_destroy(i);
-        if (slot && slot->bike)
-            destroy_bike(slot->bike);
-        passes_free(&g_session.passes[i]);
-    }
+    for (int i = 0; i < SESSION_SLOTS; i++)
+        free_rider(i);
     clear_rider_slots();
     progress_log("Finished deallocating bikes");
 }
@@ -304,7 +311,7 @@ static void apply_lineup_rules(const int *requests, bool demo)
     if (!requests) {
         req[0] = REQUEST_PLAYER;
         set_race_tic(k_time_trial_start_tic);
-        g_session.tt_last_lap = g_session.tt_best_lap = 0;
+        time_trial_clear_laps();
     } else {
         memcpy(req, requests, sizeof g_session.requests);
     }
@@ -438,12 +445,8 @@ static void load_bikes(bool demo, bool server)
             s->y += k_drop_step;
         }
         placed[placed_count++] = bike;
-        if (s->kind == CONTROL_HUMAN) {
-            g_session.player_start[0] = s->x;
-            g_session.player_start[1] = s->y;
-            g_session.player_start[2] = s->z;
-            g_session.false_start_hold = 0;
-        }
+        if (s->kind == CONTROL_HUMAN)
+            race_remember_start(i, bike);
         if (s->kind == CONTROL_REPLAYED)
             bike_set_replay_mode(bike, 100, 5, 50, 0.04363323f);
         else
@@ -611,11 +614,9 @@ static void view_first_rider(void)
     RiderSlot *viewed = rider_slot(viewed_slot());
     if (viewed && viewed->bike)
         return;
-    const GatePasses *passes[SESSION_SLOTS];
-    for (int i = 0; i < SESSION_SLOTS; i++)
-        passes[i] = rider_slot(i)->bike ? &g_session.passes[i] : nullptr;
-    RunningEntry order[SESSION_SLOTS];
-    if (running_order_build(passes, SESSION_SLOTS, order) > 0)
+    int n;
+    const RunningEntry *order = running_order(&n);
+    if (n > 0)
         set_viewed_slot(order[0].slot);
 }
 
@@ -671,8 +672,10 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
     g_session.time_limit = time_limit_tics > 0 ? time_limit_tics : 0;
     g_session.laps = laps;
     g_session.skill = skill < 0 || skill > 2 ? 0 : skill;
+    g_session.record_demo = record_demo;
 
     bool server = net_race();
+    race_set_server(server);
     g_session.replay_delay = 0;
     if (server) {
         set_gate_drop_tic(net_gate_drop_tic());
@@ -728,17 +731,10 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
     post_message(text);
     above().textures_release_unused();
 
-    if (g_session.time_limit > 0) {
-        g_session.lap_limit = g_session.half_lap = 1000000;
-    } else {
-        g_session.lap_limit = laps;
-        g_session.half_lap = (laps + 1) / 2;
-    }
-    above().starting_gate_pieces_raise();
-    if (g_session.time_trial) {
-        g_session.attempt = 2;
-        time_trial_place_player(g_session.attempt);
-    }
+    race_begin(g_session.time_limit, laps);
+    results_begin();
+    if (g_session.time_trial)
+        time_trial_begin();
 
     const char *cause = "";
     double delay = progress_max_delay(&cause);
@@ -788,10 +784,12 @@ void bike_gate_passing(BikeState *bike)
     for (int i = 0; i < SESSION_SLOTS; i++) {
         if (rider_slot(i)->bike != bike)
             continue;
-        if (!bike->built)
+        // a finished rider's passes stay as they were at the flag
+        if (!bike->built || rider_finished(i))
             return;
         const dReal *front = dBodyGetPosition(bike->body[BODY_FRONT_WHEEL]);
-        gate_passing_step(&g_session.timing, &g_session.passes[i], (float)front[0], (float)front[2], race_tic());
+        if (gate_passing_step(&g_session.timing, &g_session.passes[i], (float)front[0], (float)front[2], race_tic()) >= 0)
+            results_refresh();
         return;
     }
 }
@@ -808,11 +806,12 @@ const RosterDraw *session_roster(void) { return &g_session.roster; }
 bool session_time_trial(void) { return g_session.time_trial; }
 int session_time_limit(void) { return g_session.time_limit; }
 int session_laps(void) { return g_session.laps; }
-int session_lap_limit(void) { return g_session.lap_limit; }
-int session_half_lap(void) { return g_session.half_lap; }
+int session_skill(void) { return g_session.skill; }
+bool session_record_demo(void) { return g_session.record_demo; }
+const int *session_requests(void) { return g_session.requests; }
+int session_replay_delay(void) { return g_session.replay_delay; }
 int session_erosion_rate(void) { return g_session.erosion_rate; }
 bool session_frills(void) { return g_session.frills; }
-int session_attempt(void) { return g_session.attempt; }
 int session_loads_scanned(void) { return g_session.loads_scanned; }
 
 void session_reset_for_tests(void)

@@ -58,6 +58,8 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
 void free_track(void);
 // Destroys every slot's sound and bike ("Deallocating bikes" ... "Finished deallocating bikes").
 void free_riders(void);
+// Empties one slot: its engine sound, bike and passes.
+void free_rider(int slot);
 
 // The track the next load uses unless a demo or server names another. Only folders of the
 // track list are taken; false leaves the choice alone. Null clears the choice: an offline load
@@ -79,11 +81,12 @@ const RosterDraw *session_roster(void);
 bool session_time_trial(void);
 int  session_time_limit(void);
 int  session_laps(void);
-int  session_lap_limit(void);
-int  session_half_lap(void);
+int  session_skill(void);
+bool session_record_demo(void);
+const int *session_requests(void);              // the 160 requests after the line-up rules
+int  session_replay_delay(void);                // tics replays run behind (spectating a server race)
 int  session_erosion_rate(void);
 bool session_frills(void);
-int  session_attempt(void);
 int  session_loads_scanned(void);               // how many loads read the track's files
 
 // Start position of a slot: from the gate positions (rows 10 apart, 0.0625 of a row behind the
@@ -95,6 +98,7 @@ bool track_session_request(const char *track, bool from_demo, int lap_limit);   
 bool track_is_loaded(void);
 int  track_camera_count(void);
 void session_tables_free(void);
+// One tic of gate passing for a bike still in the race; a pass refreshes the results.
 void bike_gate_passing(BikeState *bike);
 // Test hook: forgets everything without logging (the caller frees the track first).
 void session_reset_for_tests(void);

@@ -53,15 +53,10 @@ void net_poll(void) {}
 void net_disconnect(void) {}
 void net_send_chat(const char *) {}
 
-void time_trial_place_player(int) {}
-void time_trial_restart_input(void) {}
-void time_trial_tic(void) {}
-void false_start_rule(int) {}
-void starting_gate_animate(void) {}
-void gate_pieces_touch(BikeState *) {}
-int running_order_step(int slot, int) { return slot; }
-bool race_leader_finished(void) { return false; }
-void race_restart_rotated(int) {}
-void results_refresh(void) {}
+bool demo_open_ghost(const char *) { return false; }
+int replay_newest_tic(int) { return -1; }
+double net_rider_update_age(int) { return 1e9; }
+bool net_rider_in_race(int) { return false; }
+
 void series_record_pending(void) {}
-int race_settings_robot_skill(void) { return 0; }
+void series_record_event(void) {}

@@ -1,6 +1,6 @@
 // Steps of the track session and of the tic that belong to simulation subsystems not yet in
-// the game: the bikes' control updates, riding lines and robots, demos, the network, race
-// rules and results, erosion. Each does nothing or reports "nothing there" until its
+// the game: the bikes' control updates, riding lines and robots, demos, the network, the
+// points series, erosion. Each does nothing or reports "nothing there" until its
 // subsystem fills it; none of them fails a load. (The layers above the simulation take part
 // through the hooks of race/simulation.h instead.)
 #pragma once
@@ -65,16 +65,13 @@ void  net_poll(void);
 void  net_disconnect(void);
 void  net_send_chat(const char *text);
 
-// Race rules, results and series.
-void  time_trial_place_player(int attempt);
-void  time_trial_restart_input(void);
-void  time_trial_tic(void);
-void  false_start_rule(int slot);
-void  starting_gate_animate(void);
-void  gate_pieces_touch(BikeState *bike);   // a replayed bike against the starting-gate pieces
-int   running_order_step(int slot, int direction);  // the rider before (-1) or after (+1)
-bool  race_leader_finished(void);
-void  race_restart_rotated(int slots);
-void  results_refresh(void);
+// Demos as the race rules use them.
+bool  demo_open_ghost(const char *file);    // the time trial's ghost: riders in slots 1 and up
+int   replay_newest_tic(int slot);          // newest tic of the slot's state history; -1 none
+// The network's view of a rider in a server race.
+double net_rider_update_age(int slot);      // seconds since the server last updated the rider
+bool  net_rider_in_race(int slot);          // the rider has a race slot on the server
+
+// The points series.
 void  series_record_pending(void);
-int   race_settings_robot_skill(void);
+void  series_record_event(void);            // a race of the running series has its final order

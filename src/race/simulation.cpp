@@ -5,11 +5,13 @@
 #include "bike/bike.h"
 #include "bike/rider.h"
 #include "bike/wheel.h"
+#include "race/puppets.h"
+#include "race/race_rules.h"
+#include "race/results.h"
 #include "race/session.h"
 #include "race/session_steps.h"
+#include "race/time_trial.h"
 #include "race/world.h"
-
-static const int k_gate_animation_tics = 10 * 128;     // 10 s after the gate drop
 
 // ---- hooks
 
@@ -21,6 +23,7 @@ static int none_count(void) { return 0; }
 static int none_from_file(DataFile *) { return 0; }
 static const char *no_model(int) { return nullptr; }
 static int no_gate_piece(const char *, const char *, const char *, float, float, float, float) { return -1; }
+static bool touches_nothing(int, BikeState *) { return false; }
 static unsigned long no_memory(void) { return 0; }
 static int software_method(void) { return 1; }
 static bool not_listed(const char *) { return false; }
@@ -43,7 +46,7 @@ static const SimulationHooks k_stand_ins = {
     .scenery_free_all = nothing,
     .cameras_free = nothing,
     .scenery_create_gate_piece = no_gate_piece,
-    .starting_gate_pieces_raise = nothing,
+    .scenery_object_touches = touches_nothing,
     .texture_memory_bytes = no_memory,
     .textures_begin_session = nothing,
     .textures_release_unused = nothing,
@@ -102,7 +105,7 @@ void simulation_set_hooks(const SimulationHooks *hooks)
     TAKE(scenery_free_all);
     TAKE(cameras_free);
     TAKE(scenery_create_gate_piece);
-    TAKE(starting_gate_pieces_raise);
+    TAKE(scenery_object_touches);
     TAKE(texture_memory_bytes);
     TAKE(textures_begin_session);
     TAKE(textures_release_unused);
@@ -209,7 +212,7 @@ void simulation_tic(void)
         RiderSlot &s = *rider_slot(occupied[k]);
         if (s.kind != CONTROL_REPLAYED)
             bike_touches_world(s.bike, ground);
-        else if (!net && race_tic() < gate_drop_tic() + k_gate_animation_tics)
+        else if (!net && gate_window_open())
             gate_pieces_touch(s.bike);
     }
     // Between bikes: offline every pair; online only the own bike against the others this
@@ -252,7 +255,7 @@ void simulation_tic(void)
     for (int k = 0; k < n_occupied; k++) {
         int slot = occupied[k];
         RiderSlot &s = *rider_slot(slot);
-        if (s.kind == CONTROL_ROBOT)
+        if (s.kind == CONTROL_ROBOT && !puppet_drive(slot))
             robot_autopilot(slot);
         else if (net && s.kind == CONTROL_REPLAYED)
             net_correct_remote(slot);
@@ -263,7 +266,7 @@ void simulation_tic(void)
             bike_gate_passing(s.bike);
     }
     g_hooks.roost_move_chunks();
-    if (race_tic() < gate_drop_tic() + k_gate_animation_tics)
+    if (gate_window_open())
         starting_gate_animate();
     if (net && race_tic() % 512 == 510)
         results_refresh();

@@ -23,10 +23,12 @@ struct SimulationHooks {
     int  (*cameras_load)(DataFile *f);          // the number of cameras; null: 0
     void (*scenery_free_all)(void);             // grids, objects, models, billboards, statues, flaggers
     void (*cameras_free)(void);
-    // A starting-gate piece; -1 when none was made (null: -1).
+    // A starting-gate piece's scenery object; -1 when none was made (null: -1). The race keeps
+    // the piece's angle (race/race_rules.h), which the object is drawn turned by.
     int  (*scenery_create_gate_piece)(const char *model, const char *texture, const char *shape, float x, float y,
                                       float z, float heading);
-    void (*starting_gate_pieces_raise)(void);   // every piece upright, not falling
+    // Whether a scenery object touches the bike where both are now (null: false).
+    bool (*scenery_object_touches)(int object, BikeState *bike);
     unsigned long (*texture_memory_bytes)(void);    // null: 0
     void (*textures_begin_session)(void);       // a track is about to load: textures from now on are its own
     void (*textures_release_unused)(void);      // older sessions' textures, once a load is done

@@ -338,7 +338,7 @@ int split_time(const GatePasses *p, int from, int to)
     return a < 0 || b < 0 ? -1 : b - a;
 }
 
-int lap_time(const Timing *t, const GatePasses *p, int lap, int32_t gate_drop_tic)
+int lap_time_tics(const Timing *t, const GatePasses *p, int lap, int32_t gate_drop_tic)
 {
     if (!t->valid || lap < 1)
         return -1;

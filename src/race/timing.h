@@ -93,7 +93,7 @@ void passes_free(GatePasses *p);                        // back to empty, next =
 int  gate_passing_step(const Timing *t, GatePasses *p, float x, float z, int32_t race_tic);
 
 // Time of lap n (1 = from the gate drop to the end of lap 1) in tics; -1 when not known.
-int  lap_time(const Timing *t, const GatePasses *p, int lap, int32_t gate_drop_tic);
+int  lap_time_tics(const Timing *t, const GatePasses *p, int lap, int32_t gate_drop_tic);
 // Pass(to) - pass(from); -1 when either is missing.
 int  split_time(const GatePasses *p, int from, int to);
 // The cutting penalty in tics of a bike against the other riders of the running order.

@@ -384,11 +384,11 @@ TEST(LapTimes, FromTheGateDropAndBetweenLapEnds)
     set_gate_pass(&p, 3, 2000);
     set_gate_pass(&p, 7, 2900);
     set_gate_pass(&p, 11, 3700);
-    EXPECT_EQ(lap_time(t, &p, 1, 1000), 1000);
-    EXPECT_EQ(lap_time(t, &p, 2, 1000), 900);
-    EXPECT_EQ(lap_time(t, &p, 3, 1000), 800);
-    EXPECT_EQ(lap_time(t, &p, 4, 1000), -1);
-    EXPECT_EQ(lap_time(t, &p, 0, 1000), -1);
+    EXPECT_EQ(lap_time_tics(t, &p, 1, 1000), 1000);
+    EXPECT_EQ(lap_time_tics(t, &p, 2, 1000), 900);
+    EXPECT_EQ(lap_time_tics(t, &p, 3, 1000), 800);
+    EXPECT_EQ(lap_time_tics(t, &p, 4, 1000), -1);
+    EXPECT_EQ(lap_time_tics(t, &p, 0, 1000), -1);
     EXPECT_EQ(split_time(&p, 3, 11), 1700);
     EXPECT_EQ(split_time(&p, 2, 11), -1);
     passes_free(&p);
