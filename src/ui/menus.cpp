@@ -178,6 +178,11 @@ static int lay_out(void)
     return screen == g_menu.screen ? widget_count() : 0;
 }
 
+int menu_item_count(void)
+{
+    return g_menu.screen == MENU_NONE ? 0 : lay_out();
+}
+
 static bool selectable(int i)
 {
     const WidgetItem *it = widget_item(i);
@@ -198,6 +203,18 @@ static void move_highlight(int by)
         g_menu.item = at;
         widget_forget_input();
     }
+}
+
+// A page with fewer names leaves the highlight past the end: it goes to the last item.
+static void keep_highlight_on_screen(int screen)
+{
+    if (g_menu.screen != screen)
+        return;
+    int count = lay_out();
+    if (g_menu.item >= count)
+        g_menu.item = count > 0 ? count - 1 : 0;
+    while (g_menu.item > 0 && !selectable(g_menu.item))
+        g_menu.item--;
 }
 
 static void deliver(int pass, int key, float x, float y)
@@ -376,11 +393,13 @@ void menu_key(int code)
         g_menu.dragging = it && it->kind == WIDGET_NUMBER && g_menu.cursor_x >= it->slider.left &&
                           g_menu.cursor_x <= it->slider.right;
         deliver(PASS_CLICK, key, g_menu.cursor_x, g_menu.cursor_y);
+        keep_highlight_on_screen(screen);
         return;
     }
     lay_out();
     if (selectable(g_menu.item))
         deliver(PASS_KEY, key, 0, 0);
+    keep_highlight_on_screen(screen);
 }
 
 void menu_mouse(float x, float y, bool drag)

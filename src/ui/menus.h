@@ -44,6 +44,8 @@ void open_menu(int screen, int item);
 void close_menu(void);
 int  menu_screen(void);                     // MENU_NONE when closed
 int  menu_item(void);
+// Lays the open screen out: its number of items, each then read with widget_item.
+int  menu_item_count(void);
 // The main loop's frame: a key is not passed to a screen opened earlier in the same frame.
 void menu_frame_begin(void);
 bool menu_changed_this_frame(void);

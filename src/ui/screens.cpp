@@ -13,6 +13,7 @@
 #include "driver/config.h"
 #include "driver/lists.h"
 #include "platform/input.h"
+#include "platform/log.h"
 #include "race/session.h"
 #include "race/session_steps.h"
 #include "race/world.h"
@@ -293,10 +294,21 @@ static bool yes(const ChoiceItem *c)
 }
 
 // A race from the menus is the player's choice of track: it is the one written back.
-static void remember_track(bool loaded)
+static void remember_track(const char *what, bool loaded)
 {
-    if (loaded && session_track())
-        config_set_track(session_track());
+    if (!loaded || !session_track()) {
+        log_printf("%s: no track loaded\n", what);
+        return;
+    }
+    config_set_track(session_track());
+    int player = -1;
+    for (int i = 0; i < RIDER_SLOTS && player < 0; i++)
+        if (rider_slot(i)->bike && rider_slot(i)->kind == CONTROL_HUMAN)
+            player = i;
+    if (player >= 0)
+        log_printf("%s on %s: the player is at gate %d\n", what, session_track(), player + 1);
+    else
+        log_printf("%s on %s: no player on the gate\n", what, session_track());
 }
 
 bool start_new_race(void)
@@ -311,7 +323,7 @@ bool start_new_race(void)
                            (int)g_settings.laps.value, g_settings.skill.chosen);
     close_menu();
     rotate_gate_choices(startup_settings()->rotate_lineup);
-    remember_track(ok);
+    remember_track("New race", ok);
     return ok;
 }
 
@@ -320,7 +332,7 @@ bool start_time_trial(void)
     leave_server();
     bool ok = load_session(nullptr, false, false, 0, 1000, g_settings.skill.chosen);
     close_menu();
-    remember_track(ok);
+    remember_track("Time trial", ok);
     return ok;
 }
 
@@ -804,7 +816,7 @@ struct ScreenEntry {
 
 static const ScreenEntry k_screens[] = {
     { MENU_MAIN, 32, screen_main },
-    { MENU_NEW_RACE, 40, screen_new_race },
+    { MENU_NEW_RACE, 42, screen_new_race },
     { MENU_CHOOSER, 36, screen_chooser },
     { MENU_PLAYBACK, 36, screen_playback },
     { MENU_SERIES_LIST, 36, screen_series_list },

@@ -196,12 +196,13 @@ void format_number(const NumberItem *n, char *out, int size)
 
 // ---- layout and drawing
 
-static WidgetItem *next_item(int kind)
+static WidgetItem *next_item(int kind, const char *label)
 {
     if (g_widgets.count >= WIDGET_MAX_ITEMS)
         return nullptr;
     WidgetItem *it = &g_widgets.items[g_widgets.count];
     it->kind = kind;
+    it->label = label;
     it->hidden = false;
     float u = g_widgets.unit;
     it->rect.left = g_widgets.area_left + g_widgets.column * u;
@@ -262,7 +263,7 @@ int widget_last_key(void)
 
 int widget_button(const char *label)
 {
-    WidgetItem *it = next_item(WIDGET_BUTTON);
+    WidgetItem *it = next_item(WIDGET_BUTTON, label);
     if (!it)
         return WIDGET_IDLE;
     draw_line(it, label, nullptr, false);
@@ -335,7 +336,7 @@ static int choice_key(ChoiceItem *c, bool chooser, int key)
 
 int widget_choice(ChoiceItem *c, bool chooser)
 {
-    WidgetItem *it = next_item(WIDGET_CHOICE);
+    WidgetItem *it = next_item(WIDGET_CHOICE, c->label);
     if (!it)
         return WIDGET_IDLE;
     draw_line(it, c->label, choice_label(c), false);
@@ -360,7 +361,7 @@ static int set_number(NumberItem *n, double v)
 
 int widget_number(NumberItem *n, const char *value_text)
 {
-    WidgetItem *it = next_item(WIDGET_NUMBER);
+    WidgetItem *it = next_item(WIDGET_NUMBER, n->label);
     if (!it)
         return WIDGET_IDLE;
     char shown[64];
@@ -430,7 +431,7 @@ static int text_key(char *text, int max_chars, int key)
 
 int widget_text(const char *label, char *text, int max_chars)
 {
-    WidgetItem *it = next_item(WIDGET_TEXT);
+    WidgetItem *it = next_item(WIDGET_TEXT, label);
     if (!it)
         return WIDGET_IDLE;
     bool editing = g_widgets.count == g_widgets.target;
@@ -453,7 +454,7 @@ int widget_text(const char *label, char *text, int max_chars)
 
 int widget_binding(const char *label, const char *value)
 {
-    WidgetItem *it = next_item(WIDGET_BINDING);
+    WidgetItem *it = next_item(WIDGET_BINDING, label);
     if (!it)
         return WIDGET_IDLE;
     draw_line(it, label, value, false);
@@ -465,7 +466,7 @@ int widget_binding(const char *label, const char *value)
 
 void widget_hidden(void)
 {
-    WidgetItem *it = next_item(WIDGET_BUTTON);
+    WidgetItem *it = next_item(WIDGET_BUTTON, nullptr);
     if (!it)
         return;
     it->hidden = true;

@@ -29,6 +29,7 @@ struct WidgetRect {
 
 struct WidgetItem {
     int kind;
+    const char *label;              // as given in the pass; valid until the screen changes
     bool hidden;                    // not shown: up and down skip it, the mouse never finds it
     WidgetRect rect;                // the item's line
     WidgetRect slider;              // number items: the slider's track
