@@ -274,6 +274,7 @@ static void send_file(const char *name)
 
 static void list_files(const char *text)
 {
+    file_index_names();             // built on first use
     int count = file_index_count();
     for (int i = 0; i < count; i++) {
         char line[MESSAGE_LINE_CHARS + 1];
@@ -286,8 +287,9 @@ static void list_files(const char *text)
                 k++;
             match = !text[k];
         }
+        // Names inside archives come from whoever made them.
         if (match)
-            post_message(line);
+            post_remote_message(line);
     }
 }
 
