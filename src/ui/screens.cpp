@@ -823,7 +823,7 @@ static const ScreenEntry k_screens[] = {
     { MENU_SERIES, 32, screen_series },
     { MENU_TIME_TRIAL, 32, screen_time_trial },
     { MENU_BIKE_SETUP, 40, screen_bike_setup },
-    { MENU_SUSPENSION, 36, screen_suspension },
+    { MENU_SUSPENSION, 40, screen_suspension },
     { MENU_STABILITY, 32, screen_stability },
     { MENU_CONTROLS, 36, screen_controls },
     { MENU_GRAPHICS, 40, screen_graphics },

@@ -11,6 +11,7 @@
 #include "driver/args.h"
 #include "driver/bindings.h"
 #include "driver/frame_timing.h"
+#include "driver/key_script.h"
 #include "driver/loop.h"
 #include "driver_fixture.h"
 #include "platform/input.h"
@@ -319,4 +320,16 @@ TEST_F(Loop, ControllerStartOpensAndClosesTheMenu)
     loop_handle_key(input_device_id(pad) + 4, 1);
     EXPECT_EQ(menu_screen(), MENU_NONE);
     clear_input_devices();
+}
+
+TEST(KeyScript, EntriesAreFrameColonKey)
+{
+    EXPECT_EQ(key_script_load("3:down,4:enter,12:page up"), 3);
+    EXPECT_EQ(key_script_load(""), 0);
+    EXPECT_EQ(key_script_load(nullptr), 0);
+    const char *const bad[] = { "down", "3:", "3:down,,4:up", ":x", "3:a-key-name-far-longer-than-any-key-has" };
+    for (const char *script : bad)
+        EXPECT_EQ(key_script_load(script), -1) << script;
+    key_script_frame(3);            // nothing loaded, nothing pressed, no window needed
+    key_script_load(nullptr);
 }
