@@ -275,7 +275,8 @@ static int pad_as_key(int code, int *action)
 
 void menu_pad_frame(double now)
 {
-    if (g_menu.screen == MENU_NONE)
+    // A stick being moved to bind it is no menu input.
+    if (g_menu.screen == MENU_NONE || capture_active())
         return;
     for (int p = 0; p < PADS; p++) {
         char name[64];
