@@ -58,8 +58,14 @@ void key_script_frame(int frame)
     for (int i = 0; i < g_script.count; i++) {
         if (g_script.entries[i].frame != frame)
             continue;
-        const char *key = g_script.entries[i].key;
-        if (!inject_key(key, true) || !inject_key(key, false))
+        char key[KEY_NAME_MAX + 1];
+        strcpy(key, g_script.entries[i].key);
+        size_t n = strlen(key);
+        char held = n > 1 && (key[n - 1] == '+' || key[n - 1] == '-') ? key[n - 1] : 0;
+        if (held)
+            key[n - 1] = 0;
+        bool ok = (held == '-' || inject_key(key, true)) && (held == '+' || inject_key(key, false));
+        if (!ok)
             log_printf("SK_TEST_KEYS: can't press '%s'\n", key);
     }
 }

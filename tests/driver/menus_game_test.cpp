@@ -127,3 +127,19 @@ TEST_F(MenusInTheGame, GraphicsSettingChangedInTheMenuIsWrittenBack)
                               "roost_density=0.000000\n", "reshade_delay=10.000000\n", "hide_rider=Yes\n" })
         EXPECT_NE(config.find(line), std::string::npos) << line << config;
 }
+
+TEST_F(MenusInTheGame, AltEnterSwitchesBetweenFullScreenAndAWindow)
+{
+    GameRun r = run({ "--lock-fps", "30", "--nosound", "--record-video" },
+                    { "SK_QUIT_AFTER_FRAMES=12",
+                      "SK_TEST_KEYS=3:left alt+,4:enter,5:left alt-,6:right alt+,7:keypad enter,8:right alt-" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t windowed = r.log.find("] Windowed 640x480\n");
+    ASSERT_NE(windowed, std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("] Fullscreen in the desktop mode\n", windowed), std::string::npos) << "and back";
+    std::vector<Frame> frames = video_frames(r.out);
+    ASSERT_EQ(frames.size(), 12u);
+    EXPECT_EQ(frames[5].width, 640) << "the window's frames while it was one";
+    EXPECT_EQ(frames[5].height, 480);
+    EXPECT_EQ(frames[11].width, frames[0].width);
+}
