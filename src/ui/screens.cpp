@@ -311,6 +311,13 @@ static void remember_track(const char *what, bool loaded)
         log_printf("%s on %s: no player on the gate\n", what, session_track());
 }
 
+// The track the Track item shows is the one raced, also when none was loaded before.
+static void select_shown_track(void)
+{
+    if (!session_selected_track() && g_screens.track.count > 0)
+        select_track(g_screens.track.chosen);
+}
+
 bool start_new_race(void)
 {
     // The gate choices are the requests 0 (empty) to 4 (a 250 robot) of slots 0-39.
@@ -318,6 +325,7 @@ bool start_new_race(void)
     for (int i = 0; i < GATE_COUNT; i++)
         requests[i] = g_settings.slot[i].chosen;
     leave_server();
+    select_shown_track();
     int minutes = (int)g_settings.minutes.value;
     bool ok = load_session(requests, false, yes(&g_settings.record), minutes * 60 * k_tics_per_second,
                            (int)g_settings.laps.value, g_settings.skill.chosen);
@@ -330,6 +338,7 @@ bool start_new_race(void)
 bool start_time_trial(void)
 {
     leave_server();
+    select_shown_track();
     bool ok = load_session(nullptr, false, false, 0, 1000, g_settings.skill.chosen);
     close_menu();
     remember_track("Time trial", ok);
