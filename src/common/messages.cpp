@@ -91,3 +91,77 @@ bool messages_hide_spam(void)
 {
     return g_messages.hide_spam;
 }
+
+static bool colour_number(int n)
+{
+    return n == 0 || n == 1 || n == 22 || (n >= 30 && n <= 37) || (n >= 40 && n <= 47);
+}
+
+// The escape sequence at s (s[0] is ESC): its length, and whether it is a colour the fonts
+// know. An unfinished sequence runs to the end of the text.
+static size_t escape_length(const char *s, bool *colour)
+{
+    *colour = false;
+    size_t i = 1;
+    if (s[i] != '[') {
+        // ESC and any other character: up to the next final character.
+        while (s[i] && !(s[i] >= '@' && s[i] <= '~'))
+            i++;
+        return s[i] ? i + 1 : i;
+    }
+    i++;
+    bool ok = true;
+    int value = 0, digits = 0;
+    for (; s[i]; i++) {
+        char c = s[i];
+        if (c >= '0' && c <= '9') {
+            value = value < 1000 ? value * 10 + (c - '0') : value;
+            digits++;
+        } else if (c == ';' || c == 'm') {
+            ok = ok && digits <= 3 && colour_number(value);
+            value = digits = 0;
+            if (c == 'm') {
+                *colour = ok;
+                return i + 1;
+            }
+        } else if (c >= '@' && c <= '~') {
+            return i + 1;           // some other command: dropped whole
+        } else {
+            ok = false;
+        }
+    }
+    return i;
+}
+
+void clean_remote_text(const char *text, char *out, size_t size)
+{
+    if (size == 0)
+        return;
+    size_t n = 0;
+    for (const char *s = text ? text : ""; *s;) {
+        unsigned char c = (unsigned char)*s;
+        if (c == 27) {
+            bool colour;
+            size_t len = escape_length(s, &colour);
+            if (colour && n + len < size) {
+                memcpy(out + n, s, len);
+                n += len;
+            }
+            s += len;
+            continue;
+        }
+        s++;
+        if (c < 32 || c == 127 || (c >= 128 && c < 160))
+            continue;
+        if (n + 1 < size)
+            out[n++] = (char)c;
+    }
+    out[n] = 0;
+}
+
+void post_remote_message(const char *text)
+{
+    char clean[MESSAGE_LINE_CHARS * 4 + 1];
+    clean_remote_text(text, clean, sizeof clean);
+    post_message(clean);
+}

@@ -20,6 +20,7 @@
 #include "driver/args.h"
 #include "driver/bindings.h"
 #include "driver/config.h"
+#include "driver/console.h"
 #include "driver/home.h"
 #include "driver/lists.h"
 #include "driver/loading.h"
@@ -37,6 +38,7 @@
 #include "render/screens.h"
 #include "render/texture.h"
 #include "terrain/terrain.h"
+#include "ui/menus.h"
 #include "vfs/vfs.h"
 
 static const long k_show_wait_us = 62500;
@@ -208,6 +210,8 @@ static void shutdown_game(const StartupSettings *s)
     free_series_list();
     track_list_free();
     progress_log("Freeing memory (3)");
+    menu_shutdown();
+    console_free();
     free_texture_lists();
     free_demo_list();
     free_video_mode_list();
@@ -374,6 +378,9 @@ int game_main(int argc, char **argv)
         for (int i = 0; i < NAMED_KEYS; i++)
             g_game.named_keys[i] = key_code(k_named_keys[i]);
     }
+    MenuHooks menu_hooks = { console_line, editor_track_modified };
+    menu_set_hooks(&menu_hooks);
+    menu_init();
     SessionOptions options = { s->verbosity, s->learn_lines, s->practice_robots, s->editor, s->erode_rate };
     session_set_options(&options);
     RaceSettingItems race_settings = { &g_settings.skill, &g_settings.time_trial_abort };

@@ -256,6 +256,13 @@ int texture_list_count(int list)
     return list >= 0 && list < TEXTURE_LIST_COUNT ? g_lists.textures[list].count : 0;
 }
 
+const char *const *texture_list_labels(int list)
+{
+    if (list < 0 || list >= TEXTURE_LIST_COUNT || g_lists.textures[list].count == 0)
+        return nullptr;
+    return g_lists.textures[list].labels;
+}
+
 const char *texture_list_label(int list, int i)
 {
     if (list < 0 || list >= TEXTURE_LIST_COUNT || i < 0 || i >= g_lists.textures[list].count)

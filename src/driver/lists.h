@@ -39,6 +39,7 @@ int  build_texture_lists(const char *const *index_names);
 int  build_bike_texture_list(const char *const *index_names);
 int  texture_list_count(int list);
 const char *texture_list_label(int list, int i);    // null when out of range
+const char *const *texture_list_labels(int list);    // count labels; null when empty
 // The setup's four texture names looked up in their lists: a name that is not listed takes
 // the list's first label ("" when the list is empty).
 void choose_setup_textures(void);

@@ -15,6 +15,7 @@
 #include "driver/bindings.h"
 #include "driver/capture.h"
 #include "driver/config.h"
+#include "driver/key_script.h"
 #include "driver/frame_timing.h"
 #include "driver/startup_stubs.h"
 #include "platform/clock.h"
@@ -28,6 +29,7 @@
 #include "race/time_trial.h"
 #include "render/screens.h"
 #include "render/texture.h"
+#include "ui/menus.h"
 
 static_assert((int)CONTROL_CHANNELS == (int)CONTROL_CHANNEL_COUNT, "the loop's channels are the bindings' channels");
 
@@ -39,13 +41,11 @@ static struct {
     const StartupSettings *settings;
     FrameTiming timing;
     int view;
-    int menu;
-    int menu_item;
-    bool menu_changed_this_frame;
     bool menu_key_ignored;
     bool menu_drag;
     bool paused;
     bool close_seen;
+    int alt_held;               // Alt keys down, for Alt+Enter
     ChaseCamera chase;
     int camera;                 // trackside camera, -1 free camera
     bool auto_camera;
@@ -68,7 +68,6 @@ static void reset_state(void)
 {
     memset(&g_loop, 0, sizeof g_loop);
     g_loop.view = VIEW_TITLE;
-    g_loop.menu = MENU_NONE;
     g_loop.chase = { 0, 10, 5 };
     g_loop.camera = -1;
     g_loop.cursor_axes[0] = g_loop.cursor_axes[1] = -1;
@@ -100,23 +99,6 @@ int camera_for_digit(int digit, int camera_count)
     return (digit < camera_count ? digit : camera_count) - 1;
 }
 
-void open_menu(int screen, int item)
-{
-    if (screen != g_loop.menu)
-        g_loop.menu_changed_this_frame = true;
-    g_loop.menu = screen;
-    g_loop.menu_item = item;
-}
-
-void close_menu(void)
-{
-    if (g_loop.menu != MENU_NONE)
-        g_loop.menu_changed_this_frame = true;
-    g_loop.menu = MENU_NONE;
-}
-
-int menu_screen(void) { return g_loop.menu; }
-int menu_item(void) { return g_loop.menu_item; }
 bool game_paused(void) { return g_loop.paused; }
 
 int new_race_rotation(void)
@@ -172,6 +154,7 @@ void loop_reset_for_tests(void)
 {
     reset_state();
     world_reset_for_tests();
+    menu_reset_for_tests();
 }
 
 void frame_histogram(int out[8])
@@ -337,46 +320,69 @@ static void riding_key(int code, int pressed)
     }
 }
 
+// Alt+Enter switches between full screen and a window, whatever else is going on.
+static bool fullscreen_key(int code, int pressed)
+{
+    if (code == key_code("left alt") || code == key_code("right alt")) {
+        g_loop.alt_held += pressed ? 1 : -1;
+        if (g_loop.alt_held < 0)
+            g_loop.alt_held = 0;
+        return false;
+    }
+    if (!pressed || g_loop.alt_held == 0 || (code != key_code("enter") && code != key_code("keypad enter")))
+        return false;
+    toggle_fullscreen();
+    return true;
+}
+
 void loop_handle_key(int code, int pressed)
 {
     if (code == EVENT_CLOSE) {
         g_loop.close_seen = true;
         return;
     }
-    bindings_key_event(code, pressed);
+    if (fullscreen_key(code, pressed))
+        return;
+    // Typed characters (codes below 256) come beside their keys: they drive no control.
+    bool typed = code >= 0 && code < 256;
+    if (!typed)
+        bindings_key_event(code, pressed);
     if (code == EVENT_MOUSE_LEFT)
         g_loop.menu_drag = pressed != 0;
     int esc = key_code("esc");
+    int menu = menu_screen();
     if (capture_active()) {
         if (pressed) {
-            capture_key(code, game_clock());      // "esc" ends the capture unchanged
+            if (!typed)
+                capture_key(code, game_clock());  // "esc" ends the capture unchanged
             return;
         }
-        if (!(code == esc && g_loop.menu == MENU_NONE))
+        if (!(code == esc && menu == MENU_NONE))
             return;
         riding_key(code, pressed);
         return;
     }
-    if (code == esc) {
-        if (pressed && g_loop.menu == MENU_NONE) {
+    if (code == esc || (pressed && menu == MENU_NONE && menu_opens_with(code))) {
+        if (pressed && menu == MENU_NONE) {
             open_menu(MENU_MAIN, 0);
-            menu_key(MENU_MAIN, code, pressed);
+            if (code == esc)
+                menu_key(code);
             return;
         }
         if (pressed)
             close_menu();
-        else if (g_loop.menu != MENU_NONE)
+        else if (menu != MENU_NONE)
             return;
         riding_key(code, pressed);
         return;
     }
-    if (g_loop.menu != MENU_NONE) {
+    if (menu != MENU_NONE) {
         if (!pressed)
             return;
-        if (g_loop.menu_changed_this_frame)
+        if (menu_changed_this_frame())
             g_loop.menu_key_ignored = true;
         else
-            menu_key(g_loop.menu, code, pressed);
+            menu_key(code);
         return;
     }
     riding_key(code, pressed);
@@ -461,7 +467,7 @@ static void tic_body(double ends_ago, long long now_us)
     bindings_build_channels(channels);
     set_control_channels(channels);
     bool net = net_connected();
-    if (g_loop.menu == MENU_NONE) {
+    if (menu_screen() == MENU_NONE) {
         if (g_loop.view == VIEW_EDITOR) {
             editor_tic();
             if (!net) {
@@ -564,19 +570,20 @@ static void draw_frame(int width, int height)
     }
     if (g_loop.paused && (!g_loop.settings || g_loop.settings->show_paused))
         draw_centered_text("Paused", 0.1f);
-    if (g_loop.settings && g_loop.settings->record_video && g_loop.view != VIEW_TITLE)
-        capture_video_frame(width, height);
     if (viewed_is_human() && net_connected() && !net_in_race())
         draw_centered_text("Warmup mode - collisions disabled", 0.2f);
-    if (g_loop.menu != MENU_NONE)
-        menu_draw(g_loop.menu);
+    message_lines_draw();
+    menu_draw();
+    // The frame as the player saw it, menus and console included.
+    if (g_loop.settings && g_loop.settings->record_video && g_loop.view != VIEW_TITLE)
+        capture_video_frame(width, height);
 }
 
 static float sound_gain(void)
 {
     if (g_loop.paused || g_loop.view == VIEW_EDITOR)
         return 0;
-    if (g_loop.menu == MENU_NONE)
+    if (menu_screen() == MENU_NONE)
         return 1;
     return viewed_is_human() ? 0 : 0.25f;
 }
@@ -588,7 +595,7 @@ static void mouse_frame(void)
     bool moved = x != g_loop.cursor[0] || y != g_loop.cursor[1];
     g_loop.cursor[0] = x;
     g_loop.cursor[1] = y;
-    if (!moved || g_loop.menu == MENU_NONE)
+    if (!moved || menu_screen() == MENU_NONE)
         return;
     if (g_loop.menu_drag) {
         if (!g_loop.menu_key_ignored)
@@ -649,7 +656,7 @@ int run_main_loop(void)
     long long tics = 0;
     double started = game_clock();
     while (!quit_signal_received()) {
-        g_loop.menu_changed_this_frame = false;
+        menu_frame_begin();
         g_loop.menu_key_ignored = false;
         pick_view();
         int w, h;
@@ -673,7 +680,9 @@ int run_main_loop(void)
         double step = loop_wait_for_frame();
         if (quit_signal_received())
             break;
+        key_script_frame(frames);
         mouse_frame();
+        menu_pad_frame(game_clock());
         tics += loop_advance(step);
 
         if (g_loop.view != VIEW_TITLE) {
@@ -690,7 +699,7 @@ int run_main_loop(void)
         }
         setup_change_report();
         messages_update(game_clock());
-        if (g_loop.close_seen)
+        if (g_loop.close_seen || menu_quit_requested())
             break;
         if (quit_after > 0 && frames >= quit_after)
             break;

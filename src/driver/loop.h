@@ -6,13 +6,13 @@
 
 #include "race/simulation.h"
 #include "race/world.h"
+#include "ui/menus.h"
 
 struct StartupSettings;
 
 enum { SETUP_WATCHED_VALUES = 39 };
 
 enum ViewMode { VIEW_RIDER = 0, VIEW_EDITOR = 2, VIEW_CHASE = 3, VIEW_CAMERA = 4, VIEW_TITLE = 5 };
-enum { MENU_NONE = -1, MENU_MAIN = 0, MENU_CONSOLE = 16 };
 struct ChaseCamera {
     float yaw;                      // radians, [-pi, pi]
     float distance;
@@ -27,12 +27,6 @@ int    selected_camera(void);       // trackside camera, -1 the free camera
 bool   auto_camera_switching(void);
 // The trackside camera a digit key selects: min(digit, count) - 1; digit 0 the free camera.
 int    camera_for_digit(int digit, int camera_count);
-
-// Menus (the screens themselves are drawn and driven by the menu code).
-void   open_menu(int screen, int item);
-void   close_menu(void);
-int    menu_screen(void);           // MENU_NONE when closed
-int    menu_item(void);
 
 // Pause.
 bool   game_paused(void);

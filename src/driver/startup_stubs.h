@@ -31,10 +31,15 @@ int   camera_for_next_gate(int slot);        // -1 when the track assigns none
 void  free_camera_move(double distance);    // along the view direction, kept 2 above the terrain
 void  free_camera_place_above(BikeState *bike, float height);
 
-// Scripts, menus, editor.
+// Scripts, editor.
 void  script_shutdown(void);
-void  menu_draw(int screen);
-void  menu_key(int screen, int code, int pressed);
-void  menu_mouse(float x, float y, bool drag);
 void  editor_tic(void);
 bool  editor_key(int code, int pressed);    // true when the editor used the key
+bool  editor_track_modified(void);          // changed since the last save
+
+// What the console commands ask of the renderer and the engine sound.
+// The free camera: position, orientation quaternion (w, x, y, z) and field of view.
+void  free_camera_get(float position[3], float rotation[4], float *fov);
+void  free_camera_aim(float yaw_degrees, float pitch_degrees);     // roll 0
+void  terrain_decals_hidden(bool hidden);   // and the terrain redrawn
+void  engine_sound_pipe(int slot, float a, float b, float c, int d, int e);

@@ -460,6 +460,31 @@ void devices_handle_event(const SDL_Event *e)
     }
 }
 
+bool inject_key(const char *name, bool pressed)
+{
+    int code = key_code(name);
+    if (code < EVENT_KEY_BASE || code >= EVENT_KEY_BASE + 512 || !SDL_WasInit(SDL_INIT_VIDEO))
+        return false;
+    int sdl = sdl_from_scan_code(code - EVENT_KEY_BASE);
+    if (sdl == SDL_SCANCODE_UNKNOWN)
+        return false;
+    SDL_Event e = {};
+    e.type = pressed ? SDL_KEYDOWN : SDL_KEYUP;
+    e.key.state = pressed ? SDL_PRESSED : SDL_RELEASED;
+    e.key.keysym.scancode = (SDL_Scancode)sdl;
+    e.key.keysym.sym = SDL_GetKeyFromScancode((SDL_Scancode)sdl);
+    if (SDL_PushEvent(&e) < 0)
+        return false;
+    SDL_Keycode sym = e.key.keysym.sym;
+    if (pressed && sym >= 32 && sym < 127) {
+        SDL_Event t = {};
+        t.type = SDL_TEXTINPUT;
+        t.text.text[0] = (char)sym;
+        SDL_PushEvent(&t);
+    }
+    return true;
+}
+
 void pump_events(void)
 {
     // Nothing to pump while neither the window nor the devices have opened SDL's events;

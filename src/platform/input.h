@@ -40,6 +40,11 @@ bool wait_pumping_events(long sec, long usec);
 // open_window; the Close event itself still waits in the queue.
 bool close_requested(void);
 
+// Test hook: pushes a press or release of the named key into the window system's queue, as a
+// keyboard would (a press of a printable key also types its character). False when the key
+// has no scan code or the window system's events are not running.
+bool inject_key(const char *name, bool pressed);
+
 // Names. -1 when the name is unknown.
 int key_code(const char *name);
 // Writes the name of a code into out (at most size bytes) and returns out. Keyboard codes

@@ -620,11 +620,11 @@ static void view_first_rider(void)
         set_viewed_slot(order[0].slot);
 }
 
-static void apply_setup_to_viewed(void)
+bool session_apply_setup(void)
 {
     RiderSlot *viewed = rider_slot(viewed_slot());
     if (!viewed || !viewed->bike || viewed->kind != CONTROL_HUMAN)
-        return;
+        return false;
     if (bike_speed(viewed->bike) > 0.125f) {
         double now = game_clock();
         if (!g_session.mechanic_message_shown || now - g_session.mechanic_message_clock >= k_mechanic_interval) {
@@ -632,9 +632,10 @@ static void apply_setup_to_viewed(void)
             g_session.mechanic_message_shown = true;
             g_session.mechanic_message_clock = now;
         }
-        return;
+        return false;
     }
     apply_setup_to_bike(viewed->bike);
+    return true;
 }
 
 bool load_session(const int *requests, bool from_demo, bool record_demo, int time_limit_tics, int laps, int skill)
@@ -746,7 +747,7 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
     view_first_rider();
     bike_contacts_empty();
 
-    apply_setup_to_viewed();
+    session_apply_setup();
     above().session_loaded();
     process_keep_resident_and_raise_priority();
     return true;

@@ -95,6 +95,10 @@ void start_position(const Timing *t, float terrain_width, int slot, float *x, fl
 
 // The driver's calls into the session.
 bool track_session_request(const char *track, bool from_demo, int lap_limit);   // false: no track
+// Applies the rider's setup to the player's bike when it is in view: not while it moves faster
+// than 0.125 (then "Settings not applied.  Mechanic can't keep up error." at most once per
+// 10 s of game_clock). True when it was applied.
+bool session_apply_setup(void);
 bool track_is_loaded(void);
 int  track_camera_count(void);
 void session_tables_free(void);

@@ -1,6 +1,8 @@
 // Stand-ins for the simulation steps of later subsystems (see session_steps.h).
 #include "race/session_steps.h"
 
+#include "common/messages.h"
+
 int lines_slot_count(void) { return 0; }
 void lines_read(DataFile *, int) {}
 void lines_analyze(void) {}
@@ -23,7 +25,11 @@ void physics_log_capture(void) {}
 void robot_set_personality(BikeState *, const char *) {}
 void robot_autopilot(int) {}
 
-bool demo_open_playback(const char *) { return false; }
+bool demo_open_playback(const char *)
+{
+    post_message("Demo playback is not in the game yet");
+    return false;
+}
 bool demo_playing(void) { return false; }
 const char *demo_track_folder(void) { return nullptr; }
 bool demo_next_rider(char *, char (*)[256], char *, char *) { return false; }
@@ -57,6 +63,30 @@ bool demo_open_ghost(const char *) { return false; }
 int replay_newest_tic(int) { return -1; }
 double net_rider_update_age(int) { return 1e9; }
 bool net_rider_in_race(int) { return false; }
+
+bool demo_recording(void) { return false; }
+void demo_set_name(const char *) {}
+bool net_connect(const char *)
+{
+    post_message("Multiplayer is not in the game yet");
+    return false;
+}
+bool net_connecting(void) { return false; }
+void net_request_restart(void) {}
+void net_offer_file(const char *) {}
+bool net_player_row(int, int *, int *, const char **, const char **, const char **) { return false; }
+void physics_log_clear(void) {}
+void physics_log_start(int, float) {}
+int series_count(void) { return 0; }
+const char *series_name(int) { return nullptr; }
+const char *series_next_event(int) { return nullptr; }
+bool series_start_event(int, bool)
+{
+    post_message("Points series are not in the game yet");
+    return false;
+}
+void series_reset_points(int) {}
+const char *series_standings_line(int, int) { return nullptr; }
 
 void series_record_pending(void) {}
 void series_record_event(void) {}

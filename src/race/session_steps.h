@@ -72,6 +72,26 @@ int   replay_newest_tic(int slot);          // newest tic of the slot's state hi
 double net_rider_update_age(int slot);      // seconds since the server last updated the rider
 bool  net_rider_in_race(int slot);          // the rider has a race slot on the server
 
+// What the menus and the console ask of demos, the network, the physics debug log and the
+// points series. Until those subsystems are in the game, the calls a player makes answer
+// with a message that they are not there yet.
+bool  demo_recording(void);                 // a normal demo is being recorded
+void  demo_set_name(const char *name);      // renames the recording when it ends ("namedemo")
+bool  net_connect(const char *server);      // starts connecting; false when it cannot
+bool  net_connecting(void);                 // a connection is being made
+void  net_request_restart(void);
+void  net_offer_file(const char *name);     // "sendfile": offers "@outgoing/" + name
+// One row of the server's rider table; false past the last row.
+bool  net_player_row(int row, int *slot, int *ping, const char **number, const char **bike, const char **name);
+void  physics_log_clear(void);
+void  physics_log_start(int flags, float spacing);
+int   series_count(void);
+const char *series_name(int series);        // null outside the list
+const char *series_next_event(int series);  // null when every event is done
+bool  series_start_event(int series, bool record);  // false: nothing started
+void  series_reset_points(int series);
+const char *series_standings_line(int series, int row);     // null past the last row
+
 // The points series.
 void  series_record_pending(void);
 void  series_record_event(void);            // a race of the running series has its final order

@@ -86,3 +86,32 @@ TEST_F(MessageLog, CopiedToTheGameLog)
     EXPECT_EQ(captured_log(), "Plain\nEnds in a line feed\n\033[31mRed\033[0m\n")
         << "one line feed each; colours reset after ESC";
 }
+
+TEST_F(MessageLog, RemoteTextKeepsOnlyTheFontsColours)
+{
+    struct Case {
+        const char *in, *out;
+    };
+    const Case cases[] = {
+        { "\033[1;31mred\033[0m plain", "\033[1;31mred\033[0m plain" },
+        { "\033[22;47mgrey\033[m", "\033[22;47mgrey\033[m" },
+        { "\033[38;5;196mno 256 colours", "no 256 colours" },
+        { "\033[2Jwipe\033[Hhome", "wipehome" },
+        { "\033]0;new title\007after", "0;new titleafter" },
+        { "bell\007 back\b tab\t cr\r lf\n", "bell back tab cr lf" },
+        { "c1\xc2\x9b""2J and del\x7f", "c1\xc2""2J and del" },
+        { "unfinished \033[31", "unfinished " },
+        { "\033[9999999999999m big", " big" },
+    };
+    for (const Case &c : cases) {
+        char out[128];
+        clean_remote_text(c.in, out, sizeof out);
+        EXPECT_STREQ(out, c.out) << c.in;
+    }
+    char small[5];
+    clean_remote_text("\033[31mred", small, sizeof small);
+    EXPECT_STREQ(small, "red") << "a colour that does not fit is left out, never cut";
+    post_remote_message("\033]2;x\007hi\033[32m!");
+    EXPECT_STREQ(message_line(0), "2;xhi\033[32m!");
+    EXPECT_EQ(captured_log(), "2;xhi\033[32m!\033[0m\n");
+}

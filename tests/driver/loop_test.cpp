@@ -11,6 +11,7 @@
 #include "driver/args.h"
 #include "driver/bindings.h"
 #include "driver/frame_timing.h"
+#include "driver/key_script.h"
 #include "driver/loop.h"
 #include "driver_fixture.h"
 #include "platform/input.h"
@@ -273,4 +274,62 @@ TEST_F(Loop, NewRaceRotatesTheLineupByTheOption)
     loop_init(&s);
     EXPECT_EQ(new_race_rotation(), 3);
     loop_init(nullptr);
+}
+
+TEST_F(Loop, TypedCharactersAreNeverCapturedAsBindings)
+{
+    // Enter starts the capture on "Throttle"; the Enter key's typed character follows it.
+    set_view_mode(VIEW_CHASE);
+    open_menu(MENU_CONTROLS, 1);
+    menu_frame_begin();                 // a later frame than the one that opened the screen
+    press("enter");
+    ASSERT_TRUE(capture_active());
+    loop_handle_key(13, 1);
+    loop_handle_key('k', 1);
+    loop_advance(48 * TIC_SECONDS);
+    EXPECT_TRUE(capture_active()) << "characters are no keys to bind";
+    press("k");
+    loop_advance(48 * TIC_SECONDS);
+    EXPECT_FALSE(capture_active());
+    EXPECT_EQ(binding_get(BIND_THROTTLE)->key_code, key_code("k"));
+    EXPECT_EQ(menu_screen(), MENU_CONTROLS);
+}
+
+TEST_F(Loop, AltEnterIsNotAMenuKey)
+{
+    open_menu(MENU_MAIN, 0);
+    menu_frame_begin();
+    press("left alt");
+    press("enter");
+    EXPECT_EQ(menu_screen(), MENU_MAIN) << "Alt+Enter switches the window, it does not pick New Race";
+    release("left alt");
+    press("enter");
+    EXPECT_EQ(menu_screen(), MENU_NEW_RACE);
+}
+
+TEST_F(Loop, ControllerStartOpensAndClosesTheMenu)
+{
+    int pad = add_input_device("XInputGamepad0", 6, 16, AXIS_ABSOLUTE);
+    ASSERT_GE(pad, 0);
+    set_view_mode(VIEW_CHASE);
+    loop_handle_key(input_device_id(pad) + 4, 1);
+    EXPECT_EQ(menu_screen(), MENU_MAIN);
+    menu_frame_begin();
+    loop_handle_key(input_device_id(pad) + 1, 1);
+    EXPECT_EQ(menu_item(), 1) << "the d-pad moves through the entries";
+    loop_handle_key(input_device_id(pad) + 4, 1);
+    EXPECT_EQ(menu_screen(), MENU_NONE);
+    clear_input_devices();
+}
+
+TEST(KeyScript, EntriesAreFrameColonKey)
+{
+    EXPECT_EQ(key_script_load("3:down,4:enter,12:page up"), 3);
+    EXPECT_EQ(key_script_load(""), 0);
+    EXPECT_EQ(key_script_load(nullptr), 0);
+    const char *const bad[] = { "down", "3:", "3:down,,4:up", ":x", "3:a-key-name-far-longer-than-any-key-has" };
+    for (const char *script : bad)
+        EXPECT_EQ(key_script_load(script), -1) << script;
+    key_script_frame(3);            // nothing loaded, nothing pressed, no window needed
+    key_script_load(nullptr);
 }
