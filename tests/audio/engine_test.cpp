@@ -376,7 +376,8 @@ TEST_F(Engine, SampleVoicePastTheEndOfItsCellFallsSilent)
     engine_voice_synthesize(v, 6000, 0, 800, out.data());
     EXPECT_EQ(out[0], 191) << "half of full scale";      // round((0.5 + 1) * 127)
     EXPECT_EQ(out[799], 127) << "silent past the end";
-    EXPECT_GE(v->voices[3].phase >> 10, 50u);
+    uint32_t stopped = v->voices[3].phase >> 10;
+    EXPECT_TRUE(stopped >= 50 && stopped < 53) << "stopped one step (2.3 samples) past the end: " << stopped;
 }
 
 TEST_F(Engine, PipeCommandRetunesTheViewedRider)
@@ -498,4 +499,34 @@ TEST_F(Placing, DopplerLimits)
     EXPECT_EQ(p.volume, 16383) << "its own volume is capped at 1 before the settings: 0.5 x 32,767";
     EXPECT_EQ(p.rate, 100);
     EXPECT_EQ(p.pan, -32767);
+}
+
+TEST_F(Placing, WriterKeepsAheadAndCatchesUpOnceOvertaken)
+{
+    rider(0, { 0, 0, 0 }, { 0, 0, 0 });
+    EngineVoice *v = engine_voice(0);
+    int bytes;
+    // Frames of 60 a second, tics of 128: the writer stays 0.1 s (4,410 samples) ahead.
+    long long frames = 0;
+    int tic = 0;
+    for (; v->write_position < 30000 || v->write_position > 31000; tic++) {
+        while (frames * 128 <= (long long)tic * 60) {
+            sound_mix_frame(1, 10, 8);
+            frames++;
+            int lead = (v->write_position - sound_play_position(v->channel) + ENGINE_RING) % ENGINE_RING;
+            ASSERT_EQ(lead, ENGINE_LEAD);
+        }
+        ASSERT_NE(sound_read_block(&bytes), nullptr);
+        ASSERT_LT(tic, 10000);
+    }
+    // A long frame: the player passes the writer and the ring's end before the next update.
+    int written = v->write_position;
+    while (sound_play_position(v->channel) >= written - ENGINE_LEAD)
+        sound_read_block(&bytes);
+    for (int k = 0; k < 4; k++)
+        sound_read_block(&bytes);
+    int play = sound_play_position(v->channel);
+    ASSERT_LT(play, written - ENGINE_LEAD) << "overtaken, across the end of the ring";
+    sound_mix_frame(1, 10, 8);
+    EXPECT_EQ(v->write_position, (play + ENGINE_LEAD) % ENGINE_RING) << "back 0.1 s ahead at once";
 }

@@ -134,12 +134,13 @@ static double decaying(double t, double hz, double decay)
 // the next firing, variation this firing's own few per cent.
 static double firing_sound(const Voicing &v, double load, double t, double period, int firing, double variation)
 {
-    double pulse = onset(t) * exp(-t / (v.two_stroke ? 0.0012 : 0.002));
     if (v.two_stroke) {
-        // A sharp bark, and the chamber ringing brighter as the throttle opens.
+        // A sharp bark, and the expansion chamber's bright ring, a little stronger on the throttle.
+        double pulse = onset(t) * exp(-t / 0.0012);
         double ring = decaying(t, v.ring_hz * (1 + 0.3 * variation), v.ring_decay);
-        return variation * (pulse + 0.7 * decaying(t, v.body_hz, v.body_decay) + (0.35 + 0.45 * load) * ring);
+        return variation * (pulse + 0.7 * decaying(t, v.body_hz, v.body_decay) + (0.4 + 0.15 * load) * ring);
     }
+    double pulse = onset(t) * exp(-t / 0.002);
     double s = variation * (0.6 * pulse + decaying(t, v.body_hz, v.body_decay));
     // Intake roar in the second half of the cycle: band-limited noise under a smooth envelope.
     double intake_start = 0.5 * period, intake_length = fmin(0.3 * period, 0.015);
