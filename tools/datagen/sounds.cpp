@@ -261,7 +261,8 @@ static bool write_class(const char *dir, const Voicing &v)
         data_printf(def, "pipe 1.75 0.3 -0.75 0 15\n");
     else
         data_printf(def, "pipe 5 0.91820717 -0.85 0 15\n");
-    data_printf(def, "minrpm %g\nlowtorque %g\nhightorque %g\n", c.idle_rpm, c.low_torque, c.high_torque);
+    // Every digit of the floats: a bike at its peak is load 1 exactly, not a hair below.
+    data_printf(def, "minrpm %.9g\nlowtorque %.9g\nhightorque %.9g\n", c.idle_rpm, c.low_torque, c.high_torque);
     ok = data_flush(def);
     close_data_file(def);
     return ok;
