@@ -143,47 +143,47 @@ static int take_voice(int buffer)
     return -1;
 }
 
+// The samples are made outside the lock: running out of memory here closes the device, which
+// waits for the mixer's thread, which may be waiting for the lock.
 int mixer_create_voice(int length, const uint8_t *data, int source_rate)
 {
-    std::lock_guard<std::recursive_mutex> hold(g_mix.lock);
-    if (!g_mix.open || length < 1)
+    int rate = mixer_rate();
+    if (rate <= 0 || length < 1)
         return -1;
     int64_t stored = length;
-    bool resample = source_rate > 0 && source_rate != g_mix.rate;
+    bool resample = source_rate > 0 && source_rate != rate;
     if (resample)
-        stored = (int64_t)length * g_mix.rate / source_rate;
+        stored = (int64_t)length * rate / source_rate;
     if (stored < 1)
         stored = 1;
     if (stored > MIXER_MAX_LENGTH) {
         log_printf("Sound of %d bytes at %d Hz is too long to mix\n", length, source_rate);
         return -1;
     }
-    int buffer = -1;
-    for (int i = 0; i < MIXER_VOICES && buffer < 0; i++)
-        if (g_mix.buffers[i].refs == 0)
-            buffer = i;
-    if (buffer < 0) {
-        log_printf("No free sound voice\n");
-        return -1;
-    }
-    MixBuffer &b = g_mix.buffers[buffer];
-    b.length = (int)stored;
-    b.data = (uint8_t *)xmalloc((size_t)stored);
+    uint8_t *bytes = (uint8_t *)xmalloc((size_t)stored);
     if (!data) {
-        memset(b.data, 128, (size_t)stored);
+        memset(bytes, 128, (size_t)stored);
     } else if (!resample) {
-        memcpy(b.data, data, (size_t)stored);
+        memcpy(bytes, data, (size_t)stored);
     } else {
         for (int64_t i = 0; i < stored; i++) {
-            int64_t from = (2 * i * source_rate + g_mix.rate) / (2 * (int64_t)g_mix.rate);
-            b.data[i] = data[from < length ? from : length - 1];
+            int64_t from = (2 * i * source_rate + rate) / (2 * (int64_t)rate);
+            bytes[i] = data[from < length ? from : length - 1];
         }
     }
-    int id = take_voice(buffer);
+    std::lock_guard<std::recursive_mutex> hold(g_mix.lock);
+    int buffer = -1;
+    for (int i = 0; g_mix.open && g_mix.rate == rate && i < MIXER_VOICES && buffer < 0; i++)
+        if (g_mix.buffers[i].refs == 0)
+            buffer = i;
+    int id = buffer >= 0 ? take_voice(buffer) : -1;
     if (id < 0) {
-        xfree(b.data);
-        b = {};
+        log_printf("No free sound voice\n");
+        xfree(bytes);
+        return -1;
     }
+    g_mix.buffers[buffer].data = bytes;
+    g_mix.buffers[buffer].length = (int)stored;
     return id;
 }
 
@@ -429,11 +429,8 @@ void mixer_mix(uint8_t *out, int samples)
             memset(out, 128, (size_t)samples * (g_mix.stereo ? 2 : 1));
         return;
     }
-    if (samples > g_mix.accumulator_samples) {
-        for (int side = 0; side < k_sides; side++)
-            g_mix.accumulator[side] = (int32_t *)xrealloc(g_mix.accumulator[side], (size_t)samples * sizeof(int32_t));
-        g_mix.accumulator_samples = samples;
-    }
+    if (samples > g_mix.accumulator_samples)
+        mixer_reserve(samples);
     for (int side = 0; side < sides; side++)
         memset(g_mix.accumulator[side], 0, (size_t)samples * sizeof(int32_t));
 
@@ -533,6 +530,16 @@ void mixer_close(void)
     g_mix.accumulator_samples = 0;
     g_mix.open = false;
     g_mix.rate = 0;
+}
+
+void mixer_reserve(int samples)
+{
+    std::lock_guard<std::recursive_mutex> hold(g_mix.lock);
+    if (samples <= g_mix.accumulator_samples)
+        return;
+    for (int side = 0; side < k_sides; side++)
+        g_mix.accumulator[side] = (int32_t *)xrealloc(g_mix.accumulator[side], (size_t)samples * sizeof(int32_t));
+    g_mix.accumulator_samples = samples;
 }
 
 bool mixer_is_open(void)

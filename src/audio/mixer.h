@@ -20,6 +20,8 @@ bool mixer_is_open(void);
 int  mixer_rate(void);              // 0 when closed
 bool mixer_stereo(void);
 
+// Makes room for fragments of this many samples now, so that mixing them never allocates.
+void mixer_reserve(int samples);
 // Mixes one fragment of samples into out: samples bytes, or 2 x samples interleaved (left
 // first) on a stereo output. Silence when closed.
 void mixer_mix(uint8_t *out, int samples);

@@ -116,6 +116,7 @@ static bool software_open(const WaveOutput *output)
     log_printf("Waveout channels: %d\n", channels);
     log_printf("Waveout mixahead: %d\n", mixahead * 1000 / 64);
     mixer_open(rate, channels == 2, limit);
+    mixer_reserve(rate / 64);
     g_sound.output = output;
     g_sound.rate = rate;
     g_sound.channels = channels;
@@ -196,6 +197,7 @@ static bool readback_open(int rate, int samples_per_block)
         return false;
     }
     mixer_open(rate, true, clampi(option_int("sound-channels", 16), 0, MIXER_VOICES));
+    mixer_reserve(samples_per_block);
     g_sound.block_samples = samples_per_block;
     g_sound.block = (uint8_t *)xmalloc((size_t)samples_per_block * 2);
     g_sound.driver = &g_readback_driver;
