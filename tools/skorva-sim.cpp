@@ -7,7 +7,14 @@
 // run out), prints the final order as the results overlay shows it and leaves "results.txt" in
 // the home directory. --minutes makes a timed race with --laps extra laps. --puppets makes the
 // first riders scripted puppets at V ft/s ("c": cutting every lap after the first; 0: standing).
+//              [--bike MODEL] [--rev] [--record-audio FILE]
 // The data comes from SK_HOME, else the "game" folder beside this executable.
+// --bike gives the first bike that model. --rev takes the first bike from the autopilot: it
+// stands with the clutch lever pulled while the throttle idles 1 s, opens over 2 s, holds 1 s,
+// closes over 1 s and idles 1 s (768 tics, unless a later --tics says otherwise), and every
+// tic prints "rev TIC RPM LOAD". --record-audio writes the engines' sound as the game records
+// it (raw unsigned 8-bit stereo at 88,320 Hz, 1,380 bytes a tic), the voices updated at 60
+// simulated frames a second and heard from the first bike.
 // Exit status: 0 all bikes stayed sound, 1 a bike went non-finite, left the world or sank below
 // the ground, 2 no run.
 //
@@ -23,7 +30,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "audio/engine_sound.h"
+#include "audio/sound.h"
 #include "bike/bike.h"
+#include "bike/catalogue.h"
+#include "bike/setup.h"
 #include "bike/shape.h"
 #include "common/mem.h"
 #include "platform/log.h"
@@ -74,7 +85,8 @@ static bool parse_int(const char *text, int lo, int hi, int *out)
 static int usage(void)
 {
     fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 1..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n"
-                    "                  [--laps 0..50] [--minutes 0..60] [--puppets V[c],...]\n");
+                    "                  [--laps 0..50] [--minutes 0..60] [--puppets V[c],...]\n"
+                    "                  [--bike MODEL] [--rev] [--record-audio FILE]\n");
     return 2;
 }
 
@@ -127,6 +139,121 @@ static void print_results(void)
         printf("%s\n", overlay.total);
     for (int k = 0; k < overlay.penalties; k++)
         printf("%s\n", overlay.penalty[k]);
+}
+
+// ---- the engines' sound: --bike, --rev, --record-audio
+
+static const int k_rev_tics = 768;              // 6 s
+static const int k_frames_per_second = 60;      // how often the game updates its voices
+
+static struct {
+    const char *bike;
+    const char *record;
+    bool rev;
+    int first;                                  // the first bike's slot; -1 none
+    int frames;                                 // voice updates so far
+} g_sound_run = { nullptr, nullptr, false, -1, 0 };
+
+// One of the sound options at argv[i]: the number of arguments it took, 0 when it is none of
+// them, -1 for a bad value.
+static int sound_option(int argc, char **argv, int i, int *tics)
+{
+    const char *a = argv[i], *v = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (strcmp(a, "--bike") == 0) {
+        if (!v || !find_bike_model(v)) {
+            fprintf(stderr, "skorva-sim: no bike '%s' in the catalogue\n", v ? v : "");
+            return -1;
+        }
+        g_sound_run.bike = v;
+        return 2;
+    }
+    if (strcmp(a, "--record-audio") == 0) {
+        if (!v)
+            return -1;
+        g_sound_run.record = v;
+        return 2;
+    }
+    if (strcmp(a, "--rev") == 0) {
+        g_sound_run.rev = true;
+        *tics = k_rev_tics;
+        return 1;
+    }
+    return 0;
+}
+
+// Before the load: the first slot asks for the chosen model, and the recording opens so that
+// every bike gets its voice as it is made.
+static bool sound_run_begin(int *requests)
+{
+    if (g_sound_run.bike) {
+        bike_catalogue_offer();
+        choice_set(&g_setup.bike, g_sound_run.bike);
+        requests[0] = REQUEST_PLAYER;
+    }
+    if (!g_sound_run.record)
+        return true;
+    if (!sound_open_capture(g_sound_run.record, SOUND_READBACK_RATE, SOUND_READBACK_BLOCK)) {
+        fprintf(stderr, "skorva-sim: can't record the sound into '%s'\n", g_sound_run.record);
+        return false;
+    }
+    SimulationHooks hooks = {};
+    hooks.engine_sound_create = engine_sound_create;
+    hooks.engine_sound_destroy = engine_sound_destroy;
+    hooks.sound_release_voices = sound_release_voices;
+    simulation_set_hooks(&hooks);
+    return true;
+}
+
+// After the load: the first bike is the one heard, and the one --rev takes over.
+static void sound_run_loaded(void)
+{
+    for (int i = 0; i < RIDER_SLOTS && g_sound_run.first < 0; i++)
+        if (rider_slot(i)->bike)
+            g_sound_run.first = i;
+    if (g_sound_run.first < 0)
+        return;
+    set_viewed_slot(g_sound_run.first);
+    if (g_sound_run.rev) {
+        rider_slot(g_sound_run.first)->kind = CONTROL_HUMAN;
+        if (!engine_voice(g_sound_run.first))
+            init_engine_voice(g_sound_run.first, rider_slot(g_sound_run.first)->bike, nullptr);
+    }
+}
+
+static float rev_throttle(int tic)
+{
+    double s = tic * k_tic_seconds;
+    return (float)(s < 1 ? 0 : s < 3 ? (s - 1) / 2 : s < 4 ? 1 : s < 5 ? 5 - s : 0);
+}
+
+static void sound_run_before_tic(int tic)
+{
+    BikeState *bike = g_sound_run.first >= 0 ? rider_slot(g_sound_run.first)->bike : nullptr;
+    if (g_sound_run.rev && bike) {
+        bike->inputs.clutch = 1;
+        bike->inputs.throttle = rev_throttle(tic);
+    }
+    if (g_sound_run.record) {
+        while ((long long)g_sound_run.frames * 128 <= (long long)tic * k_frames_per_second) {
+            sound_mix_frame(1, 10, 8);
+            g_sound_run.frames++;
+        }
+    }
+}
+
+static void sound_run_after_tic(int tic)
+{
+    if (g_sound_run.record)
+        sound_capture_tic();
+    EngineReading r;
+    EngineVoice *v = engine_voice(g_sound_run.first);
+    if (g_sound_run.rev && v && engine_voice_read(g_sound_run.first, &r))
+        printf("rev %d %.1f %.3f\n", tic, r.rpm, engine_profile_load(&v->profile, r.torque));
+}
+
+static void sound_run_end(void)
+{
+    sound_close();
 }
 
 // SK_HOME, else the game folder beside this executable.
@@ -196,6 +323,8 @@ int main(int argc, char **argv)
         } else if (strcmp(a, "--quiet") == 0) {
             g_sim.quiet = true;
         } else if (race_option(a, v, &i)) {
+        } else if ((n = sound_option(argc, argv, i, &g_sim.tics)) > 0) {
+            i += n - 1;
         } else {
             return usage();
         }
@@ -210,13 +339,16 @@ int main(int argc, char **argv)
     int requests[SESSION_SLOTS] = {};
     for (int i = 0; i < g_sim.bikes; i++)
         requests[i] = REQUEST_ROBOT;
-    if (!session_select_track(g_sim.track)) {
+    if (!sound_run_begin(requests)) {
+        status = 2;                 // it said why
+    } else if (!session_select_track(g_sim.track)) {
         fprintf(stderr, "skorva-sim: no track '%s' under %s\n", g_sim.track, getenv("SK_HOME") ? getenv("SK_HOME") : "?");
     } else if (!load_session(requests, false, false, g_race.minutes * 60 * 128, g_race.laps, 0)) {
         fprintf(stderr, "skorva-sim: track '%s' did not load\n", g_sim.track);
     } else {
         for (int i = 0; i < g_race.puppets && i < g_sim.bikes; i++)
             puppet_set(i, g_race.speeds[i], g_race.cuts[i]);
+        sound_run_loaded();
         const Terrain *t = session_terrain();
         g_sim.watch = (BikeTrack *)xcalloc(SESSION_SLOTS, sizeof(BikeTrack));
         for (int i = 0; i < SESSION_SLOTS; i++) {
@@ -229,9 +361,11 @@ int main(int argc, char **argv)
         double total = 0, worst = 0;
         int run = 0;
         for (int k = 0; k < g_sim.tics && !(g_race.on && results_final()); k++, run++) {
+            sound_run_before_tic(k);
             double start = now_us();
             simulation_tic();
             double spent = now_us() - start;
+            sound_run_after_tic(k);
             total += spent;
             worst = fmax(worst, spent);
             for (int b = 0; b < g_sim.watched; b++)
@@ -275,6 +409,7 @@ int main(int argc, char **argv)
         xfree(g_sim.watch);
     }
     free_riders();
+    sound_run_end();
     free_track();
     session_tables_free();
     bike_world_destroy();

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "audio/engine_sound.h"
 #include "bike/setup.h"
 #include "common/items.h"
 #include "common/mem.h"
@@ -453,12 +454,9 @@ static bool prefix_command(const char *c)
             postf("Billboard optimization window is now %d", g_settings.billboard_optimize_lookahead);
         }
     } else if (strcmp(word, "pipe") == 0) {
-        float a, b, cc;
-        int d, e;
-        if (sscanf(arg, "%f %f %f %d %d", &a, &b, &cc, &d, &e) == 5) {
-            engine_sound_pipe(viewed_slot(), a, b, cc, d, e);
-            post_message("Pipe updated");
-        }
+        // The engine voice replies "Pipe updated" itself.
+        if (!pipe_command(arg))
+            post_message("No engine sound to retune");
     } else if (strcmp(word, "namedemo") == 0) {
         name_demo(arg);
     } else if (strcmp(word, "camangle") == 0) {

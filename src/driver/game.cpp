@@ -7,6 +7,9 @@
 
 #include <GL/gl.h>
 
+#include "audio/engine_sound.h"
+#include "audio/live/sdl_output.h"
+#include "audio/sound.h"
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/setup.h"
@@ -194,7 +197,11 @@ static void shutdown_game(const StartupSettings *s)
     loop_release_input();
     bindings_release();
     close_input_devices();
-    progress_log("Closing audio");
+    // An open device logs "Closing audio" as it closes: shown here, logged once.
+    if (sound_is_open())
+        progress_message("Closing audio");
+    else
+        progress_log("Closing audio");
     sound_close();
     texture_cache_free();
     if (home_saves_settings()) {
@@ -350,9 +357,9 @@ int game_main(int argc, char **argv)
     choose_start_track(s);
 
     if (s->record_audio[0])
-        sound_open_capture(s->record_audio, 88320, 690);
+        sound_open_capture(s->record_audio, SOUND_READBACK_RATE, SOUND_READBACK_BLOCK);
     else if (!s->sound_off)
-        sound_open_device();
+        sound_open_device(sdl_wave_output());
 
     if (!wait_for_drawable()) {
         fputs("The game window never became visible\n", stderr);
@@ -390,6 +397,9 @@ int game_main(int argc, char **argv)
     hooks.texture_memory_bytes = texture_memory;
     hooks.textures_begin_session = texture_begin_session;
     hooks.textures_release_unused = release_unused_textures;
+    hooks.engine_sound_create = engine_sound_create;
+    hooks.engine_sound_destroy = engine_sound_destroy;
+    hooks.sound_release_voices = sound_release_voices;
     simulation_set_hooks(&hooks);
     if (!bike_world_create())
         log_printf("No physics: the bikes stay out of the race\n");

@@ -8,6 +8,7 @@
 
 #include <GL/gl.h>
 
+#include "audio/sound.h"
 #include "bike/bike.h"
 #include "bike/setup.h"
 #include "common/messages.h"
@@ -674,7 +675,7 @@ int run_main_loop(void)
         // What arrived while the frame was drawn is taken now, not after the wait.
         pump_events();
         if (sound_is_open())
-            sound_mix_frame(sound_gain());
+            sound_mix_frame(sound_gain(), (float)g_settings.volume.value, (float)g_settings.comp_volume.value);
         stutter_check("sound");
 
         double step = loop_wait_for_frame();

@@ -6,14 +6,6 @@
 void build_series_list(void) {}
 void free_series_list(void) {}
 
-bool sound_open_capture(const char *, int, int) { return false; }
-bool sound_open_device(void) { return false; }
-bool sound_is_open(void) { return false; }
-void sound_mix_frame(float) {}
-void sound_capture_tic(void) {}
-void sound_release_voices(void) {}
-void sound_close(void) {}
-
 void set_projection(int, int, float) {}
 void render_view(int) {}
 void hud_draw(void) {}
@@ -39,4 +31,3 @@ void free_camera_get(float position[3], float rotation[4], float *fov)
 }
 void free_camera_aim(float, float) {}
 void terrain_decals_hidden(bool) {}
-void engine_sound_pipe(int, float, float, float, int, int) {}

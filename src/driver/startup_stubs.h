@@ -1,6 +1,6 @@
 // Steps of start-up, the main loop and shutdown that belong to subsystems above the simulation
-// not yet in the game: sound, the renderer's views and HUD, menus, the editor, scripts and the
-// lists of the file index. Each stands in its place in the order; until its subsystem fills it,
+// not yet in the game: the renderer's views and HUD, menus, the editor, scripts and the lists
+// of the file index. Each stands in its place in the order; until its subsystem fills it,
 // it does nothing or reports "nothing there", and none of them fails start-up.
 #pragma once
 
@@ -9,15 +9,6 @@ struct BikeState;
 // Lists built from the file index.
 void  build_series_list(void);
 void  free_series_list(void);
-
-// Sound.
-bool  sound_open_capture(const char *file, int rate, int samples_per_tic);
-bool  sound_open_device(void);
-bool  sound_is_open(void);
-void  sound_mix_frame(float gain);
-void  sound_capture_tic(void);              // appends one tic's mixed sound to the capture file
-void  sound_release_voices(void);
-void  sound_close(void);
 
 // Renderer.
 void  set_projection(int width, int height, float fov_degrees);
@@ -42,4 +33,3 @@ bool  editor_track_modified(void);          // changed since the last save
 void  free_camera_get(float position[3], float rotation[4], float *fov);
 void  free_camera_aim(float yaw_degrees, float pitch_degrees);     // roll 0
 void  terrain_decals_hidden(bool hidden);   // and the terrain redrawn
-void  engine_sound_pipe(int slot, float a, float b, float c, int d, int e);

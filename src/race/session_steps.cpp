@@ -43,6 +43,8 @@ void demo_step_seconds(float) {}
 void demo_close(void) {}
 void replay_history_clear(int) {}
 void replay_set_bike_state(int) {}
+bool replay_state_near(int, int, int) { return false; }
+bool remote_rider_live(int) { return true; }
 bool net_connected(void) { return false; }
 bool net_synchronised(void) { return false; }
 bool net_in_race(void) { return false; }

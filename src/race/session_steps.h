@@ -49,6 +49,10 @@ void  demo_step_seconds(float seconds);
 void  demo_close(void);
 void  replay_history_clear(int slot);
 void  replay_set_bike_state(int slot);
+// Whether the slot's state history holds a state within `within` tics of tic (engine sound).
+bool  replay_state_near(int slot, int tic, int within);
+// The race rules' test for a remote rider still taking part (engine sound).
+bool  remote_rider_live(int slot);
 bool  net_connected(void);
 bool  net_synchronised(void);               // the race clock follows the server's
 bool  net_in_race(void);                    // the own slot takes part in the race

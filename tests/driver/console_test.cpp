@@ -152,7 +152,7 @@ TEST_F(Console, CommandsWithNumbers)
         { "/  log x", "Logging 0x0, spacing 10.000000" },
         { "/forcereload", "Track will be reloaded on next restart" },
         { "/camangle 10", "Usage: camangle <yaw> <pitch>" },
-        { "/pipe 1 2 3 4 5", "Pipe updated" },
+        { "/pipe 1 2 3 4 5", "No engine sound to retune" },
         { "/namedemoX", "Not currently recording a demo" },
         { "/namedemo race1", "Not currently recording a demo" },
         { "/fovhist", "Usage: fov <degrees>" },     // "fov" is matched as a prefix

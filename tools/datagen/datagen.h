@@ -111,3 +111,23 @@ static const float k_finish_before_join = 80;
 // ---- shapes.cpp ----
 // The collision shapes every catalogue row names ("generic_*.shp", "rider.shp") into dir.
 bool write_bike_shapes(const char *dir);
+
+// ---- sounds.cpp: the engines' default sounds ----
+enum { k_sound_columns = 3, k_sound_cycles = 8 };
+// What the generator takes from the catalogue for a class's sound.
+struct EngineClassSound {
+    const char *class_code;
+    bool two_stroke;                // fires every revolution; a four-stroke every second
+    int rows;
+    float idle_rpm;                 // the first row and "minrpm": where a shut throttle settles
+    float max_rpm;                  // the last row: the class's highest rev limit
+    float low_torque;               // "lowtorque": the weakest engine braking from idle up
+    float high_torque;              // "hightorque": the weakest bike's peak torque
+};
+// "50", "125", "250", "250f" or "450f"; false for any other class.
+bool  engine_class_sound(const char *class_code, EngineClassSound *out);
+float engine_class_row_rpm(const EngineClassSound *c, int row);    // rows spaced evenly in ratio
+int   samples_per_firing(float rpm, bool two_stroke);              // at 44,100 Hz, to the sample
+void  engine_sample_name(const char *class_code, int row, int col, char *out, int size);   // "sounds/..."
+// "sounds/<class>.table" with its sample files, and "default<class>.braap", for each class.
+bool  write_engine_sounds(const char *dir);
