@@ -9,6 +9,7 @@
 #include <GL/gl.h>
 
 #include "bike/bike.h"
+#include "bike/drive.h"
 #include "bike/setup.h"
 #include "common/messages.h"
 #include "driver/args.h"

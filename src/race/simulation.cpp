@@ -3,7 +3,9 @@
 #include <stdint.h>
 
 #include "bike/bike.h"
+#include "bike/drive.h"
 #include "bike/rider.h"
+#include "bike/suspension.h"
 #include "bike/wheel.h"
 #include "race/session.h"
 #include "race/session_steps.h"
@@ -164,8 +166,8 @@ static void control_update(BikeState *bike)
     if (!bike->built || bike_frozen(bike))
         return;
     update_rider_mount(bike);
-    bike_suspension_update(bike);
-    bike_drive_update(bike);
+    update_suspension(bike);
+    bike_drive_update(bike, race_tic());
     bike_steering_update(bike);
     bike_dab_and_falls(bike);
     if (race_tic() >= 2 && bike->fall_timer <= 0)
