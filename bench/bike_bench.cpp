@@ -1,6 +1,8 @@
 // One simulation_tic with 1, 10, 40 and 160 robot bikes on the sample track's gate, per bike,
-// beside the library's bare dWorldStep for the same bikes with the same contacts. The bikes
-// have had two seconds to land (and topple) before the clock starts.
+// beside the library's bare dWorldStep for the same bikes with the same contacts and motors.
+// Standing: the bikes have had two seconds to land (and topple) before the clock starts.
+// Riding: every bike is held upright by the benchmark's hand with its throttle open, and the
+// session is loaded again (off the clock) after every six seconds of riding.
 // The data comes from SK_HOME, else the "game" folder beside this executable.
 #include <benchmark/benchmark.h>
 
@@ -12,7 +14,9 @@
 #include <unistd.h>
 
 #include "bike/bike.h"
+#include "bike/drive.h"
 #include "bike/rider.h"
+#include "bike/suspension.h"
 #include "race/session.h"
 #include "race/simulation.h"
 #include "race/world.h"
@@ -51,8 +55,34 @@ static bool prepare_data(void)
     return ok;
 }
 
-// n robots on the gate, landed.
-static bool load_bikes(int n)
+// The benchmark's hand until riders balance the bikes: a roll spring and damper about the
+// frame's forward axis.
+static void hold_upright(BikeState *b)
+{
+    dVector3 up, forward;
+    dBodyVectorToWorld(b->body[BODY_FRAME], 0, 1, 0, up);
+    dBodyVectorToWorld(b->body[BODY_FRAME], 0, 0, -1, forward);
+    double roll = -up[2] * forward[0] + up[0] * forward[2];
+    const dReal *w = dBodyGetAngularVel(b->body[BODY_FRAME]);
+    double rate = w[0] * forward[0] + w[1] * forward[1] + w[2] * forward[2];
+    double torque = 4000 * roll - 400 * rate;
+    dBodyAddTorque(b->body[BODY_FRAME], torque * forward[0], torque * forward[1], torque * forward[2]);
+}
+
+static const int k_ride_tics = 6 * 128;
+
+// The riders' part of a riding tic: the throttle open and the hand on every bike.
+static void ride(int n)
+{
+    for (int i = 0; i < n; i++) {
+        BikeState *b = rider_slot(i)->bike;
+        set_throttle(b, 0.6f);
+        hold_upright(b);
+    }
+}
+
+// n robots on the gate, landed; riding ones upright.
+static bool load_bikes(int n, bool riding)
 {
     if (!prepare_data())
         return false;
@@ -61,25 +91,45 @@ static bool load_bikes(int n)
         requests[i] = REQUEST_ROBOT;
     if (!session_select_track("tracks/sample") || !load_session(requests, false, false, 0, 3, 0))
         return false;
-    for (int k = 0; k < k_landing_tics; k++)
+    for (int k = 0; k < k_landing_tics; k++) {
+        for (int i = 0; riding && i < n; i++)
+            hold_upright(rider_slot(i)->bike);
         simulation_tic();
+    }
     return true;
+}
+
+static void per_bike(benchmark::State &state, int n)
+{
+    state.counters["per_bike"] =
+        benchmark::Counter((double)state.iterations() * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 static void BM_BikeTic(benchmark::State &state)
 {
     int n = (int)state.range(0);
-    if (!load_bikes(n)) {
+    bool riding = state.range(1) != 0;
+    if (!load_bikes(n, riding)) {
         state.SkipWithError("no sample track (set SK_HOME to the game data)");
         return;
     }
-    for (auto _ : state)
+    int ridden = 0;
+    for (auto _ : state) {
+        if (riding && ridden++ == k_ride_tics) {
+            state.PauseTiming();
+            load_bikes(n, riding);
+            ridden = 1;
+            state.ResumeTiming();
+        }
+        if (riding)
+            ride(n);
         simulation_tic();
-    state.counters["per_bike"] =
-        benchmark::Counter((double)state.iterations() * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    }
+    per_bike(state, n);
     free_riders();
 }
-BENCHMARK(BM_BikeTic)->Arg(1)->Arg(10)->Arg(40)->Arg(160)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BikeTic)->ArgsProduct({ { 1, 10, 40, 160 }, { 0, 1 } })->ArgNames({ "bikes", "riding" })
+    ->Unit(benchmark::kMicrosecond);
 
 static double now_seconds(void)
 {
@@ -88,36 +138,51 @@ static double now_seconds(void)
     return ts.tv_sec + ts.tv_nsec * 1e-9;
 }
 
-// The tic's contacts made as the tic makes them (ground, bike pairs, rider springs), then only
-// the library's step on the clock.
+// The tic's contacts, motors and forces made as the tic makes them (ground, bike pairs, rider
+// springs, suspension, drive and brakes, the internal-force correction), then only the
+// library's step on the clock.
 static void BM_WorldStepOnly(benchmark::State &state)
 {
     int n = (int)state.range(0);
-    if (!load_bikes(n)) {
+    bool riding = state.range(1) != 0;
+    if (!load_bikes(n, riding)) {
         state.SkipWithError("no sample track (set SK_HOME to the game data)");
         return;
     }
     const Terrain *t = session_terrain();
-    int tic = race_tic();
+    int tic = race_tic(), ridden = 0;
     for (auto _ : state) {
+        if (riding && ridden++ == k_ride_tics) {
+            load_bikes(n, riding);
+            t = session_terrain();
+            tic = race_tic();
+            ridden = 1;
+        }
+        if (riding)
+            ride(n);
         for (int i = 0; i < n; i++)
             bike_touches_world(rider_slot(i)->bike, t);
         for (int a = 0; a < n; a++)
             for (int b = a + 1; b < n; b++)
                 collide_bikes(rider_slot(a)->bike, rider_slot(b)->bike, false, tic, nullptr, nullptr);
-        for (int i = 0; i < n; i++)
-            update_rider_mount(rider_slot(i)->bike);
+        for (int i = 0; i < n; i++) {
+            BikeState *b = rider_slot(i)->bike;
+            update_rider_mount(b);
+            update_suspension(b);
+            bike_drive_update(b, tic);
+            correct_internal_forces(b);
+        }
         double start = now_seconds();
         dWorldStep(bike_world(), k_tic_seconds);
         state.SetIterationTime(now_seconds() - start);
         bike_contacts_empty();
         tic++;
     }
-    state.counters["per_bike"] =
-        benchmark::Counter((double)state.iterations() * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    per_bike(state, n);
     free_riders();
 }
-BENCHMARK(BM_WorldStepOnly)->Arg(1)->Arg(10)->Arg(40)->Arg(160)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WorldStepOnly)->ArgsProduct({ { 1, 10, 40, 160 }, { 0, 1 } })->ArgNames({ "bikes", "riding" })
+    ->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char **argv)
 {

@@ -3,11 +3,12 @@
 // reports what the bikes did.
 //   skorva-sim [--track FOLDER] [--bikes N] [--tics T] [--seed S] [--log FILE] [--quiet]
 //              [--laps N] [--minutes M] [--puppets V[c],...]
+//              [--bike MODEL] [--rev] [--record-audio FILE]
+//              [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]
 // With --laps, --minutes or --puppets it runs a race until its results are final (or the tics
 // run out), prints the final order as the results overlay shows it and leaves "results.txt" in
 // the home directory. --minutes makes a timed race with --laps extra laps. --puppets makes the
 // first riders scripted puppets at V ft/s ("c": cutting every lap after the first; 0: standing).
-//              [--bike MODEL] [--rev] [--record-audio FILE]
 // The data comes from SK_HOME, else the "game" folder beside this executable.
 // --bike gives the first bike that model. --rev takes the first bike from the autopilot: it
 // stands with the clutch lever pulled while the throttle idles 1 s, opens over 2 s, holds 1 s,
@@ -16,7 +17,12 @@
 // it (raw unsigned 8-bit stereo at 88,320 Hz, 1,380 bytes a tic), the voices updated at 60
 // simulated frames a second and heard from the first bike.
 // Exit status: 0 all bikes stayed sound, 1 a bike went non-finite, left the world or sank below
-// the ground, 2 no run.
+// the ground, 2 no run (a bad option, script or setup line, or no track).
+//
+// A ride: with --script or --setup, slot 0 is the local player with a fresh start-up's setup
+// (the setup file's lines applied over it) and the script's control channels reach its bike
+// before each tic, as the game's own controls do. --trace writes one line per tic of a slot's
+// speed, engine, controls, suspension, tyres and position.
 //
 // Below the ground: an axle more than its tyre's section below the ground under it. A tyre can
 // be pressed in by at most its section before its rim meets the ground; a wheel lying flat on
@@ -34,6 +40,7 @@
 #include "audio/sound.h"
 #include "bike/bike.h"
 #include "bike/catalogue.h"
+#include "bike/drive.h"
 #include "bike/setup.h"
 #include "bike/shape.h"
 #include "common/mem.h"
@@ -86,7 +93,8 @@ static int usage(void)
 {
     fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 1..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n"
                     "                  [--laps 0..50] [--minutes 0..60] [--puppets V[c],...]\n"
-                    "                  [--bike MODEL] [--rev] [--record-audio FILE]\n");
+                    "                  [--bike MODEL] [--rev] [--record-audio FILE]\n"
+                    "                  [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]\n");
     return 2;
 }
 
@@ -119,26 +127,26 @@ static bool race_option(const char *a, const char *v, int *i)
 
 // The final order as the results overlay shows it; before the race is over, the riders who
 // finished so far.
-static void print_results(void)
+static void print_results(FILE *out)
 {
     static ResultsOverlay overlay;
     if (!results_final())
-        printf("race not over\n");
+        fprintf(out, "race not over\n");
     if (!results_overlay(&overlay)) {
-        printf("%s: no rider finished\n", overlay.title);
+        fprintf(out, "%s: no rider finished\n", overlay.title);
         return;
     }
-    printf("%s\n%-5s %-5s %-5s %-9s %-10s %s\n", overlay.title, overlay.heads[0], overlay.heads[1], overlay.heads[2],
+    fprintf(out, "%s\n%-5s %-5s %-5s %-9s %-10s %s\n", overlay.title, overlay.heads[0], overlay.heads[1], overlay.heads[2],
            overlay.heads[3], overlay.heads[4], overlay.heads[5]);
     for (int r = 0; r < overlay.rows; r++) {
         const ResultsRow &row = overlay.row[r];
-        printf("%-5s %-5s %-5s %-9s %-10s %s\n", row.cells[0], row.cells[1], row.cells[2], row.cells[3], row.cells[4],
+        fprintf(out, "%-5s %-5s %-5s %-9s %-10s %s\n", row.cells[0], row.cells[1], row.cells[2], row.cells[3], row.cells[4],
                row.cells[5]);
     }
     if (overlay.total[0])
-        printf("%s\n", overlay.total);
+        fprintf(out, "%s\n", overlay.total);
     for (int k = 0; k < overlay.penalties; k++)
-        printf("%s\n", overlay.penalty[k]);
+        fprintf(out, "%s\n", overlay.penalty[k]);
 }
 
 // ---- the engines' sound: --bike, --rev, --record-audio
@@ -274,6 +282,228 @@ static void choose_data_dir(void)
     setenv("SK_HOME", exe, 1);
 }
 
+// ---- a scripted ride: --script, --setup, --trace
+
+// One script line: from its tic on, every channel it names, the others 0.
+struct ScriptLine {
+    int tic;
+    float channels[CONTROL_CHANNELS];
+};
+
+static const char *const k_channel_names[CONTROL_CHANNELS] = {
+    "steer", "throttle", "front_brake", "rear_brake", "shift", "clutch", "sit", "back_up", "lean",
+};
+
+static struct {
+    const char *script, *setup, *trace_file;
+    int trace_slot;                 // -1: none
+    ScriptLine *lines;
+    int count, capacity, next;
+    float channels[CONTROL_CHANNELS];
+    FILE *trace;
+} g_ride = { nullptr, nullptr, nullptr, -1, nullptr, 0, 0, 0, {}, nullptr };
+
+// 1: the option (and its value) was taken; 0: not a ride option; -1: a ride option without
+// a usable value.
+static int ride_option(const char *a, const char *v)
+{
+    if (strcmp(a, "--script") == 0)
+        g_ride.script = v;
+    else if (strcmp(a, "--setup") == 0)
+        g_ride.setup = v;
+    else if (strcmp(a, "--trace-file") == 0)
+        g_ride.trace_file = v;
+    else if (strcmp(a, "--trace") == 0)
+        return parse_int(v, 0, BIKE_SLOTS - 1, &g_ride.trace_slot) ? 1 : -1;
+    else
+        return 0;
+    return v ? 1 : -1;
+}
+
+static bool ride_player(void) { return g_ride.script || g_ride.setup; }
+
+static bool bad_line(const char *file, int number, const char *why, const char *text)
+{
+    fprintf(stderr, "skorva-sim: %s:%d: %s: %.80s\n", file, number, why, text);
+    return false;
+}
+
+// Lines "TIC name=value ..." with ascending tics; "#" starts a comment.
+static bool read_script(const char *path)
+{
+    FILE *f = fopen(path, "r");
+    if (!f) {
+        fprintf(stderr, "skorva-sim: can't read the script %s\n", path);
+        return false;
+    }
+    char *text = nullptr;
+    size_t size = 0;
+    int number = 0;
+    bool ok = true;
+    while (ok && getline(&text, &size, f) >= 0) {
+        number++;
+        text[strcspn(text, "#\r\n")] = 0;
+        char *save = nullptr, *word = strtok_r(text, " \t", &save);
+        if (!word)
+            continue;
+        ScriptLine line = {};
+        char *end = nullptr;
+        long tic = strtol(word, &end, 10);
+        if (end == word || *end || tic < 0 || tic > INT_MAX) {
+            ok = bad_line(path, number, "a line starts with its tic, a whole number from 0", word);
+            break;
+        }
+        if (g_ride.count > 0 && tic <= g_ride.lines[g_ride.count - 1].tic) {
+            ok = bad_line(path, number, "tics must ascend", word);
+            break;
+        }
+        line.tic = (int)tic;
+        bool named[CONTROL_CHANNELS] = {};
+        while (ok && (word = strtok_r(nullptr, " \t", &save))) {
+            char *eq = strchr(word, '=');
+            int channel = -1;
+            for (int c = 0; eq && c < CONTROL_CHANNELS; c++)
+                if ((size_t)(eq - word) == strlen(k_channel_names[c]) && strncmp(word, k_channel_names[c], (size_t)(eq - word)) == 0)
+                    channel = c;
+            float value = eq ? strtof(eq + 1, &end) : 0;
+            if (channel < 0)
+                ok = bad_line(path, number, "not a channel (steer throttle front_brake rear_brake shift clutch sit "
+                                            "back_up lean) with =value", word);
+            else if (end == eq + 1 || *end || !(value >= -1 && value <= 1))
+                ok = bad_line(path, number, "a channel's value is a number from -1 to 1", word);
+            else if (named[channel])
+                ok = bad_line(path, number, "a channel named twice", word);
+            else {
+                named[channel] = true;
+                line.channels[channel] = value;
+            }
+        }
+        if (!ok)
+            break;
+        if (g_ride.count == g_ride.capacity) {
+            g_ride.capacity = g_ride.capacity ? 2 * g_ride.capacity : 64;
+            g_ride.lines = (ScriptLine *)xrealloc(g_ride.lines, (size_t)g_ride.capacity * sizeof(ScriptLine));
+        }
+        g_ride.lines[g_ride.count++] = line;
+    }
+    free(text);
+    fclose(f);
+    return ok;
+}
+
+// "key=value" lines of the setup text over a fresh start-up's setup; blank lines and "#"
+// comments are skipped.
+static bool read_setup(const char *path)
+{
+    FILE *f = fopen(path, "r");
+    if (!f) {
+        fprintf(stderr, "skorva-sim: can't read the setup %s\n", path);
+        return false;
+    }
+    char *text = nullptr;
+    size_t size = 0;
+    int number = 0;
+    bool ok = true;
+    while (ok && getline(&text, &size, f) >= 0) {
+        number++;
+        text[strcspn(text, "\r\n")] = 0;
+        if (text[strspn(text, " \t")] == 0 || text[0] == '#')
+            continue;
+        char *eq = strchr(text, '=');
+        if (!eq) {
+            ok = bad_line(path, number, "not a key=value line", text);
+            break;
+        }
+        *eq = 0;
+        const char *value = eq + 1;
+        if (!read_setup_pair(text, value))
+            ok = bad_line(path, number, "not a setup key", text);
+        // A bike the catalogue does not know would quietly ride the default one.
+        else if (strcmp(text, "bike") == 0 && strncmp(choice_label(&g_setup.bike), value, strlen(value)) != 0)
+            ok = bad_line(path, number, "no such bike", value);
+    }
+    free(text);
+    fclose(f);
+    return ok;
+}
+
+static bool ride_prepare(void)
+{
+    if (!ride_player())
+        return true;
+    bike_catalogue_offer();
+    setup_set_defaults();
+    return (!g_ride.script || read_script(g_ride.script)) && (!g_ride.setup || read_setup(g_ride.setup));
+}
+
+static void ride_requests(int *requests)
+{
+    if (ride_player())
+        requests[0] = REQUEST_PLAYER;
+}
+
+// The channels of the script line in force at this tic reach the player's bike.
+static void ride_before_tic(void)
+{
+    if (!g_ride.script)
+        return;
+    int tic = race_tic();
+    while (g_ride.next < g_ride.count && g_ride.lines[g_ride.next].tic <= tic) {
+        memcpy(g_ride.channels, g_ride.lines[g_ride.next].channels, sizeof g_ride.channels);
+        g_ride.next++;
+    }
+    set_control_channels(g_ride.channels);
+    bike_apply_channels(rider_slot(0)->bike, g_ride.channels);
+}
+
+static bool trace_open(void)
+{
+    if (g_ride.trace_slot < 0)
+        return true;
+    if (!bike_slot(g_ride.trace_slot) || !bike_slot(g_ride.trace_slot)->built) {
+        fprintf(stderr, "skorva-sim: no bike in slot %d to trace\n", g_ride.trace_slot);
+        return false;
+    }
+    g_ride.trace = g_ride.trace_file ? fopen(g_ride.trace_file, "w") : stdout;
+    if (!g_ride.trace) {
+        fprintf(stderr, "skorva-sim: can't write the trace %s\n", g_ride.trace_file);
+        return false;
+    }
+    fprintf(g_ride.trace, "# tic mph rpm gear throttle clutch front_brake rear_brake fork fork_speed swingarm "
+                          "shock_speed front_slip rear_slip front_contact rear_contact x y z\n");
+    return true;
+}
+
+// One line after the step of tic `tic`.
+static void trace_tic(int tic)
+{
+    if (!g_ride.trace)
+        return;
+    const BikeState *b = bike_slot(g_ride.trace_slot);
+    const dReal *p = dBodyGetPosition(b->body[BODY_FRAME]), *v = dBodyGetLinearVel(b->body[BODY_FRAME]);
+    double mph = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]) / 1.4666667;
+    BikeSuspension s = bike_suspension(b);
+    const WheelContact &f = b->wheel[0], &r = b->wheel[1];
+    fprintf(g_ride.trace, "%d %.3f %.1f %d %.3f %.4f %.3f %.3f %.4f %.4f %.5f %.4f %.3f %.3f %d %d %.3f %.3f %.3f\n", tic,
+            mph, bike_engine_rpm(b), bike_gear(b) + 1, bike_throttle(b), bike_clutch_engagement(b), bike_front_brake(b),
+            bike_rear_brake(b), s.fork_position, s.fork_speed, s.swingarm_angle, s.shock_speed, f.depth > 0 ? f.slip : 0,
+            r.depth > 0 ? r.slip : 0, f.depth > 0, r.depth > 0, p[0], p[1], p[2]);
+}
+
+// The run's report goes to standard error while the trace holds standard output.
+static FILE *report_stream(void) { return g_ride.trace == stdout ? stderr : stdout; }
+
+static void ride_finish(void)
+{
+    if (g_ride.trace && g_ride.trace != stdout)
+        fclose(g_ride.trace);
+    else if (g_ride.trace)
+        fflush(stdout);
+    g_ride.trace = nullptr;
+    xfree(g_ride.lines);
+    g_ride.lines = nullptr;
+}
+
 static void watch_bike(BikeTrack *w, const Terrain *t, int tic)
 {
     BikeState *bike = bike_slot(w->slot);
@@ -325,11 +555,19 @@ int main(int argc, char **argv)
         } else if (race_option(a, v, &i)) {
         } else if ((n = sound_option(argc, argv, i, &g_sim.tics)) > 0) {
             i += n - 1;
+        } else if (int taken = ride_option(a, v)) {
+            if (taken < 0)
+                return usage();
+            i++;
         } else {
             return usage();
         }
     }
     choose_data_dir();
+    if (!ride_prepare()) {
+        xfree(g_ride.lines);
+        return 2;
+    }
     set_session_seed_for_tests(true, g_sim.seed);
     if (!bike_world_create()) {
         fprintf(stderr, "skorva-sim: the physics library did not start\n");
@@ -339,12 +577,15 @@ int main(int argc, char **argv)
     int requests[SESSION_SLOTS] = {};
     for (int i = 0; i < g_sim.bikes; i++)
         requests[i] = REQUEST_ROBOT;
+    ride_requests(requests);
     if (!sound_run_begin(requests)) {
         status = 2;                 // it said why
     } else if (!session_select_track(g_sim.track)) {
         fprintf(stderr, "skorva-sim: no track '%s' under %s\n", g_sim.track, getenv("SK_HOME") ? getenv("SK_HOME") : "?");
     } else if (!load_session(requests, false, false, g_race.minutes * 60 * 128, g_race.laps, 0)) {
         fprintf(stderr, "skorva-sim: track '%s' did not load\n", g_sim.track);
+    } else if (!trace_open()) {
+        status = 2;
     } else {
         for (int i = 0; i < g_race.puppets && i < g_sim.bikes; i++)
             puppet_set(i, g_race.speeds[i], g_race.cuts[i]);
@@ -361,20 +602,24 @@ int main(int argc, char **argv)
         double total = 0, worst = 0;
         int run = 0;
         for (int k = 0; k < g_sim.tics && !(g_race.on && results_final()); k++, run++) {
+            int tic = race_tic();
+            ride_before_tic();
             sound_run_before_tic(k);
             double start = now_us();
             simulation_tic();
             double spent = now_us() - start;
             sound_run_after_tic(k);
+            trace_tic(tic);
             total += spent;
             worst = fmax(worst, spent);
             for (int b = 0; b < g_sim.watched; b++)
                 watch_bike(&g_sim.watch[b], t, race_tic());
         }
         status = 0;
-        printf("track %s  bikes %d  tics %d (%.2f s)\n", g_sim.track, g_sim.watched, run, run * k_tic_seconds);
+        FILE *out = report_stream();
+        fprintf(out, "track %s  bikes %d  tics %d (%.2f s)\n", g_sim.track, g_sim.watched, run, run * k_tic_seconds);
         if (!g_sim.quiet)
-            printf("slot  x          y          z          frame height: min  max   axle min   speed      state\n");
+            fprintf(out, "slot  x          y          z          frame height: min  max   axle min   speed      state\n");
         for (int b = 0; b < g_sim.watched; b++) {
             const BikeTrack &w = g_sim.watch[b];
             BikeState *bike = bike_slot(w.slot);
@@ -394,20 +639,21 @@ int main(int argc, char **argv)
                 const dReal *v = dBodyGetLinearVel(bike->body[BODY_FRAME]);
                 double speed = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
                 if (at >= 0)
-                    printf("%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s at tic %d\n", w.slot, p[0],
-                           p[1], p[2], w.min_y, w.max_y, w.min_clearance, speed, state, at);
+                    fprintf(out, "%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s at tic %d\n",
+                            w.slot, p[0], p[1], p[2], w.min_y, w.max_y, w.min_clearance, speed, state, at);
                 else
-                    printf("%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s\n", w.slot, p[0], p[1], p[2],
-                           w.min_y, w.max_y, w.min_clearance, speed, state);
+                    fprintf(out, "%-5d %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %-10.3f %s\n", w.slot,
+                            p[0], p[1], p[2], w.min_y, w.max_y, w.min_clearance, speed, state);
             }
         }
         if (run > 0 && g_sim.watched > 0)
-            printf("per tic %.1f us (worst %.1f us), per bike %.2f us\n", total / run, worst,
-                   total / run / g_sim.watched);
+            fprintf(out, "per tic %.1f us (worst %.1f us), per bike %.2f us\n", total / run, worst,
+                    total / run / g_sim.watched);
         if (g_race.on)
-            print_results();
+            print_results(out);
         xfree(g_sim.watch);
     }
+    ride_finish();
     free_riders();
     sound_run_end();
     free_track();

@@ -11,6 +11,7 @@
 #include "audio/sound_table.h"
 #include "bike/bike.h"
 #include "bike/catalogue.h"
+#include "bike/drive.h"
 #include "common/mem.h"
 #include "common/messages.h"
 #include "race/session.h"
@@ -466,20 +467,6 @@ void engine_voice_synthesize(EngineVoice *v, float rpm, float load, int n, uint8
 
 // ---- readings, muting and placement
 
-// The crank torque of the catalogue's curves at the engine's speed, blended by the throttle.
-static float curve_torque(const BikeState *bike)
-{
-    const BikeModel *m = bike_catalogue_row(bike);
-    if (!m)
-        return 0;
-    float u = bike_engine_rpm(bike) * 0.002f;
-    u = u > 0 ? (u < BIKE_TORQUE_POINTS - 1 ? u : BIKE_TORQUE_POINTS - 1) : 0;
-    int i = (int)u, next = i + 1 < BIKE_TORQUE_POINTS ? i + 1 : i;
-    float closed = m->closed_torque[i] + (m->closed_torque[next] - m->closed_torque[i]) * (u - i);
-    float full = m->full_torque[i] + (m->full_torque[next] - m->full_torque[i]) * (u - i);
-    return closed + bike->inputs.throttle * (full - closed);
-}
-
 static bool read_bike(int slot, EngineReading *out)
 {
     const RiderSlot *s = rider_slot(slot);
@@ -489,7 +476,7 @@ static bool read_bike(int slot, EngineReading *out)
         return true;
     out->present = true;
     out->rpm = bike_engine_rpm(bike);
-    out->torque = curve_torque(bike);
+    out->torque = engine_torque(bike);
     const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
     const dReal *u = dBodyGetLinearVel(bike->body[BODY_FRAME]);
     out->position = v3((float)p[0], (float)p[1], (float)p[2]);

@@ -356,6 +356,7 @@ void reset_bike(BikeState *bike)
     }
     bike->engine = {};
     bike->inputs = {};
+    bike->suspension = {};
     bike->fall_timer = 0;
     bike->bump_timer = 0;
     bike->takeoff_tic = bike->landing_tic = -1;
@@ -369,6 +370,11 @@ void reset_bike(BikeState *bike)
         c.feedback = {};
         c.erode_accumulator = 0;
     }
+    // No brake, fork or shock force is left over from before: the control update sets them anew.
+    dJointSetHingeParam(bike->joint[JOINT_FRONT_AXLE], dParamFMax, 0);
+    dJointSetHingeParam(bike->joint[JOINT_REAR_AXLE], dParamFMax, 0);
+    dJointSetSliderParam(bike->joint[JOINT_FORK], dParamFMax, 0);
+    dJointSetHingeParam(bike->joint[JOINT_SWINGARM], dParamFMax, 0);
     reseat_rider(bike);
     bike_set_activity(bike, 1);
 }
@@ -694,9 +700,18 @@ float bike_engine_rpm(const BikeState *bike)
     return bike ? (float)(bike->engine.speed * 9.549296585513721) : 0;
 }
 
+int bike_gear(const BikeState *bike) { return bike ? bike->engine.gear : 0; }
+float bike_throttle(const BikeState *bike) { return bike ? bike->inputs.throttle : 0; }
+float bike_clutch_engagement(const BikeState *bike) { return bike ? bike->engine.clutch : 0; }
+float bike_front_brake(const BikeState *bike) { return bike ? bike->inputs.front_brake : 0; }
+float bike_rear_brake(const BikeState *bike) { return bike ? bike->inputs.rear_brake : 0; }
+BikeSuspension bike_suspension(const BikeState *bike) { return bike ? bike->suspension : BikeSuspension{}; }
+
 bool bike_is_finite(const BikeState *bike)
 {
     if (!bike || !bike->built)
+        return false;
+    if (!isfinite(bike->engine.speed) || !isfinite(bike->engine.angle))
         return false;
     for (dBodyID body : bike->body) {
         const dReal *v[4] = { dBodyGetPosition(body), dBodyGetLinearVel(body), dBodyGetAngularVel(body), dBodyGetQuaternion(body) };

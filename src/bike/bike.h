@@ -68,16 +68,28 @@ struct BikeParams {
     float rider_mass_split;         // share of the rider's mass on the rider body
 };
 
+// The rider's inputs, written once a tic by the player's controls or a robot.
 struct BikeInputs {
-    float throttle, front_brake, rear_brake, clutch, steer, lean, sit;
-    int shift;
+    float throttle, front_brake, rear_brake;    // 0..1
+    float clutch;                   // the clutch lever, 0 released .. 1 pulled
+    float steer, lean, sit;
+    int shift;                      // the last shift input, -1, 0 or 1: holding it shifts once
 };
 
 struct BikeEngine {
     float speed;                    // crank angular velocity, rad/s
-    float angle;
-    int gear;                       // 0 neutral
-    float clutch;
+    float angle;                    // drive-line angle, (-pi, pi], measured like the rear axle hinge
+    int gear;                       // 0 is first gear: there is no neutral
+    float clutch;                   // engagement, 0 open .. 1 fully engaged
+};
+
+// The suspension as the last control update read it (the HUD's suspension graph).
+struct BikeSuspension {
+    float fork_position;            // ft: 0 fully extended, down to -travel
+    float fork_speed;               // ft/s, negative compressing
+    float swingarm_angle;           // rad: 0 fully extended, down to -(travel angle)
+    float shock_speed;              // the shock's speed w = swingarm rate x dL/ds
+    float fork_force, shock_torque; // lbf and lbf ft, positive towards extension
 };
 
 struct BikeState {
@@ -92,6 +104,7 @@ struct BikeState {
     BikeParams params;
     BikeInputs inputs;
     BikeEngine engine;
+    BikeSuspension suspension;
     uint8_t flags;
     float activity;
     float fall_timer;
@@ -165,6 +178,15 @@ void apply_setup_to_bike(BikeState *bike);
 // While false (a server's rule), arcade physics stays off whatever the setup says.
 void bike_allow_arcade(bool allowed);
 
+// Readings for the HUD, sound, scripts and robots; 0 for no bike.
 float bike_engine_rpm(const BikeState *bike);
-// True when every body's position, orientation and velocities are finite.
+int   bike_gear(const BikeState *bike);             // 0 is first gear: people count from 1
+float bike_throttle(const BikeState *bike);
+float bike_clutch_engagement(const BikeState *bike);
+float bike_front_brake(const BikeState *bike);
+float bike_rear_brake(const BikeState *bike);
+// The suspension as the last control update left it; all 0 for no bike.
+BikeSuspension bike_suspension(const BikeState *bike);
+// True when every body's position, orientation and velocities are finite, and so are the
+// engine's speed and the drive-line's angle, which the physics library never sees.
 bool bike_is_finite(const BikeState *bike);

@@ -31,9 +31,11 @@ struct BikeWheelRow {
     float hub_radius, hub_mass;
 };
 
-// Rear linkage table: the leverage of the shock on the wheel at full extension and at full
-// compression, the swingarm travel angle, then four spare values (0).
-enum { LINKAGE_LEVER_TOP, LINKAGE_LEVER_BOTTOM, LINKAGE_TRAVEL_ANGLE };
+// Rear linkage table: the shock's compression (ft) as two cubic pieces over the swingarm's
+// travel s (0 extended, 1 fully compressed), joined at s = b: the shock travel at b and at full
+// travel, the swingarm travel angle (rad), b (0 < b < 1), and the slopes dL/ds at 0, b and 1.
+enum { LINKAGE_SHOCK_SPLIT, LINKAGE_SHOCK_FULL, LINKAGE_TRAVEL_ANGLE, LINKAGE_SPLIT, LINKAGE_SLOPE_START,
+       LINKAGE_SLOPE_SPLIT, LINKAGE_SLOPE_FULL };
 
 // Damping bases: high-speed compression, low-speed compression, high-speed rebound,
 // low-speed rebound.

@@ -10,6 +10,7 @@
 
 #include "audio/sound.h"
 #include "bike/bike.h"
+#include "bike/drive.h"
 #include "bike/setup.h"
 #include "common/messages.h"
 #include "driver/args.h"

@@ -14,11 +14,8 @@ void lines_write_and_free(bool) {}
 
 void bike_set_replay_mode(BikeState *, float, float, float, float) {}
 void bike_set_simulation_mode(BikeState *) {}
-void bike_suspension_update(BikeState *) {}
-void bike_drive_update(BikeState *) {}
 void bike_steering_update(BikeState *) {}
 void bike_dab_and_falls(BikeState *) {}
-void bike_apply_channels(BikeState *, const float *) {}
 void bike_dig_terrain(BikeState *) {}
 void terrain_erode_around(BikeState *) {}
 void physics_log_capture(void) {}

@@ -19,14 +19,11 @@ void  lines_clear_progress(void);
 void  lines_create_segments(int segments);
 void  lines_write_and_free(bool learn);
 
-// Bikes: modes and the control update's parts, in their order.
+// Bikes: modes and the control update's parts still to come, in their order.
 void  bike_set_replay_mode(BikeState *bike, float a, float b, float c, float angle);
 void  bike_set_simulation_mode(BikeState *bike);
-void  bike_suspension_update(BikeState *bike);
-void  bike_drive_update(BikeState *bike);   // engine, clutch, gearbox, brakes
 void  bike_steering_update(BikeState *bike);    // steering and the stability assists
 void  bike_dab_and_falls(BikeState *bike);
-void  bike_apply_channels(BikeState *bike, const float *channels);
 void  bike_dig_terrain(BikeState *bike);    // erosion samples of both wheels after the step
 void  terrain_erode_around(BikeState *bike);
 void  physics_log_capture(void);

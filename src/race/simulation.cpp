@@ -3,7 +3,9 @@
 #include <stdint.h>
 
 #include "bike/bike.h"
+#include "bike/drive.h"
 #include "bike/rider.h"
+#include "bike/suspension.h"
 #include "bike/wheel.h"
 #include "race/puppets.h"
 #include "race/race_rules.h"
@@ -167,8 +169,8 @@ static void control_update(BikeState *bike)
     if (!bike->built || bike_frozen(bike))
         return;
     update_rider_mount(bike);
-    bike_suspension_update(bike);
-    bike_drive_update(bike);
+    update_suspension(bike);
+    bike_drive_update(bike, race_tic());
     bike_steering_update(bike);
     bike_dab_and_falls(bike);
     if (race_tic() >= 2 && bike->fall_timer <= 0)

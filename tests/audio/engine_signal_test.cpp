@@ -235,7 +235,7 @@ TEST_F(ClassSound, PitchFollowsTheFiringsAndTheThrottleIsHeard)
         record(class_code);
         ASSERT_FALSE(HasFatalFailure());
         bool two_stroke = strcmp(class_code, "250f") != 0 && strcmp(class_code, "450f") != 0;
-        EXPECT_LT(idle, 2000);
+        EXPECT_LE(idle, 2200) << "the class's idle";
         EXPECT_GT(limit, 7500) << "up to the class's rev limit";
         for (size_t k = 0; k < holds.size(); k++) {
             double firing = holds[k].rpm / (two_stroke ? 60.0 : 120.0);

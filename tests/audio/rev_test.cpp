@@ -85,8 +85,12 @@ TEST_F(Rev, RecordedPitchFollowsThePrintedRpm)
     ASSERT_EQ(lines.size(), 768u) << "one line a tic for 6 s";
     capture = read_file(file);
     ASSERT_EQ(capture.size(), 768u * 1380) << "1,380 bytes a tic";
-    EXPECT_LT(lines[0].load, 0.1f) << "a shut throttle";
-    EXPECT_GT(lines[3 * 128 + 64].load, lines[0].load + 0.3f) << "held open";
+    EXPECT_LT(lines[127].load, 0.1f) << "a shut throttle at idle";
+    // Opening, the engine pulls hard; free of the wheel it then runs out of torque at the top.
+    float opening = 0;
+    for (int t = 128; t < 3 * 128; t++)
+        opening = fmaxf(opening, lines[t].load);
+    EXPECT_GT(opening, lines[127].load + 0.3f) << "opening the throttle";
     EXPECT_LT(lines[5 * 128 + 64].load, 0.1f) << "shut again";
 
     float low = 1e9f, high = 0;

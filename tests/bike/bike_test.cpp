@@ -222,9 +222,9 @@ TEST_F(Bikes, SetupDrivesTheParameters)
     apply_setup_to_bike(b);
     const BikeParams &p = b->params;
     EXPECT_NEAR(p.final_drive, 52.0 / 14, 1e-6);
-    EXPECT_NEAR(p.fork_hs_compression, 40 * 4, 1e-4);
-    EXPECT_NEAR(p.fork_ls_compression, 8, 1e-5);
-    EXPECT_NEAR(p.fork_hs_rebound, 48 * 0.25, 1e-5);
+    EXPECT_NEAR(p.fork_hs_compression, 60 * 4, 1e-4);
+    EXPECT_NEAR(p.fork_ls_compression, 60, 1e-5);
+    EXPECT_NEAR(p.fork_hs_rebound, 30 * 0.25, 1e-5);
     EXPECT_NEAR(p.fork_ls_rebound, 0, 1e-6);
     EXPECT_NEAR(p.fork_spring, (322.545 + 860.120) / 2, 0.01);
     EXPECT_NEAR(p.shock_spring, 1814.32 + 0.25 * (4502.19 - 1814.32), 0.01);

@@ -60,7 +60,7 @@ TEST(Catalogue, EveryRowIsConsistent)
         EXPECT_GT(m->full_torque[limit_point - 1], 0);
         EXPECT_LT(m->full_torque[limit_point + 2], 0);
         for (int k = 0; k < BIKE_TORQUE_POINTS; k++)
-            EXPECT_TRUE(isfinite(m->full_torque[k]) && m->closed_torque[k] <= 0);
+            EXPECT_TRUE(isfinite(m->full_torque[k]) && isfinite(m->closed_torque[k]));
         for (int k = 0; k < BIKE_FILE_COUNT; k++)
             EXPECT_EQ(m->files[k][0], '@');
     }
@@ -95,6 +95,88 @@ TEST(Catalogue, FirstRowIsTheTellingOne)
     EXPECT_STREQ(m->files[BIKE_FILE_FRAME_SHAPE], "@generic_frame.shp");
     EXPECT_STREQ(m->files[BIKE_FILE_BIKE_TEXTURE], "@cr125.png");
     EXPECT_FLOAT_EQ(m->rider_mass, 4.6875f);
+    // The fork damping bases the design's worked examples use.
+    EXPECT_EQ(m->fork_damping[DAMP_HS_COMPRESSION], 60);
+    EXPECT_EQ(m->fork_damping[DAMP_LS_COMPRESSION], 60);
+    EXPECT_EQ(m->fork_damping[DAMP_HS_REBOUND], 30);
+    EXPECT_FLOAT_EQ(m->driveline_stiffness, 7500);
+    EXPECT_FLOAT_EQ(m->driveline_damping, 0.75f);
+    EXPECT_EQ(m->shift_points[0], 9400);
+    EXPECT_EQ(m->shift_points[1], 12000);
+    EXPECT_EQ(m->shift_points[2], 12750);
+}
+
+// The physics divides by these; none comes from a file, so every row must keep them positive.
+TEST(Catalogue, EveryDivisorIsPositive)
+{
+    for (int i = 0; i < BIKE_MODEL_COUNT; i++) {
+        const BikeModel *m = bike_model(i);
+        SCOPED_TRACE(m->name);
+        EXPECT_GT(m->linkage[LINKAGE_SPLIT], 0);
+        EXPECT_LT(m->linkage[LINKAGE_SPLIT], 1);
+        EXPECT_GT(m->linkage[LINKAGE_TRAVEL_ANGLE], 0);
+        EXPECT_GT(m->fork_travel, 0);
+        EXPECT_GT(m->fork_air_gap[0], 0);
+        EXPECT_GT(m->fork_air_gap[1], 0);
+        EXPECT_GT(m->engine_inertia, 0);
+        EXPECT_GT(m->primary_ratio, 0);
+        EXPECT_GT(m->gears[0], 0);                  // first gear exists: shifting ends there
+        EXPECT_GE(m->front_sprocket - 2, 3);        // the setup's -2 teeth still leave three
+        EXPECT_GE(m->rear_sprocket - 2, 3);
+        EXPECT_LT(m->shift_points[1], m->shift_points[2]);
+        // The linkage rises: the shock travels further and faster the deeper it is.
+        EXPECT_GT(m->linkage[LINKAGE_SHOCK_SPLIT], 0);
+        EXPECT_GT(m->linkage[LINKAGE_SHOCK_FULL], m->linkage[LINKAGE_SHOCK_SPLIT]);
+        EXPECT_GT(m->linkage[LINKAGE_SLOPE_START], 0);
+        EXPECT_GT(m->linkage[LINKAGE_SLOPE_SPLIT], m->linkage[LINKAGE_SLOPE_START]);
+        EXPECT_GT(m->linkage[LINKAGE_SLOPE_FULL], m->linkage[LINKAGE_SLOPE_SPLIT]);
+    }
+}
+
+// With the throttle shut the engine pulls itself up from a standstill and brakes above its idle.
+TEST(Catalogue, ClosedThrottleCurvesCrossZeroAtTheIdle)
+{
+    for (int i = 0; i < BIKE_MODEL_COUNT; i++) {
+        const BikeModel *m = bike_model(i);
+        SCOPED_TRACE(m->name);
+        EXPECT_GT(m->closed_torque[0], 0);
+        int k = 1;
+        while (k < BIKE_TORQUE_POINTS && m->closed_torque[k] > 0)
+            k++;
+        ASSERT_LT(k, BIKE_TORQUE_POINTS);
+        double idle = 500 * (k - 1 + m->closed_torque[k - 1] / (m->closed_torque[k - 1] - m->closed_torque[k]));
+        EXPECT_GE(idle, 1400);
+        EXPECT_LE(idle, 2200);
+        if (i == 0) {
+            EXPECT_NEAR(idle, 1500, 1);
+        }
+        for (; k < BIKE_TORQUE_POINTS; k++)
+            EXPECT_LE(m->closed_torque[k], 0) << k * 500 << " rpm";
+    }
+}
+
+// Without air drag a bike's top speed is where its full-throttle curve runs out past the rev
+// limit: a 450 four-stroke tops out in fifth at 60 to 75 mph.
+TEST(Catalogue, FourFiftiesTopOutInFifthAt60To75Mph)
+{
+    int seen = 0;
+    for (int i = 0; i < BIKE_MODEL_COUNT; i++) {
+        const BikeModel *m = bike_model(i);
+        if (strcmp(m->class_code, "450f") != 0)
+            continue;
+        SCOPED_TRACE(m->name);
+        seen++;
+        int k = (int)(m->shift_points[2] / 500);
+        while (k < BIKE_TORQUE_POINTS && m->full_torque[k] > 0)
+            k++;
+        ASSERT_LT(k, BIKE_TORQUE_POINTS);
+        double rpm = 500 * (k - 1 + m->full_torque[k - 1] / (m->full_torque[k - 1] - m->full_torque[k]));
+        double fifth = m->gears[4] * m->primary_ratio * m->rear_sprocket / m->front_sprocket;
+        double mph = rpm / 9.549296585513721 / fifth * (m->rear.major_radius + m->rear.minor_radius) / 1.4666667;
+        EXPECT_GE(mph, 60);
+        EXPECT_LE(mph, 75);
+    }
+    EXPECT_GT(seen, 0);
 }
 
 TEST(Catalogue, MenuOrderIsBigFourStrokesFirst)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bike/bike.h"
+#include "bike/drive.h"
 #include "bike/shape.h"
 #include "platform/log.h"
 #include "race/session.h"
@@ -189,6 +190,8 @@ TEST_F(BikeSession, AnUprightBikePushedRollsStraightAndSlows)
     BikeState *b = bike(0);
     const Terrain *t = session_terrain();
     place_bike(b, t, k_flat_x, k_flat_z, k_east);
+    // The clutch pulled, so that the engine does not brake the rolling wheel.
+    set_clutch_lever(b, 1);
     // Let it settle on its tyres, held upright, before the push.
     for (int tic = 0; tic < 128; tic++) {
         hold_upright(b);

@@ -99,7 +99,8 @@ bool engine_class_sound(const char *class_code, EngineClassSound *out)
     }
     if (!found)
         return false;
-    out->idle_rpm = fmaxf(out->idle_rpm, k_template_min_rpm);
+    // Whole rpm, as the table's first row is written.
+    out->idle_rpm = roundf(fmaxf(out->idle_rpm, k_template_min_rpm));
     // The weakest engine braking anywhere from idle to the rev limit: a shut throttle is
     // load 0 on every bike of the class.
     for (int i = 0; i < BIKE_MODEL_COUNT; i++) {
