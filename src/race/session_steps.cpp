@@ -14,13 +14,15 @@ void lines_write_and_free(bool) {}
 
 void bike_set_replay_mode(BikeState *, float, float, float, float) {}
 void bike_set_simulation_mode(BikeState *) {}
-void bike_steering_update(BikeState *) {}
-void bike_dab_and_falls(BikeState *) {}
 void bike_dig_terrain(BikeState *) {}
 void terrain_erode_around(BikeState *) {}
 void physics_log_capture(void) {}
 void robot_set_personality(BikeState *, const char *) {}
 void robot_autopilot(int) {}
+bool robot_path_target(int, float *, float *) { return false; }
+bool finish_rule_at_standstill(int) { return false; }
+bool scenery_rider_hit(int) { return false; }
+bool lines_standstill_target(int, float, float, float *, float *) { return false; }
 
 bool demo_open_playback(const char *)
 {
