@@ -80,6 +80,10 @@ void reseat_rider(BikeState *bike)
     dBodySetLinearVel(rider, v[0], v[1], v[2]);
     const dReal *w = dBodyGetAngularVel(frame);
     dBodySetAngularVel(rider, w[0], w[1], w[2]);
+    // The fall test compares with the velocities of four tics ago: those from before a fall
+    // would throw the rider off again at once.
+    for (Vec3 &r : bike->rider_velocity)
+        r = v3((float)v[0], (float)v[1], (float)v[2]);
     dJointAttach(j, rider, frame);
     const float *f = b.frame_position;
     dVector3 anchor, axis1, axis2;
