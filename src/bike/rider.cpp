@@ -98,6 +98,16 @@ void reseat_rider(BikeState *bike)
     dJointSetHinge2Param(j, dParamSuspensionCFM, 0);
 }
 
+double rider_fore_aft_target(double jump, double sit, double lean)
+{
+    return clampd((1 + sit) * 0.5 * jump - lean, -k_fore_aft_limit, k_fore_aft_limit);
+}
+
+double rider_vertical_error(double jump, double sit)
+{
+    return 0.125 - 0.5 * sit + jump;
+}
+
 void update_rider_mount(BikeState *bike)
 {
     if (!bike || !bike->built || !bike_world() || bike->fall_timer > 0)
@@ -117,8 +127,7 @@ void update_rider_mount(BikeState *bike)
     double sit = bike->inputs.sit, lean = bike->inputs.lean;
     double scale = b.rider_mass * 0.21333333333333335;
 
-    double target = clampd((1 + sit) * 0.5 * jump - lean, -k_fore_aft_limit, k_fore_aft_limit);
-    double e = fore - target;
+    double e = fore - rider_fore_aft_target(jump, sit, lean);
     double K, C;
     if (fore < -k_fore_aft_limit || fore > k_fore_aft_limit) {
         K = C = 2500;
@@ -129,7 +138,7 @@ void update_rider_mount(BikeState *bike)
     if (K * scale > 0)
         spring_joint(bike, q, w, e, K * scale, C * scale);
 
-    double drop = 0.125 - 0.5 * sit + jump;
+    double drop = rider_vertical_error(jump, sit);
     if (jump > 0.5 || jump < -0.75) {
         K = C = 2500;
     } else {

@@ -10,6 +10,12 @@ struct RiderTic;
 // rider and frame in the contact group) and the mount's suspension along its first axis. None
 // while the rider is fallen: the ropes hold it then.
 void update_rider_mount(BikeState *bike);
+// The springs' aims, with J the rider's height below its rest point along the frame's up axis
+// and the sit (0..1) and lean (-1..1) inputs: the fore-aft target along the frame's rearward
+// axis (ft), and the vertical error (ft, positive: the rider is to rise). Sitting lowers the
+// rider by half a foot.
+double rider_fore_aft_target(double jump, double sit, double lean);
+double rider_vertical_error(double jump, double sit);
 // Places the rider body at the frame's rider rest point, turned and moving with the frame, and
 // attaches the rider mount laid out in the frame's own coordinates.
 void reseat_rider(BikeState *bike);
