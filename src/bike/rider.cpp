@@ -173,7 +173,7 @@ void hold_force(BikeState *bike, double vx, double vy, double vz, double h)
 double backup_pulse(int tic, int gate_drop_tic)
 {
     // Before the start the bike walks back in one second out of four.
-    int start = (int)(floor((gate_drop_tic + 128.0) / 128) * 128);
+    double start = floor((gate_drop_tic + 128.0) / 128) * 128;
     if (tic < start && (tic & (1 << 7 | 1 << 8)))
         return 0;
     int phase = ((tic % 128) + 128) % 128;
