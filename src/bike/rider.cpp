@@ -351,3 +351,4 @@ int bike_fall_timer(const BikeState *bike) { return bike && bike->built ? bike->
 float bike_foot_down(const BikeState *bike) { return bike && bike->built ? bike->foot_down : 0; }
 bool bike_sticky_dab_on(const BikeState *bike) { return bike && bike->built && bike->sticky_dab; }
 float bike_steer_indicator(const BikeState *bike) { return bike && bike->built ? bike->steer_indicator : 0; }
+const BikeFoot *bike_recorded_feet(const BikeState *bike) { return bike && bike->built ? bike->feet : nullptr; }

@@ -3,6 +3,7 @@
 // bike walked backwards, and the turn at a standstill towards where the track goes on.
 #pragma once
 
+struct BikeFoot;
 struct BikeState;
 struct RiderTic;
 
@@ -46,3 +47,5 @@ int   bike_fall_timer(const BikeState *bike);
 float bike_foot_down(const BikeState *bike);
 bool  bike_sticky_dab_on(const BikeState *bike);       // the HUD's "Dabbing!"
 float bike_steer_indicator(const BikeState *bike);
+// The two feet (-x, +x) recorded when the fall began and moved since; null for no bike.
+const BikeFoot *bike_recorded_feet(const BikeState *bike);

@@ -299,6 +299,12 @@ TEST_F(BikeWorld, FeetOnThePegsOnTheGroundWhenDabbingAndAtTheFallWhenFallen)
     // Fallen: the feet where they were when the fall began.
     RiderTic ctx = { 0, 0, &terrain, nullptr, nullptr };
     start_fall(b, &ctx);
+    const BikeFoot *recorded = bike_recorded_feet(b);
+    ASSERT_NE(recorded, nullptr);
+    for (int k = 0; k < 2; k++) {
+        EXPECT_NEAR(recorded[k].point.x, feet[k].x, 1e-5) << "the feet as the fall began";
+        EXPECT_NEAR(recorded[k].point.y, feet[k].y, 1e-5);
+    }
     b->feet[0].point = v3(1, 2, 3);
     b->feet[1].point = v3(4, 5, 6);
     foot_points(b, &terrain, feet, down);
