@@ -156,6 +156,53 @@ TEST(BackingUp, BeforeTheStartTheBikeWalksOneSecondInFour)
     EXPECT_EQ(backup_pulse(1024, 1000), 0) << "each pulse starts from rest";
 }
 
+// The whole control update of one tic for a bike on the flat, at race tic `tic`.
+void control_tic(BikeState *b, const Terrain *t, int tic, int gate_drop)
+{
+    RiderTic ctx = { tic, gate_drop, t, nullptr, nullptr };
+    bike_touches_world(b, t);
+    bike_world_step();
+    wheel_after_step(b);
+    update_rider_mount(b);
+    update_suspension(b);
+    bike_drive_update(b, tic);
+    bike_steering_update(b, &ctx);
+    bike_dab_and_falls(b, &ctx);
+    if (tic >= 2 && b->fall_timer <= 0)
+        correct_internal_forces(b);
+}
+
+TEST_F(BikeWorld, BackingUpWalksTheBikeBackwardsAndStaysUp)
+{
+    BikeState *b = bike_on_ground("yz250f(2017)");
+    ASSERT_NE(b, nullptr);
+    dBodyID frame = b->body[BODY_FRAME];
+    // The gate drops at tic 1000: before the start only the first of each four seconds walks.
+    double moved[12] = {};
+    for (int tic = 0; tic < 12 * 128; tic++) {
+        b->inputs.back_up = 1;
+        const dReal *before = dBodyGetPosition(frame);
+        double z0 = before[2];
+        control_tic(b, &terrain, tic, 1000);
+        moved[tic / 128] += dBodyGetPosition(frame)[2] - z0;
+        ASSERT_TRUE(bike_is_finite(b));
+    }
+    // A step is 4a ft/s over the second (2 ft); between steps the hold lets it drift at most
+    // at a quarter of a foot a second.
+    for (int s = 0; s < 12; s++) {
+        bool walks = s >= 8 || s % 4 == 0;
+        if (walks) {
+            EXPECT_GT(moved[s], 1.5) << "second " << s << ": backwards is +z";
+        } else {
+            EXPECT_LT(fabs(moved[s]), 0.3) << "second " << s;
+        }
+    }
+    dVector3 up;
+    dBodyVectorToWorld(frame, 0, 1, 0, up);
+    EXPECT_GT(up[1], 0.9) << "the foot keeps it up";
+    EXPECT_FALSE(bike_fallen(b));
+}
+
 TEST(DabSupport, TheLeanReserve)
 {
     // Slow and far over: the whole force. Upright at the dab limit: none unless steering hard
