@@ -203,6 +203,27 @@ TEST_F(BikeWorld, BackingUpWalksTheBikeBackwardsAndStaysUp)
     EXPECT_FALSE(bike_fallen(b));
 }
 
+TEST_F(BikeWorld, AStoppedBikeLeaningOverIsStoodUpByTheFoot)
+{
+    ASSERT_TRUE(choice_set(&g_setup.arcade, "No"));    // arcade physics holds it with a motor instead
+    for (float lean : { 0.3f, -0.3f }) {
+        BikeState *b = bike_on_ground("yz250f(2017)");
+        ASSERT_NE(b, nullptr);
+        dBodyID frame = b->body[BODY_FRAME];
+        const dReal *at = dBodyGetPosition(frame);
+        float x = (float)at[0], y = (float)at[1], z = (float)at[2];
+        move_bike(b, -x, -y, -z);
+        turn_bike(b, 0, 0, 1, lean);
+        move_bike(b, x, y, z);
+        settle_bike(b, &terrain);
+        for (int tic = 0; tic < 5 * 128; tic++)
+            control_tic(b, &terrain, tic, 0);
+        EXPECT_LT(fabs(lean_angle(frame)), 0.1) << lean;
+        EXPECT_EQ(bike_foot_down(b), 1) << "Dab When Stopped put the foot down";
+        EXPECT_FALSE(bike_fallen(b));
+    }
+}
+
 TEST(DabSupport, TheLeanReserve)
 {
     // Slow and far over: the whole force. Upright at the dab limit: none unless steering hard
