@@ -69,7 +69,7 @@ void  terrain_reshade(Terrain *t);     // the flagged vertices
 // A smooth bump of height amount at the centre (x, z), falling to 0 at radius (feet):
 // amount (1 - 3s^2 + 2s^3) at s = distance / radius. Returns the sum of the height changes
 // written (vertices outside the field take none). A centre farther outside the field than
-// the radius, a radius under one spacing, or values that are not finite change nothing.
+// the radius, a radius of 0, a frozen terrain or values that are not finite change nothing.
 float terrain_raise(Terrain *t, float x, float z, float radius, float amount);
 // Spreads a total of height over the same falloff: each vertex of the bump's square gets
 // total w / max(W, 1), with W the sum of the weights w of the whole square, so the part that
