@@ -5,6 +5,7 @@
 //              [--laps N] [--minutes M] [--puppets V[c],...]
 //              [--bike MODEL] [--rev] [--record-audio FILE]
 //              [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]
+//              [--erode E] [--erode-records FILE] [--erode-replay FILE] [--dump-heights FILE]
 // With --laps, --minutes or --puppets it runs a race until its results are final (or the tics
 // run out), prints the final order as the results overlay shows it and leaves "results.txt" in
 // the home directory. --minutes makes a timed race with --laps extra laps. --puppets makes the
@@ -16,6 +17,15 @@
 // tic prints "rev TIC RPM LOAD". --record-audio writes the engines' sound as the game records
 // it (raw unsigned 8-bit stereo at 88,320 Hz, 1,380 bytes a tic), the voices updated at 60
 // simulated frames a second and heard from the first bike.
+// Erosion: --erode E digs ruts at the session rate E (0 .. 100, as the game's option); the
+// loop's erosion pass runs after every second tic (a 64 Hz frame) around the scripted player,
+// and after the last tic the queue drains with no rider. --erode-records FILE writes every
+// record the wheels send, in order, each as a 2-byte little-endian length and its bytes;
+// --erode-replay FILE queues such a file's records after the tics and drains them (--bikes 0
+// rides no bike at all); --dump-heights FILE writes the heights after the drain, dim x dim
+// little-endian 32-bit floats, x fastest. With any of them a summary line follows:
+// "erosion: records R points P applied A dropped D net N dug U", volumes in cubic feet
+// against the loaded heights.
 // Exit status: 0 all bikes stayed sound, 1 a bike went non-finite, left the world or sank below
 // the ground, 2 no run (a bad option, script or setup line, or no track).
 //
@@ -51,6 +61,7 @@
 #include "race/simulation.h"
 #include "race/standings.h"
 #include "race/world.h"
+#include "terrain/erosion.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -91,10 +102,11 @@ static bool parse_int(const char *text, int lo, int hi, int *out)
 
 static int usage(void)
 {
-    fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 1..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n"
+    fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 0..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n"
                     "                  [--laps 0..50] [--minutes 0..60] [--puppets V[c],...]\n"
                     "                  [--bike MODEL] [--rev] [--record-audio FILE]\n"
-                    "                  [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]\n");
+                    "                  [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]\n"
+                    "                  [--erode E] [--erode-records FILE] [--erode-replay FILE] [--dump-heights FILE]\n");
     return 2;
 }
 
@@ -504,6 +516,164 @@ static void ride_finish(void)
     g_ride.lines = nullptr;
 }
 
+// ---- erosion: --erode, --erode-records, --erode-replay, --dump-heights
+
+static struct {
+    bool on;                        // any erosion option given
+    int rate;                       // fixed point, 1024 = 1 %
+    const char *records, *replay, *dump;
+    FILE *out;
+} g_erosion = { false, 0, nullptr, nullptr, nullptr, nullptr };
+
+// 1: taken with its value; 0: not an erosion option; -1: without a usable value.
+static int erosion_option(const char *a, const char *v)
+{
+    if (strcmp(a, "--erode") == 0) {
+        char *end = nullptr;
+        float e = v ? strtof(v, &end) : 0;
+        if (!v || end == v || *end || e != e)
+            return -1;
+        g_erosion.rate = (int)floorf((e < 0 ? 0 : e > 100 ? 100 : e) * 1024.0f);
+    } else if (strcmp(a, "--erode-records") == 0) {
+        g_erosion.records = v;
+    } else if (strcmp(a, "--erode-replay") == 0) {
+        g_erosion.replay = v;
+    } else if (strcmp(a, "--dump-heights") == 0) {
+        g_erosion.dump = v;
+    } else {
+        return 0;
+    }
+    g_erosion.on = true;
+    return v ? 1 : -1;
+}
+
+static void erosion_tap(const uint8_t *record, int length)
+{
+    uint8_t size[2] = { (uint8_t)length, (uint8_t)(length >> 8) };
+    if (g_erosion.out && (fwrite(size, 1, 2, g_erosion.out) != 2 || fwrite(record, 1, (size_t)length, g_erosion.out) != (size_t)length)) {
+        fprintf(stderr, "skorva-sim: can't write the erode records %s\n", g_erosion.records);
+        fclose(g_erosion.out);
+        g_erosion.out = nullptr;
+    }
+}
+
+// Before the load: the session's rate, and the record file.
+static bool erosion_begin(void)
+{
+    SessionOptions options = {};
+    options.erode_rate = g_erosion.rate;
+    session_set_options(&options);
+    if (g_erosion.records) {
+        g_erosion.out = fopen(g_erosion.records, "wb");
+        if (!g_erosion.out) {
+            fprintf(stderr, "skorva-sim: can't write the erode records %s\n", g_erosion.records);
+            return false;
+        }
+        erode_set_record_tap(erosion_tap);
+    }
+    return true;
+}
+
+static BikeState *first_human_bike(void)
+{
+    for (int i = 0; i < RIDER_SLOTS; i++)
+        if (rider_slot(i)->bike && rider_slot(i)->kind == CONTROL_HUMAN)
+            return rider_slot(i)->bike;
+    return nullptr;
+}
+
+// After tic k: the game's loop applies erosion once a frame.
+static void erosion_after_tic(int k)
+{
+    if (k % 2 == 1)
+        terrain_erode_around(first_human_bike());
+}
+
+static void erosion_drain(Terrain *t)
+{
+    if (session_erosion_rate() <= 0)
+        return;
+    while (erode_queue_length() > 0)
+        erode_apply(t, nullptr, session_erosion_rate(), race_tic());
+}
+
+// Queues the records of a --erode-records file; false when it cannot be read whole.
+static bool erosion_replay(Terrain *t)
+{
+    FILE *f = fopen(g_erosion.replay, "rb");
+    if (!f) {
+        fprintf(stderr, "skorva-sim: can't read the erode records %s\n", g_erosion.replay);
+        return false;
+    }
+    uint8_t size[2], record[65536];
+    bool ok = true;
+    size_t got;
+    while ((got = fread(size, 1, 2, f)) == 2) {
+        size_t length = size[0] | (size_t)size[1] << 8;
+        if (fread(record, 1, length, f) != length) {
+            ok = false;
+            break;
+        }
+        erode_queue_record(t, record, (int)length);
+        // The game's loop takes its share each frame; a long file would overflow the ring.
+        if (erode_queue_length() > k_erode_queue_points / 2)
+            erosion_drain(t);
+    }
+    if (got == 1)
+        ok = false;
+    fclose(f);
+    if (!ok)
+        fprintf(stderr, "skorva-sim: the erode records %s end inside a record\n", g_erosion.replay);
+    return ok;
+}
+
+// After the tics: the drain, a replay, the dump and the summary; false when a file failed.
+static bool erosion_finish(FILE *out)
+{
+    if (!g_erosion.on)
+        return true;
+    Terrain *t = session_terrain();
+    bool ok = true;
+    erosion_drain(t);
+    if (g_erosion.replay) {
+        ok = erosion_replay(t);
+        erosion_drain(t);
+    }
+    if (g_erosion.out) {
+        erode_set_record_tap(nullptr);
+        if (fclose(g_erosion.out) != 0)
+            ok = false;
+        g_erosion.out = nullptr;
+    } else if (g_erosion.records) {
+        ok = false;
+    }
+    size_t vertices = (size_t)t->dim * t->dim;
+    if (g_erosion.dump) {
+        FILE *f = fopen(g_erosion.dump, "wb");
+        for (size_t k = 0; f && k < vertices; k++) {
+            uint32_t bits;
+            memcpy(&bits, &t->heights[k], 4);
+            uint8_t b[4] = { (uint8_t)bits, (uint8_t)(bits >> 8), (uint8_t)(bits >> 16), (uint8_t)(bits >> 24) };
+            fwrite(b, 1, 4, f);
+        }
+        if (!f || fclose(f) != 0) {
+            fprintf(stderr, "skorva-sim: can't write the heights %s\n", g_erosion.dump);
+            ok = false;
+        }
+    }
+    double net = 0, dug = 0, cell = (double)t->spacing * t->spacing;
+    for (size_t k = 0; k < vertices; k++) {
+        double change = (double)t->heights[k] - t->initial_heights[k];
+        net += change;
+        if (change < 0)
+            dug -= change;
+    }
+    const ErodeStats *s = erode_stats();
+    fprintf(out, "erosion: records %lld points %lld applied %lld dropped %lld net %.6g dug %.6g\n", s->records_sent,
+            s->points_sent, s->points_applied, s->points_dropped, net * cell, dug * cell);
+    return ok;
+}
+
 static void watch_bike(BikeTrack *w, const Terrain *t, int tic)
 {
     BikeState *bike = bike_slot(w->slot);
@@ -540,7 +710,7 @@ int main(int argc, char **argv)
         if (strcmp(a, "--track") == 0 && v) {
             g_sim.track = v;
             i++;
-        } else if (strcmp(a, "--bikes") == 0 && parse_int(v, 1, BIKE_SLOTS, &g_sim.bikes)) {
+        } else if (strcmp(a, "--bikes") == 0 && parse_int(v, 0, BIKE_SLOTS, &g_sim.bikes)) {
             i++;
         } else if (strcmp(a, "--tics") == 0 && parse_int(v, 0, 1 << 30, &g_sim.tics)) {
             i++;
@@ -556,6 +726,10 @@ int main(int argc, char **argv)
         } else if ((n = sound_option(argc, argv, i, &g_sim.tics)) > 0) {
             i += n - 1;
         } else if (int taken = ride_option(a, v)) {
+            if (taken < 0)
+                return usage();
+            i++;
+        } else if (int taken = erosion_option(a, v)) {
             if (taken < 0)
                 return usage();
             i++;
@@ -578,7 +752,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < g_sim.bikes; i++)
         requests[i] = REQUEST_ROBOT;
     ride_requests(requests);
-    if (!sound_run_begin(requests)) {
+    if (!sound_run_begin(requests) || !erosion_begin()) {
         status = 2;                 // it said why
     } else if (!session_select_track(g_sim.track)) {
         fprintf(stderr, "skorva-sim: no track '%s' under %s\n", g_sim.track, getenv("SK_HOME") ? getenv("SK_HOME") : "?");
@@ -587,6 +761,9 @@ int main(int argc, char **argv)
     } else if (!trace_open()) {
         status = 2;
     } else {
+        // With no requests the session seats a robot; --bikes 0 means none.
+        if (g_sim.bikes == 0 && !ride_player())
+            free_riders();
         for (int i = 0; i < g_race.puppets && i < g_sim.bikes; i++)
             puppet_set(i, g_race.speeds[i], g_race.cuts[i]);
         sound_run_loaded();
@@ -609,6 +786,7 @@ int main(int argc, char **argv)
             simulation_tic();
             double spent = now_us() - start;
             sound_run_after_tic(k);
+            erosion_after_tic(k);
             trace_tic(tic);
             total += spent;
             worst = fmax(worst, spent);
@@ -651,6 +829,8 @@ int main(int argc, char **argv)
                     total / run / g_sim.watched);
         if (g_race.on)
             print_results(out);
+        if (!erosion_finish(out))
+            status = 2;
         xfree(g_sim.watch);
     }
     ride_finish();

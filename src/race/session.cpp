@@ -22,6 +22,7 @@
 #include "race/simulation.h"
 #include "race/time_trial.h"
 #include "race/world.h"
+#include "terrain/erosion.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -670,6 +671,10 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
     progress_done("Cleaning up");
 
     set_race_tic(0);
+    // Ruts of the last session that were still queued belong to it, not to this one.
+    static const ErodeRecordHooks k_erode_hooks = { net_send_erode_record, demo_record_erode };
+    erode_set_record_hooks(&k_erode_hooks);
+    erode_reset();
     g_session.time_limit = time_limit_tics > 0 ? time_limit_tics : 0;
     g_session.laps = laps;
     g_session.skill = skill < 0 || skill > 2 ? 0 : skill;

@@ -16,8 +16,6 @@ void bike_set_replay_mode(BikeState *, float, float, float, float) {}
 void bike_set_simulation_mode(BikeState *) {}
 void bike_steering_update(BikeState *) {}
 void bike_dab_and_falls(BikeState *) {}
-void bike_dig_terrain(BikeState *) {}
-void terrain_erode_around(BikeState *) {}
 void physics_log_capture(void) {}
 void robot_set_personality(BikeState *, const char *) {}
 void robot_autopilot(int) {}
@@ -57,6 +55,8 @@ void net_correct_remote(int) {}
 void net_poll(void) {}
 void net_disconnect(void) {}
 void net_send_chat(const char *) {}
+bool net_send_erode_record(const uint8_t *, int) { return false; }
+void demo_record_erode(const uint8_t *, int) {}
 
 bool demo_open_ghost(const char *) { return false; }
 int replay_newest_tic(int) { return -1; }

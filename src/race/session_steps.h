@@ -24,8 +24,6 @@ void  bike_set_replay_mode(BikeState *bike, float a, float b, float c, float ang
 void  bike_set_simulation_mode(BikeState *bike);
 void  bike_steering_update(BikeState *bike);    // steering and the stability assists
 void  bike_dab_and_falls(BikeState *bike);
-void  bike_dig_terrain(BikeState *bike);    // erosion samples of both wheels after the step
-void  terrain_erode_around(BikeState *bike);
 void  physics_log_capture(void);
 void  robot_set_personality(BikeState *bike, const char *name);
 void  robot_autopilot(int slot);
@@ -65,6 +63,10 @@ void  net_correct_remote(int slot);
 void  net_poll(void);
 void  net_disconnect(void);
 void  net_send_chat(const char *text);
+// An erode record made here goes to the server in the next message while connected (true:
+// taken, and not applied locally), and into the demo being recorded (block type 5).
+bool  net_send_erode_record(const uint8_t *record, int length);
+void  demo_record_erode(const uint8_t *record, int length);
 
 // Demos as the race rules use them.
 bool  demo_open_ghost(const char *file);    // the time trial's ghost: riders in slots 1 and up

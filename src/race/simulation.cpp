@@ -14,6 +14,8 @@
 #include "race/session_steps.h"
 #include "race/time_trial.h"
 #include "race/world.h"
+#include "terrain/erosion.h"
+#include "terrain/terrain.h"
 
 // ---- hooks
 
@@ -252,7 +254,7 @@ void simulation_tic(void)
         wheel_after_step(rider_slot(stepped[k])->bike);
     if (session_erosion_rate() > 0 && (!net || racing))
         for (int k = 0; k < n_stepped; k++)
-            bike_dig_terrain(rider_slot(stepped[k])->bike);
+            bike_dig_terrain(rider_slot(stepped[k])->bike, ground, race_tic());
 
     for (int k = 0; k < n_occupied; k++) {
         int slot = occupied[k];
@@ -276,4 +278,24 @@ void simulation_tic(void)
     demo_tic();
     time_trial_tic();
     physics_log_capture();
+}
+
+void terrain_erode_around(BikeState *bike)
+{
+    Terrain *t = session_terrain();
+    int rate = session_erosion_rate();
+    if (!t->heights || rate <= 0)
+        return;
+    float at[2];
+    bool near = bike && bike->built;
+    if (near) {
+        const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
+        at[0] = (float)p[0];
+        at[1] = (float)p[2];
+    }
+    // In a server race the ground is frozen but for what the server relays, which this is.
+    bool frozen = t->frozen;
+    t->frozen = false;
+    erode_apply(t, near ? at : nullptr, rate, race_tic());
+    t->frozen = frozen;
 }
