@@ -5,6 +5,7 @@
 //              [--laps N] [--minutes M] [--puppets V[c],...]
 //              [--bike MODEL] [--rev] [--record-audio FILE]
 //              [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]
+//              [--skill 0..2] [--learn] [--debug]
 // With --laps, --minutes or --puppets it runs a race until its results are final (or the tics
 // run out), prints the final order as the results overlay shows it and leaves "results.txt" in
 // the home directory. --minutes makes a timed race with --laps extra laps. --puppets makes the
@@ -16,6 +17,8 @@
 // tic prints "rev TIC RPM LOAD". --record-audio writes the engines' sound as the game records
 // it (raw unsigned 8-bit stereo at 88,320 Hz, 1,380 bytes a tic), the voices updated at 60
 // simulated frames a second and heard from the first bike.
+// --skill picks the robots' lines file (default 1, "lines_amateur"); --learn writes the lines the
+// run learned back into the home directory's copy; --debug logs the lines' verbose lines.
 // Exit status: 0 all bikes stayed sound, 1 a bike went non-finite, left the world or sank below
 // the ground, 2 no run (a bad option, script or setup line, or no track).
 //
@@ -51,6 +54,8 @@
 #include "race/simulation.h"
 #include "race/standings.h"
 #include "race/world.h"
+#include "race/session_steps.h"
+#include "robots/robots.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -94,8 +99,38 @@ static int usage(void)
     fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 1..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n"
                     "                  [--laps 0..50] [--minutes 0..60] [--puppets V[c],...]\n"
                     "                  [--bike MODEL] [--rev] [--record-audio FILE]\n"
-                    "                  [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]\n");
+                    "                  [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]\n"
+                    "                  [--skill 0..2] [--learn] [--debug]\n");
     return 2;
+}
+
+// ---- robots and their riding lines: --skill, --learn, --debug
+
+static struct {
+    int skill;                      // which lines file the robots ride by
+    bool learn;                     // the lines are written back into the home directory at the end
+    int verbosity;
+} g_robots_run = { 1, false, 0 };
+
+// Returns how many arguments it took: 0 none of these, -1 a bad value.
+static int robots_option(const char *a, const char *v)
+{
+    if (strcmp(a, "--skill") == 0)
+        return parse_int(v, 0, 2, &g_robots_run.skill) ? 2 : -1;
+    if (strcmp(a, "--learn") == 0)
+        return g_robots_run.learn = true, 1;
+    if (strcmp(a, "--debug") == 0)
+        return g_robots_run.verbosity = 1, 1;
+    return 0;
+}
+
+static void robots_run_begin(void)
+{
+    robots_install();
+    SessionOptions options = {};
+    options.verbosity = g_robots_run.verbosity;
+    options.learn_lines = g_robots_run.learn;
+    session_set_options(&options);
 }
 
 // ---- races
@@ -552,6 +587,10 @@ int main(int argc, char **argv)
             i++;
         } else if (strcmp(a, "--quiet") == 0) {
             g_sim.quiet = true;
+        } else if (int robots = robots_option(a, v)) {
+            if (robots < 0)
+                return usage();
+            i += robots - 1;
         } else if (race_option(a, v, &i)) {
         } else if ((n = sound_option(argc, argv, i, &g_sim.tics)) > 0) {
             i += n - 1;
@@ -569,6 +608,7 @@ int main(int argc, char **argv)
         return 2;
     }
     set_session_seed_for_tests(true, g_sim.seed);
+    robots_run_begin();
     if (!bike_world_create()) {
         fprintf(stderr, "skorva-sim: the physics library did not start\n");
         return 2;
@@ -582,7 +622,8 @@ int main(int argc, char **argv)
         status = 2;                 // it said why
     } else if (!session_select_track(g_sim.track)) {
         fprintf(stderr, "skorva-sim: no track '%s' under %s\n", g_sim.track, getenv("SK_HOME") ? getenv("SK_HOME") : "?");
-    } else if (!load_session(requests, false, false, g_race.minutes * 60 * 128, g_race.laps, 0)) {
+    } else if (!load_session(requests, false, false, g_race.minutes * 60 * 128, g_race.laps,
+                             g_robots_run.skill)) {
         fprintf(stderr, "skorva-sim: track '%s' did not load\n", g_sim.track);
     } else if (!trace_open()) {
         status = 2;
@@ -654,6 +695,7 @@ int main(int argc, char **argv)
         xfree(g_sim.watch);
     }
     ride_finish();
+    lines_write_and_free(g_robots_run.learn);
     free_riders();
     sound_run_end();
     free_track();

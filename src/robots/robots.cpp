@@ -1,0 +1,112 @@
+#include "robots/robots.h"
+
+#include "platform/log.h"
+#include "race/robot_hooks.h"
+#include "race/session.h"
+#include "race/timing.h"
+#include "robots/lines.h"
+#include "robots/record.h"
+
+// The store follows the loaded track's timing: made when its timing is set up, and again on
+// a restart of the same track after the store was written back and freed.
+static bool ensure_store(void)
+{
+    const Timing *t = session_timing();
+    if (!t->valid) {
+        lines_store_free();
+        return false;
+    }
+    if (lines_store_exists() && lines_store_first() == t->first_counting && lines_store_normal() == t->normal_counting)
+        return true;
+    return lines_store_create(t->first_counting, t->normal_counting);
+}
+
+static int slot_count(void)
+{
+    return ensure_store() ? lines_store_slots() : 0;
+}
+
+static void read_lines(DataFile *f, int count)
+{
+    if (ensure_store() && count == lines_store_slots())
+        lines_read_store(f);
+}
+
+static void analyze(void)
+{
+    if (!ensure_store())
+        return;
+    prune_lines();
+}
+
+static void write_lines(int skill)
+{
+    const char *folder = session_track();
+    if (folder && lines_store_exists() && !save_lines(folder, skill))
+        log_printf("Warning: could not write the riding lines '%.900s/%s'\n", folder, lines_file_name(skill));
+}
+
+static void reset(void)
+{
+    lines_store_free();
+    lines_clear_all_progress();
+}
+
+static void create_segments(int)
+{
+    lines_store_free();
+    ensure_store();
+}
+
+static void write_and_free(bool learn)
+{
+    if (learn && session_track())
+        write_lines(session_skill());
+    lines_store_free();
+    lines_free_all_progress();
+}
+
+void robots_install(void)
+{
+    RobotHooks hooks = {};
+    hooks.lines_slot_count = slot_count;
+    hooks.lines_read = read_lines;
+    hooks.lines_analyze = analyze;
+    hooks.lines_write = write_lines;
+    hooks.lines_reset = reset;
+    hooks.lines_clear_progress = lines_clear_all_progress;
+    hooks.lines_create_segments = create_segments;
+    hooks.lines_write_and_free = write_and_free;
+    hooks.lines_record = record_lines;
+    hooks.lines_bike_contact = lines_forget_trials;
+    hooks.lines_scenery_touch = record_scenery_touch;
+    robot_hooks_install(&hooks);
+}
+
+const LineEntry *section_fastest_line(int section)
+{
+    int slot = section_slot(section);
+    const LineEntry *best = nullptr;
+    int best_time = 0;
+    for (int i = 0; slot >= 0 && i < k_line_entries; i++) {
+        const LineEntry *e = line_entry(slot, i);
+        if (e->count <= 0)
+            continue;
+        int t = line_expected_time(slot, i, false);
+        if (!best || t < best_time) {
+            best = e;
+            best_time = t;
+        }
+    }
+    return best;
+}
+
+bool robot_target_point(int slot, Vec3 *out)
+{
+    const RobotPath *path = robot_path(slot);
+    if (!path || path->count <= 0)
+        return false;
+    int i = path->target < 0 ? 0 : (path->target >= path->count ? path->count - 1 : path->target);
+    *out = { path->points[i].x, path->points[i].y, path->points[i].z };
+    return true;
+}
