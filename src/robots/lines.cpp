@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "common/mem.h"
+#include "robots/pick.h"
 #include "vfs/vfs.h"
 
 static const char *const k_files[3] = { "lines_novice", "lines_amateur", "lines_expert" };
@@ -14,6 +15,7 @@ static const int k_max_reduce_rounds = 16;
 static struct {
     LineEntry *entries;             // slots x k_line_entries
     int *designated;                // k_line_modes x slots
+    int *version;                   // per slot: changes whenever an entry's points do
     int first, normal;              // E, K
     int identity_counter;
 } g_lines;
@@ -28,6 +30,7 @@ bool lines_store_create(int first_counting, int normal_counting)
     int slots = first_counting + normal_counting;
     g_lines.entries = (LineEntry *)xcalloc((size_t)slots * k_line_entries, sizeof(LineEntry));
     g_lines.designated = (int *)xcalloc((size_t)slots * k_line_modes, sizeof(int));
+    g_lines.version = (int *)xcalloc((size_t)slots, sizeof(int));
     g_lines.first = first_counting;
     g_lines.normal = normal_counting;
     g_lines.identity_counter = 0;
@@ -46,8 +49,10 @@ void lines_store_free(void)
         xfree(g_lines.entries[i].points);
     xfree(g_lines.entries);
     xfree(g_lines.designated);
+    xfree(g_lines.version);
     g_lines.entries = nullptr;
     g_lines.designated = nullptr;
+    g_lines.version = nullptr;
     g_lines.first = g_lines.normal = 0;
 }
 
@@ -101,8 +106,23 @@ void set_designated_line(int mode, int slot, int identity)
         g_lines.designated[mode * lines_store_slots() + slot] = identity;
 }
 
+int line_slot_version(int slot)
+{
+    return slot >= 0 && slot < lines_store_slots() ? g_lines.version[slot] : 0;
+}
+
+// Versions are never reused, not even by a later store, so a table made from one is never
+// taken for another's.
+static void touch_slot(const LineEntry *e)
+{
+    static int counter;
+    if (g_lines.entries && e >= g_lines.entries && e < g_lines.entries + lines_store_slots() * k_line_entries)
+        g_lines.version[(e - g_lines.entries) / k_line_entries] = ++counter;
+}
+
 void line_clear(LineEntry *e)
 {
+    touch_slot(e);
     xfree(e->points);
     e->points = nullptr;
     e->count = 0;
@@ -124,6 +144,7 @@ bool line_fill(LineEntry *e, const LinePoint *points, int count, int short_span,
     memcpy(copy, points, (size_t)count * sizeof(LinePoint));
     e->points = copy;
     e->count = count;
+    touch_slot(e);
     e->recorded_time = short_span;
     e->best_time = long_span;
     e->identity = ++g_lines.identity_counter;
@@ -202,6 +223,7 @@ static bool read_entry(DataFile *f, LineEntry *e)
     line_clear(e);
     e->points = points;
     e->count = count;
+    touch_slot(e);
     e->recorded_time = v[1];
     e->best_time = v[2];
     e->trials = v[3];
@@ -272,6 +294,7 @@ void load_lines(const char *folder, int first_counting, int normal_counting, int
         close_data_file(f);
     }
     prune_lines();
+    designate_lines(0);
 }
 
 bool save_lines(const char *folder, int skill)

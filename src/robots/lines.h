@@ -56,6 +56,8 @@ int  section_slot(int section);
 LineEntry *line_entry(int slot, int entry);     // null outside the store
 // The entry of that identity, searching the slot first (slot -1: every slot); null when none.
 LineEntry *line_by_identity(int identity, int slot);
+// Changes whenever an entry of the slot gets or loses its points (link tables follow it).
+int  line_slot_version(int slot);
 int  designated_line(int mode, int slot);       // identity; 0 none (or outside)
 void set_designated_line(int mode, int slot, int identity);
 
@@ -73,7 +75,7 @@ void lines_read_store(DataFile *f);
 // Writes the whole store, "ct03" count first. False when a write failed.
 bool lines_write_store(DataFile *f);
 // Reads "@<folder>/<lines file of the skill>" into a fresh store for the track's sections,
-// then prunes it. An unreadable file or another track's count leaves the store empty.
+// then prunes it and designates the best laps' lines. An unreadable file or another track's count leaves the store empty.
 void load_lines(const char *folder, int first_counting, int normal_counting, int skill);
 // Writes the store to the home directory's copy of that file; false when nothing was written.
 bool save_lines(const char *folder, int skill);

@@ -5,6 +5,7 @@
 #include "race/session.h"
 #include "race/timing.h"
 #include "robots/lines.h"
+#include "robots/pick.h"
 #include "robots/record.h"
 
 // The store follows the loaded track's timing: made when its timing is set up, and again on
@@ -37,6 +38,7 @@ static void analyze(void)
     if (!ensure_store())
         return;
     prune_lines();
+    designate_lines(session_verbosity());
 }
 
 static void write_lines(int skill)
