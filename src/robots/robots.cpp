@@ -1,9 +1,11 @@
 #include "robots/robots.h"
 
+#include "bike/bike.h"
 #include "platform/log.h"
 #include "race/robot_hooks.h"
 #include "race/session.h"
 #include "race/timing.h"
+#include "robots/autopilot.h"
 #include "robots/lines.h"
 #include "robots/pick.h"
 #include "robots/record.h"
@@ -68,6 +70,12 @@ static void write_and_free(bool learn)
     lines_free_all_progress();
 }
 
+static void personality_of(BikeState *bike, const char *name)
+{
+    if (bike)
+        set_personality(bike->slot, name);
+}
+
 void robots_install(void)
 {
     RobotHooks hooks = {};
@@ -82,6 +90,8 @@ void robots_install(void)
     hooks.lines_record = record_lines;
     hooks.lines_bike_contact = lines_forget_trials;
     hooks.lines_scenery_touch = record_scenery_touch;
+    hooks.set_personality = personality_of;
+    hooks.autopilot = autopilot;
     robot_hooks_install(&hooks);
 }
 
