@@ -185,7 +185,9 @@ bool lost_ride(float x, float z, float v, float lean, LostRide *out)
         limit = 0.5f;
     }
     bool ahead = -z > fabsf(x);     // within 45 degrees of the nose
-    if (!ahead)
+    if (x == 0 && z == 0)
+        out->wanted_lean = 0;       // at the frame: straight on
+    else if (!ahead)
         out->wanted_lean = x > 0 ? -limit : limit;
     else
         out->wanted_lean = clampf(x * 0.5f / z, -limit, limit);
