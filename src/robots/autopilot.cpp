@@ -201,6 +201,117 @@ float drag_steer(float steer_angle, float steer_rate)
     return clampf(-(steer_angle + steer_rate) / 4, -1, 1);
 }
 
+// ---- traffic
+
+// A corridor: the four corners of the rectangle a bike is about to ride through.
+struct Corridor {
+    float x[4], z[4];
+};
+
+static bool moving(const BikeMotion *b)
+{
+    return b->vx * b->vx + b->vz * b->vz > 1e-4f;
+}
+
+static Corridor corridor(const BikeMotion *b)
+{
+    float speed = hypotf(b->vx, b->vz);
+    float ux = speed > 0 ? b->vx / speed : 0, uz = speed > 0 ? b->vz / speed : -1;
+    float rx = -uz, rz = ux;        // to the right of the direction of travel
+    float back = -4, ahead = speed + 4;
+    Corridor c;
+    const float along[4] = { back, ahead, ahead, back }, side[4] = { -2, -2, 2, 2 };
+    for (int k = 0; k < 4; k++) {
+        c.x[k] = b->x + along[k] * ux + side[k] * rx;
+        c.z[k] = b->z + along[k] * uz + side[k] * rz;
+    }
+    return c;
+}
+
+// Whether the corridors overlap: no edge direction of either separates them. (Edges of two
+// bikes riding the same way are parallel and never cross, so crossing edges alone would never
+// see the bike just ahead in the same rut.)
+bool corridors_meet(const BikeMotion *a, const BikeMotion *b)
+{
+    Corridor p = corridor(a), q = corridor(b);
+    const Corridor *both[2] = { &p, &q };
+    for (const Corridor *c : both)
+        for (int e = 0; e < 2; e++) {
+            float ax = c->x[e + 1] - c->x[e], az = c->z[e + 1] - c->z[e];
+            float lo_p = 1e30f, hi_p = -1e30f, lo_q = 1e30f, hi_q = -1e30f;
+            for (int k = 0; k < 4; k++) {
+                float sp = p.x[k] * ax + p.z[k] * az, sq = q.x[k] * ax + q.z[k] * az;
+                lo_p = fminf(lo_p, sp);
+                hi_p = fmaxf(hi_p, sp);
+                lo_q = fminf(lo_q, sq);
+                hi_q = fmaxf(hi_q, sq);
+            }
+            if (hi_p < lo_q || hi_q < lo_p)
+                return false;
+        }
+    return true;
+}
+
+float traffic_speed(const BikeMotion *self, float lean, float g, const BikeMotion *others, int count,
+                    float race_time, float d, bool *slowed)
+{
+    *slowed = false;
+    float v = hypotf(self->vx, self->vz);
+    float ux = v > 0 ? self->vx / v : 0, uz = v > 0 ? self->vz / v : -1;
+    const BikeMotion *follow = nullptr;
+    float nearest = 0;
+    for (int i = 0; i < count; i++) {
+        const BikeMotion *o = &others[i];
+        if (!moving(o) || !corridors_meet(self, o))
+            continue;
+        float os = hypotf(o->vx, o->vz);
+        float dx = o->x - self->x, dz = o->z - self->z;
+        if (!(dx * (ux + o->vx / os) + dz * (uz + o->vz / os) > 0))
+            continue;
+        float dist = hypotf(dx, dz);
+        if (!follow || dist < nearest) {
+            follow = o;
+            nearest = dist;
+        }
+    }
+    if (!follow)
+        return d;
+    // Its speed across the line from the centre of the robot's turning circle; upright, the
+    // centre lies infinitely far to the side and that is its speed along the robot's way.
+    float useful;
+    float t = tanf(lean);
+    float radius = fabsf(t) > 1e-6f ? -v * v / (g * t) : INFINITY;
+    if (!isfinite(radius) || fabsf(radius) > 1e6f) {
+        useful = follow->vx * ux + follow->vz * uz;
+    } else {
+        float cx = self->x - uz * radius, cz = self->z + ux * radius;
+        float lx = follow->x - cx, lz = follow->z - cz, len = hypotf(lx, lz);
+        float px = follow->vx, pz = follow->vz;
+        if (len > 1e-6f) {
+            float along = (px * lx + pz * lz) / (len * len);
+            px -= along * lx;
+            pz -= along * lz;
+        }
+        useful = px * ux + pz * uz > 0 ? hypotf(px, pz) : 0;
+    }
+    if (useful < 0)
+        useful = 0;
+    float rt = race_time > 100 ? 100 : race_time;
+    float r = clampf((rt - 3) / 2, 0, 1) * clampf((120 - rt) / 100, 0, 1);
+    float s = 8 * r + 12;
+    if (nearest < s)
+        return fminf(d, useful * (1 - r / 4));
+    if (d > useful) {
+        float closing = (v - useful) / 5;
+        float c = v * closing - 2.5f * closing * closing - useful * closing - nearest;
+        if (c > -s) {
+            *slowed = true;
+            return d + clampf((s + c) / 3, 0, 1) * (useful - d);
+        }
+    }
+    return d;
+}
+
 // ---- the path
 
 static bool path_room(RobotPath *path, int room)
@@ -556,8 +667,37 @@ void autopilot(int slot)
             float along = hx * px + hz * pz, side = fabsf(-hz * px + hx * pz);
             m += along > 0 && side <= along / 8;
         }
-        float n = 1;
+        // the load factor from the wheels' vertical push in the last step
+        dReal mass = 0;
+        for (dBodyID body : bike->body) {
+            dMass mm;
+            dBodyGetMass(body, &mm);
+            mass += mm.mass;
+        }
+        float push = (float)(bike->wheel[0].feedback.f1[1] + bike->wheel[1].feedback.f1[1]);
+        float n = mass > 0 ? fmaxf(1, push / (k_gravity * (float)mass) - 1) : 1;
+        if (!isfinite(n))
+            n = 1;
         float g = k_gravity * n;
+        // other bikes on the way
+        BikeMotion self = { fx, fz, (float)vel[0], (float)vel[2] }, others[RIDER_SLOTS];
+        int count = 0;
+        for (int k = 0; k < RIDER_SLOTS; k++) {
+            const RiderSlot *o = rider_slot(k);
+            if (k == slot || !o->bike || !o->bike->built)
+                continue;
+            const dReal *op = dBodyGetPosition(o->bike->body[BODY_FRAME]);
+            const dReal *ov = dBodyGetLinearVel(o->bike->body[BODY_FRAME]);
+            float dx = (float)op[0] - fx, dz = (float)op[2] - fz;
+            if (dx * dx + dz * dz > (v + 80) * (v + 80))
+                continue;       // too far for the corridors to meet
+            others[count++] = { (float)op[0], (float)op[2], (float)ov[0], (float)ov[2] };
+        }
+        bool slowed;
+        float race_time = (now - gate_drop_tic()) * k_tic;
+        target_speed = traffic_speed(&self, lean, g, others, count, race_time, target_speed, &slowed);
+        if (slowed)
+            lines_forget_trials(slot);
         bool before_gate = gate_pass_time(session_passes(slot), 0) < 0;
         int ahead = before_gate ? 4 : (m > 4 && fabsf(lean) < k_pi / 8 ? 3 : 2);
         float radius;
@@ -582,6 +722,11 @@ void autopilot(int slot)
             natural = -atan2f(side, fwd);
         in.steer = steering_output(target_lean, lean, roll_rate, n, m, before_gate, natural, steer_angle, steer_rate,
                                    bike->wheel[0].depth > 0, bike->wheel[0].slip);
+        // the steering assists as robots ride them
+        bike->params.full_lock_speed = 1;
+        bike->params.restricted_lock_speed = 50;
+        float correction = clampf(fabsf(target_lean - lean) / k_pi, 0, 1);
+        bike->params.restricted_lock_angle = fminf((1 + 4 * correction) * k_pi / 180, k_pi / 4);
     }
 
     SpeedState st = {};

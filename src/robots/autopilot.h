@@ -68,6 +68,20 @@ struct LostRide {
 bool lost_ride(float x, float z, float v, float lean, LostRide *out);
 float drag_steer(float steer_angle, float steer_rate);
 
+// Following other bikes. A bike's horizontal position and velocity.
+struct BikeMotion {
+    float x, z, vx, vz;
+};
+// The target speed with traffic: the nearest moving bike ahead whose corridor meets the
+// robot's slows it to a following distance that grows after the start. lean and g' give the
+// robot's turning circle; race_time is seconds since the gate drop. *slowed: the robot eased
+// off for it (its pending trials are then worth nothing).
+float traffic_speed(const BikeMotion *self, float lean, float g, const BikeMotion *others, int count,
+                    float race_time, float d, bool *slowed);
+// Whether the corridors of two bikes (2 ft either side, from 4 ft behind to speed + 4 ft ahead
+// along the way each goes) overlap.
+bool corridors_meet(const BikeMotion *a, const BikeMotion *b);
+
 // ---- the path
 
 // Appends a line to the path: points more than 30 behind the target are dropped, an empty

@@ -153,6 +153,14 @@ static const uint64_t *link_masks(int slot)
     return m;
 }
 
+void link_tables_free(void)
+{
+    xfree(g_links.links);
+    xfree(g_links.version_from);
+    xfree(g_links.version_to);
+    g_links = {};
+}
+
 // ---- chains
 
 void chain_costs(int s0, int n, int mode, double *cost, int *via)

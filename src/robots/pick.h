@@ -37,6 +37,8 @@ void circle_centre(double x1, double z1, double x2, double z2, double x3, double
 bool lines_link(const LineEntry *a, const LineEntry *b);
 // The slot after a slot: the last shared slot runs on into the first shared one.
 int  next_slot(int slot);
+// Gives back the link tables (they are remade on their next use).
+void link_tables_free(void);
 
 // Chains of linked lines over n sections from section s0 in a mode: cost[a * 45 + k] for
 // entry a of s0 and k of s0 + n (k_chain_none without a chain); via (when not null, n - 1

@@ -53,6 +53,7 @@ static void write_lines(int skill)
 static void reset(void)
 {
     lines_store_free();
+    link_tables_free();
     lines_clear_all_progress();
 }
 
@@ -67,6 +68,7 @@ static void write_and_free(bool learn)
     if (learn && session_track())
         write_lines(session_skill());
     lines_store_free();
+    link_tables_free();
     lines_free_all_progress();
 }
 

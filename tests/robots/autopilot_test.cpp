@@ -39,8 +39,9 @@ TEST(RobotStart, SeededPlansBlipOnlyBeforeT5AndLaunchWithinTheReaction)
                 EXPECT_EQ(in.front_brake, 1);
                 EXPECT_EQ(in.clutch_engagement, 0);
                 EXPECT_EQ(in.gear, 1);
-                if (t >= t5 && t < plan.rev_at)
+                if (t >= t5 && t < plan.rev_at) {
                     ASSERT_EQ(in.throttle, 0) << "blip past T5 at " << t;
+                }
                 revved |= t >= plan.rev_at && in.throttle == 1;
             } else if (t < plan.launch + 2) {
                 ASSERT_TRUE(starting);
@@ -161,6 +162,35 @@ TEST(RobotLost, RidesTowardsTheTargetAndDragsStraight)
     EXPECT_EQ(ride.wanted_lean, 0);
     EXPECT_NEAR(drag_steer(0.4f, 0), -0.1f, 1e-6);
     EXPECT_EQ(drag_steer(-8, 0), 1);
+}
+
+TEST(RobotTraffic, FollowsTheBikeAheadAtADistanceThatGrowsAfterTheStart)
+{
+    BikeMotion self = { 0, 0, 0, -30 };
+    bool slowed;
+    struct Case {
+        BikeMotion other;
+        float race_time, want;
+        bool slowed;
+    } cases[] = {
+        { { 0, -10, 0, -20 }, 60, 20 * (1 - 0.6f / 4), false },    // inside 16.8 ft: its speed, less
+        { { 0, -10, 0, -20 }, 2, 20, false },                      // right after the start: 12 ft, its speed
+        { { 0, -25, 0, -20 }, 60, 30 + 0.6f * (20 - 30), true },   // closing in: easing off
+        { { 0, -40, 0, -20 }, 60, 30, false },                     // corridors apart
+        { { 6, -10, 0, -20 }, 60, 30, false },                     // beside, in its own lane
+        { { 0, 10, 0, -20 }, 60, 30, false },                      // behind
+        { { 0, -10, 0, 0 }, 60, 30, false },                       // standing: not traffic
+    };
+    for (const Case &c : cases) {
+        EXPECT_NEAR(traffic_speed(&self, 0, 32, &c.other, 1, c.race_time, 30, &slowed), c.want, 1e-4)
+            << c.other.x << "," << c.other.z << " at " << c.race_time;
+        EXPECT_EQ(slowed, c.slowed);
+    }
+    // Leaned into a turn the useful speed comes round the turning circle, and stays finite.
+    BikeMotion ahead = { 0, -10, 0, -20 };
+    float d = traffic_speed(&self, -0.4f, 32, &ahead, 1, 60, 30, &slowed);
+    EXPECT_TRUE(isfinite(d));
+    EXPECT_LE(d, 20);
 }
 
 std::vector<LinePoint> straight(float x0, float z0, int n, float step, float speed)
