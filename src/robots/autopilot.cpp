@@ -428,6 +428,11 @@ void set_personality(int slot, const char *name)
     r.personality = name ? find_personality(name) : 0;
 }
 
+int robot_lost_counter(int slot)
+{
+    return slot >= 0 && slot < RIDER_SLOTS ? g_auto.robot[slot].lost : 0;
+}
+
 int robot_personality(int slot)
 {
     return slot >= 0 && slot < RIDER_SLOTS ? g_auto.robot[slot].personality : 0;

@@ -101,5 +101,6 @@ void set_personality(int slot, const char *name);
 int  robot_personality(int slot);               // 0: not a robot
 // The per-tic entry point for a robot slot.
 void autopilot(int slot);
+int  robot_lost_counter(int slot);              // 0 following, 1..3 lost
 // Forgets every robot's path and state for a new session.
 void robots_clear(void);

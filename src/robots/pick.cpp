@@ -163,6 +163,16 @@ void link_tables_free(void)
 
 // ---- chains
 
+// The entries of a slot that hold a line; returns their count.
+static int filled_entries(int slot, int *out)
+{
+    int n = 0;
+    for (int i = 0; i < k_line_entries; i++)
+        if (line_entry(slot, i)->count > 0)
+            out[n++] = i;
+    return n;
+}
+
 void chain_costs(int s0, int n, int mode, double *cost, int *via)
 {
     const int N = k_line_entries;
@@ -171,43 +181,56 @@ void chain_costs(int s0, int n, int mode, double *cost, int *via)
     int slot = section_slot(s0);
     if (slot < 0 || n < 1)
         return;
-    double times[k_line_entries];
+    int starts[k_line_entries], here[k_line_entries], there[k_line_entries];
+    int n_starts = filled_entries(slot, starts);
     const uint64_t *links = link_masks(slot);
-    for (int a = 0; a < N; a++) {
-        const LineEntry *e = line_entry(slot, a);
-        if (e->count <= 0)
-            continue;
-        double t = line_time(e, mode);
-        for (int k = 0; k < N; k++)
-            if (links[a] >> k & 1)
-                cost[a * N + k] = t;
+    int n_there = filled_entries(section_slot(s0 + 1), there);
+    for (int ai = 0; ai < n_starts; ai++) {
+        int a = starts[ai];
+        double t = line_time(line_entry(slot, a), mode);
+        for (int ki = 0; ki < n_there; ki++)
+            if (links[a] >> there[ki] & 1)
+                cost[a * N + there[ki]] = t;
     }
-    double next[k_line_entries * k_line_entries];
+    double next[k_line_entries];
+    double times[k_line_entries];
     for (int i = 1; i < n; i++) {
-        int here = section_slot(s0 + i);
-        links = link_masks(here);
-        for (int k = 0; k < N; k++)
-            times[k] = line_entry(here, k)->count > 0 ? line_time(line_entry(here, k), mode) : 0;
+        int from = section_slot(s0 + i);
+        int n_here = filled_entries(from, here);
+        n_there = filled_entries(section_slot(s0 + i + 1), there);
+        links = link_masks(from);
+        for (int ki = 0; ki < n_here; ki++)
+            times[here[ki]] = line_time(line_entry(from, here[ki]), mode);
         int *step = via ? &via[(i - 1) * N * N] : nullptr;
-        for (int a = 0; a < N; a++) {
-            for (int k2 = 0; k2 < N; k2++) {
+        if (step)
+            for (int j = 0; j < N * N; j++)
+                step[j] = -1;
+        for (int ai = 0; ai < n_starts; ai++) {
+            int a = starts[ai];
+            double *row = &cost[a * N];
+            for (int ti = 0; ti < n_there; ti++) {
+                int k2 = there[ti];
                 double best = k_chain_none;
                 int took = -1;
-                for (int k = 0; k < N; k++) {
-                    if (!(links[k] >> k2 & 1) || !(cost[a * N + k] < k_chain_none))
+                for (int hi = 0; hi < n_here; hi++) {
+                    int k = here[hi];
+                    if (!(links[k] >> k2 & 1) || !(row[k] < k_chain_none))
                         continue;
-                    double c = times[k] + cost[a * N + k];
+                    double c = times[k] + row[k];
                     if (c < k_chain_none && c < best) {
                         best = c;
                         took = k;
                     }
                 }
-                next[a * N + k2] = best;
+                next[ti] = best;
                 if (step)
                     step[a * N + k2] = took;
             }
+            for (int k = 0; k < N; k++)
+                row[k] = k_chain_none;
+            for (int ti = 0; ti < n_there; ti++)
+                row[there[ti]] = next[ti];
         }
-        memcpy(cost, next, sizeof next);
     }
 }
 

@@ -51,6 +51,7 @@ void lines_clear_slot(int slot)
     r->trouble = r->trouble_asked = false;
     memset(r->pending, 0, sizeof r->pending);
     r->finished = false;
+    r->contact_tic = -1;
     g_record.path[slot].count = 0;
     g_record.path[slot].target = 0;
 }
@@ -147,6 +148,20 @@ void lines_forget_trials(int slot)
 {
     if (LineRecording *r = line_recording(slot))
         memset(r->pending, 0, sizeof r->pending);
+}
+
+void record_bike_contact(int slot)
+{
+    if (LineRecording *r = line_recording(slot)) {
+        memset(r->pending, 0, sizeof r->pending);
+        r->contact_tic = race_tic();
+    }
+}
+
+int last_bike_contact_tic(int slot)
+{
+    const LineRecording *r = line_recording(slot);
+    return r ? r->contact_tic : -1;
 }
 
 void record_scenery_touch(int slot)

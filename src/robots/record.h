@@ -28,6 +28,7 @@ struct LineRecording {
     bool trouble_asked;             // a scenery touch raises it in the next record step
     int pending[k_pending_trials];  // identities of the lines a robot picked; 0 none
     bool finished;                  // the race is over for the bike: nothing more is recorded
+    int contact_tic;                // race tic of the last touch of another bike; -1 none
 };
 
 // The robot's path as the autopilot keeps it: what the success test and the finish use.
@@ -58,6 +59,9 @@ void line_failure(int slot, int position);
 // Forgets every pending trial of the slot: a bike contact or a slow-down for traffic left the
 // lines neither better nor worse known.
 void lines_forget_trials(int slot);
+// The bike touched another bike in this tic: its trials are forgotten and the tic kept.
+void record_bike_contact(int slot);
+int  last_bike_contact_tic(int slot);           // -1 never
 // The bike's frame, fork, swingarm or rider touched solid scenery.
 void record_scenery_touch(int slot);
 // The autopilot picked a line for a section: its trial is pending until the section is judged.

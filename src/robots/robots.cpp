@@ -1,10 +1,13 @@
 #include "robots/robots.h"
 
+#include <time.h>
+
 #include "bike/bike.h"
 #include "platform/log.h"
 #include "race/robot_hooks.h"
 #include "race/session.h"
 #include "race/timing.h"
+#include "race/world.h"
 #include "robots/autopilot.h"
 #include "robots/lines.h"
 #include "robots/pick.h"
@@ -72,6 +75,47 @@ static void write_and_free(bool learn)
     lines_free_all_progress();
 }
 
+static struct {
+    AutopilotCost cost;
+    int tic;
+    double this_tic_us;
+} g_timing = { {}, -1, 0 };
+
+static double now_us(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
+}
+
+static void timed_autopilot(int slot)
+{
+    double start = now_us();
+    autopilot(slot);
+    double spent = now_us() - start;
+    AutopilotCost &c = g_timing.cost;
+    if (race_tic() != g_timing.tic) {
+        g_timing.tic = race_tic();
+        g_timing.this_tic_us = 0;
+    }
+    g_timing.this_tic_us += spent;
+    c.worst_tic_us = g_timing.this_tic_us > c.worst_tic_us ? g_timing.this_tic_us : c.worst_tic_us;
+    c.total_us += spent;
+    c.calls++;
+}
+
+const AutopilotCost *autopilot_cost(void)
+{
+    return &g_timing.cost;
+}
+
+void autopilot_cost_reset(void)
+{
+    g_timing.cost = {};
+    g_timing.tic = -1;
+    g_timing.this_tic_us = 0;
+}
+
 static void personality_of(BikeState *bike, const char *name)
 {
     if (bike)
@@ -90,10 +134,10 @@ void robots_install(void)
     hooks.lines_create_segments = create_segments;
     hooks.lines_write_and_free = write_and_free;
     hooks.lines_record = record_lines;
-    hooks.lines_bike_contact = lines_forget_trials;
+    hooks.lines_bike_contact = record_bike_contact;
     hooks.lines_scenery_touch = record_scenery_touch;
     hooks.set_personality = personality_of;
-    hooks.autopilot = autopilot;
+    hooks.autopilot = timed_autopilot;
     robot_hooks_install(&hooks);
 }
 

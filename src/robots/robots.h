@@ -9,6 +9,16 @@ struct LineEntry;
 
 void robots_install(void);
 
+// What the autopilot costs: microseconds in all, calls (one per robot and tic), and the most
+// spent in one tic by all robots together.
+struct AutopilotCost {
+    double total_us;
+    long calls;
+    double worst_tic_us;
+};
+const AutopilotCost *autopilot_cost(void);
+void autopilot_cost_reset(void);
+
 // Queries for turning a bike at a standstill.
 // The line of the section with the smallest expected time; null without lines for it.
 const LineEntry *section_fastest_line(int section);
