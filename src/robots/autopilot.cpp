@@ -535,7 +535,9 @@ static float following_lean(const RobotPath *path, int at, float fraction, int a
     // the bike's horizontal frame: x to its right, (-hz, hx), and z along its heading
     float x = -hz * px + hx * pz, z = hx * px + hz * pz;
     float r;
-    if (!(z > 0))
+    if (fabsf(x) < 1e-6f && fabsf(z) < 1e-6f)
+        r = INFINITY;           // the point at the frame: straight on
+    else if (!(z > 0))
         r = x >= 0 ? 10 : -10;
     else if (fabsf(x) < 1e-6f)
         r = INFINITY;           // straight ahead
@@ -618,7 +620,7 @@ void autopilot(int slot)
         if (now - r.advance_tic > k_lost_reset_tics) {
             r.advance_tic = now;
             r.lost = 3;
-            path->target = path->count > 0 ? now % path->count : 0;
+            path->target = path->count > 0 ? (now % path->count + path->count) % path->count : 0;
         }
         const LinePoint &tp = path->points[path->target];
         float px = tp.x - fx, pz = tp.z - fz;
