@@ -515,6 +515,13 @@ static void apply(BikeState *bike, const RobotInputs &in)
         bike->engine.gear = in.gear;
 }
 
+// The most a robot leans on the ground at (x, z).
+static float grip_lean(const Terrain *ground, float x, float z)
+{
+    const TileType *tile = tile_type(ground, tile_at(ground, x, z));
+    return fminf(atanf(tile ? tile->friction_value[0] : 1), k_max_lean_grip);
+}
+
 // The look-ahead point's turn: the target lean and the radius, limited by the ground's grip.
 static float following_lean(const RobotPath *path, int at, float fraction, int ahead_points, float fx, float fz,
                             float hx, float hz, float v, float g, float *radius)
@@ -709,9 +716,13 @@ void autopilot(int slot)
         int ahead = before_gate ? 4 : (m > 4 && fabsf(lean) < k_pi / 8 ? 3 : 2);
         float radius;
         target_lean = following_lean(path, at, fraction, ahead, fx, fz, hx, hz, v, g, &radius);
+        // The grip under the next path points and under the front wheel a quarter second on.
         const Terrain *ground = session_terrain();
-        const TileType *tile = tile_type(ground, tile_at(ground, (float)path->points[at].x, (float)path->points[at].z));
-        float limit = fminf(atanf(tile ? tile->friction_value[0] : 1), k_max_lean_grip);
+        const dReal *fw = dBodyGetPosition(bike->body[BODY_FRONT_WHEEL]);
+        const dReal *fwv = dBodyGetLinearVel(bike->body[BODY_FRONT_WHEEL]);
+        float limit = grip_lean(ground, (float)(fw[0] + 0.25 * fwv[0]), (float)(fw[2] + 0.25 * fwv[2]));
+        for (int k = at; k <= at + 7 && k < path->count; k++)
+            limit = fminf(limit, grip_lean(ground, path->points[k].x, path->points[k].z));
         if (fabsf(target_lean) > limit) {
             target_lean = target_lean > 0 ? limit : -limit;
             if (isfinite(radius))
