@@ -280,6 +280,26 @@ TEST_F(RobotAtTheGate, WithoutLinesItWaitsWithBothBrakesOn)
     }
 }
 
+TEST_F(RobotAtTheGate, RidesTheLinesAPuppetLeftWithFiniteInputs)
+{
+    requests[0] = requests[1] = REQUEST_ROBOT;
+    ASSERT_TRUE(load(0, 3));
+    puppet_set(0, 30, false);
+    set_race_tic(0);
+    bool picked = false;
+    for (int tic = 0; tic < k_drop + 128 * 40; tic++) {
+        simulation_tic();
+        const BikeInputs &in = rider_slot(1)->bike->inputs;
+        ASSERT_TRUE(isfinite(in.throttle) && isfinite(in.steer) && isfinite(in.clutch) && isfinite(in.front_brake) &&
+                    isfinite(in.rear_brake) && isfinite(in.sit))
+            << "tic " << tic;
+        picked |= robot_path(1)->count > 0;
+    }
+    // The puppet's first sections became lines, and the robot took one from the gate.
+    EXPECT_GT(line_entry(0, 0)->count, 0);
+    EXPECT_TRUE(picked);
+}
+
 TEST_F(RobotAtTheGate, UnknownPersonalityTakesTheFirst)
 {
     requests[0] = REQUEST_ROBOT;
