@@ -6,6 +6,7 @@
 //              [--bike MODEL] [--rev] [--record-audio FILE]
 //              [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]
 //              [--erode E] [--erode-records FILE] [--erode-replay FILE] [--dump-heights FILE]
+//              [--skill 0..2] [--learn] [--debug] [--practice] [--robot-trace FILE]
 // With --laps, --minutes or --puppets it runs a race until its results are final (or the tics
 // run out), prints the final order as the results overlay shows it and leaves "results.txt" in
 // the home directory. --minutes makes a timed race with --laps extra laps. --puppets makes the
@@ -26,6 +27,11 @@
 // little-endian 32-bit floats, x fastest. With any of them a summary line follows:
 // "erosion: records R points P applied A dropped D net N dug U", volumes in cubic feet
 // against the loaded heights.
+// --skill picks the robots' lines file (default 1, "lines_amateur"); --learn writes the lines the
+// run learned back into the home directory's copy; --debug logs the lines' verbose lines;
+// --practice makes every robot the tester. Robots driven by the autopilot are reported with
+// their lap times, falls and time lost, and the autopilot's cost; --robot-trace writes
+// "tic,slot,x,y,z,speed,laps,lost" for each of them every 32 tics.
 // Exit status: 0 all bikes stayed sound, 1 a bike went non-finite, left the world or sank below
 // the ground, 2 no run (a bad option, script or setup line, or no track).
 //
@@ -62,6 +68,9 @@
 #include "race/standings.h"
 #include "race/world.h"
 #include "terrain/erosion.h"
+#include "race/session_steps.h"
+#include "robots/autopilot.h"
+#include "robots/robots.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -106,8 +115,121 @@ static int usage(void)
                     "                  [--laps 0..50] [--minutes 0..60] [--puppets V[c],...]\n"
                     "                  [--bike MODEL] [--rev] [--record-audio FILE]\n"
                     "                  [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]\n"
-                    "                  [--erode E] [--erode-records FILE] [--erode-replay FILE] [--dump-heights FILE]\n");
+                    "                  [--erode E] [--erode-records FILE] [--erode-replay FILE] [--dump-heights FILE]\n"
+                    "                  [--skill 0..2] [--learn] [--debug] [--practice] [--robot-trace FILE]\n");
     return 2;
+}
+
+// ---- robots and their riding lines: --skill, --learn, --debug
+
+static struct {
+    int skill;                      // which lines file the robots ride by
+    bool learn;                     // the lines are written back into the home directory at the end
+    int verbosity;
+    bool practice;                  // every robot rides as the tester
+    const char *trace;              // --robot-trace FILE
+    FILE *trace_file;
+    int falls[BIKE_SLOTS], contact_falls[BIKE_SLOTS], lost_tics[BIKE_SLOTS];
+    int fall_count[BIKE_SLOTS];
+} g_robots_run = { 1, false, 0, false, nullptr, nullptr, {}, {}, {}, {} };
+
+// Returns how many arguments it took: 0 none of these, -1 a bad value.
+static int robots_option(const char *a, const char *v)
+{
+    if (strcmp(a, "--skill") == 0)
+        return parse_int(v, 0, 2, &g_robots_run.skill) ? 2 : -1;
+    if (strcmp(a, "--learn") == 0)
+        return g_robots_run.learn = true, 1;
+    if (strcmp(a, "--debug") == 0)
+        return g_robots_run.verbosity = 1, 1;
+    if (strcmp(a, "--practice") == 0)
+        return g_robots_run.practice = true, 1;
+    if (strcmp(a, "--robot-trace") == 0)
+        return v ? (g_robots_run.trace = v, 2) : -1;
+    return 0;
+}
+
+static void robots_run_begin(void)
+{
+    robots_install();
+    SessionOptions options = {};
+    options.verbosity = g_robots_run.verbosity;
+    options.learn_lines = g_robots_run.learn;
+    options.practice_robots = g_robots_run.practice;
+    session_set_options(&options);
+}
+
+static bool autopilot_driven(int slot)
+{
+    return rider_slot(slot)->bike && rider_slot(slot)->kind == CONTROL_ROBOT && !is_puppet(slot);
+}
+
+static bool robots_run_loaded(void)
+{
+    autopilot_cost_reset();
+    for (int i = 0; i < BIKE_SLOTS; i++)
+        if (BikeState *b = rider_slot(i)->bike)
+            g_robots_run.fall_count[i] = b->fall_count;
+    if (!g_robots_run.trace)
+        return true;
+    g_robots_run.trace_file = fopen(g_robots_run.trace, "w");
+    if (!g_robots_run.trace_file)
+        fprintf(stderr, "skorva-sim: can't write the robot trace '%s'\n", g_robots_run.trace);
+    return g_robots_run.trace_file != nullptr;
+}
+
+// After each tic: falls (and those begun within 1 s of touching another bike), time lost, and
+// every 32 tics a trace line per robot: tic, slot, x, y, z, speed, completed laps, lost counter.
+static void robots_run_after_tic(void)
+{
+    int tic = race_tic() - 1;
+    for (int i = 0; i < BIKE_SLOTS; i++) {
+        if (!autopilot_driven(i))
+            continue;
+        BikeState *b = rider_slot(i)->bike;
+        if (b->fall_count > g_robots_run.fall_count[i]) {
+            g_robots_run.falls[i] += b->fall_count - g_robots_run.fall_count[i];
+            int contact = last_bike_contact_tic(i);
+            if (contact >= 0 && tic - contact <= 128)
+                g_robots_run.contact_falls[i]++;
+        }
+        g_robots_run.fall_count[i] = b->fall_count;
+        g_robots_run.lost_tics[i] += robot_lost_counter(i) > 0;
+        if (g_robots_run.trace_file && tic % 32 == 0) {
+            const dReal *p = dBodyGetPosition(b->body[BODY_FRAME]), *v = dBodyGetLinearVel(b->body[BODY_FRAME]);
+            fprintf(g_robots_run.trace_file, "%d,%d,%.3f,%.3f,%.3f,%.3f,%d,%d\n", tic, i, p[0], p[1], p[2],
+                    sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]),
+                    laps_completed(session_timing(), session_passes(i)->count), robot_lost_counter(i));
+        }
+    }
+}
+
+// Per robot its lap times, falls, falls begun within 1 s of a bike contact and seconds lost;
+// then what the autopilot cost.
+static void robots_run_report(FILE *out)
+{
+    int robots = 0;
+    for (int i = 0; i < BIKE_SLOTS; i++) {
+        if (!autopilot_driven(i))
+            continue;
+        robots++;
+        fprintf(out, "robot %d laps", i);
+        for (int lap = 1;; lap++) {
+            int t = lap_time_tics(session_timing(), session_passes(i), lap, gate_drop_tic());
+            if (t < 0)
+                break;
+            fprintf(out, " %.2f", t / 128.0);
+        }
+        fprintf(out, "  falls %d (%d after contact)  lost %.1f s\n", g_robots_run.falls[i], g_robots_run.contact_falls[i],
+                g_robots_run.lost_tics[i] / 128.0);
+    }
+    const AutopilotCost *c = autopilot_cost();
+    if (robots > 0 && c->calls > 0)
+        fprintf(out, "autopilot %.2f us per robot per tic (worst tic %.1f us)\n", c->total_us / c->calls,
+                c->worst_tic_us);
+    if (g_robots_run.trace_file)
+        fclose(g_robots_run.trace_file);
+    g_robots_run.trace_file = nullptr;
 }
 
 // ---- races
@@ -722,6 +844,10 @@ int main(int argc, char **argv)
             i++;
         } else if (strcmp(a, "--quiet") == 0) {
             g_sim.quiet = true;
+        } else if (int robots = robots_option(a, v)) {
+            if (robots < 0)
+                return usage();
+            i += robots - 1;
         } else if (race_option(a, v, &i)) {
         } else if ((n = sound_option(argc, argv, i, &g_sim.tics)) > 0) {
             i += n - 1;
@@ -743,6 +869,7 @@ int main(int argc, char **argv)
         return 2;
     }
     set_session_seed_for_tests(true, g_sim.seed);
+    robots_run_begin();
     if (!bike_world_create()) {
         fprintf(stderr, "skorva-sim: the physics library did not start\n");
         return 2;
@@ -756,9 +883,10 @@ int main(int argc, char **argv)
         status = 2;                 // it said why
     } else if (!session_select_track(g_sim.track)) {
         fprintf(stderr, "skorva-sim: no track '%s' under %s\n", g_sim.track, getenv("SK_HOME") ? getenv("SK_HOME") : "?");
-    } else if (!load_session(requests, false, false, g_race.minutes * 60 * 128, g_race.laps, 0)) {
+    } else if (!load_session(requests, false, false, g_race.minutes * 60 * 128, g_race.laps,
+                             g_robots_run.skill)) {
         fprintf(stderr, "skorva-sim: track '%s' did not load\n", g_sim.track);
-    } else if (!trace_open()) {
+    } else if (!trace_open() || !robots_run_loaded()) {
         status = 2;
     } else {
         // With no requests the session seats a robot; --bikes 0 means none.
@@ -787,6 +915,7 @@ int main(int argc, char **argv)
             double spent = now_us() - start;
             sound_run_after_tic(k);
             erosion_after_tic(k);
+            robots_run_after_tic();
             trace_tic(tic);
             total += spent;
             worst = fmax(worst, spent);
@@ -827,6 +956,7 @@ int main(int argc, char **argv)
         if (run > 0 && g_sim.watched > 0)
             fprintf(out, "per tic %.1f us (worst %.1f us), per bike %.2f us\n", total / run, worst,
                     total / run / g_sim.watched);
+        robots_run_report(out);
         if (g_race.on)
             print_results(out);
         if (!erosion_finish(out))
@@ -834,6 +964,7 @@ int main(int argc, char **argv)
         xfree(g_sim.watch);
     }
     ride_finish();
+    lines_write_and_free(g_robots_run.learn);
     free_riders();
     sound_run_end();
     free_track();

@@ -783,21 +783,23 @@ int track_camera_count(void)
     return g_session.camera_count;
 }
 
-void bike_gate_passing(BikeState *bike)
+int bike_gate_passing(BikeState *bike)
 {
     if (!bike || !g_session.timing.valid)
-        return;
+        return -1;
     for (int i = 0; i < SESSION_SLOTS; i++) {
         if (rider_slot(i)->bike != bike)
             continue;
         // a finished rider's passes stay as they were at the flag
         if (!bike->built || rider_finished(i))
-            return;
+            return -1;
         const dReal *front = dBodyGetPosition(bike->body[BODY_FRONT_WHEEL]);
-        if (gate_passing_step(&g_session.timing, &g_session.passes[i], (float)front[0], (float)front[2], race_tic()) >= 0)
+        int passed = gate_passing_step(&g_session.timing, &g_session.passes[i], (float)front[0], (float)front[2], race_tic());
+        if (passed >= 0)
             results_refresh();
-        return;
+        return passed;
     }
+    return -1;
 }
 
 // ---- queries
@@ -819,6 +821,7 @@ int session_replay_delay(void) { return g_session.replay_delay; }
 int session_erosion_rate(void) { return g_session.erosion_rate; }
 bool session_frills(void) { return g_session.frills; }
 int session_loads_scanned(void) { return g_session.loads_scanned; }
+int session_verbosity(void) { return g_session.options.verbosity; }
 
 void session_reset_for_tests(void)
 {

@@ -18,6 +18,9 @@ void  lines_reset(void);
 void  lines_clear_progress(void);
 void  lines_create_segments(int segments);
 void  lines_write_and_free(bool learn);
+void  lines_record(int slot, int passed, int expected);    // after the bike's control update
+void  lines_bike_contact(int slot);
+void  lines_scenery_touch(int slot);       // the scenery collisions' call
 
 // Bikes: modes and the control update's parts still to come, in their order.
 void  bike_set_replay_mode(BikeState *bike, float a, float b, float c, float angle);

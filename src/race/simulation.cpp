@@ -160,7 +160,11 @@ static void collide_pair(BikeState *a, const BikeBounds &ba, BikeState *b, const
     if (!(dx * dx + dy * dy + dz * dz < r * r))
         return;
     int mask_a = 0, mask_b = 0;
-    collide_bikes(a, b, net, race_tic(), &mask_a, &mask_b);
+    if (collide_bikes(a, b, net, race_tic(), &mask_a, &mask_b)) {
+        // what a line's run was worth cannot be told after a touch
+        lines_bike_contact(a->slot);
+        lines_bike_contact(b->slot);
+    }
 }
 
 // Rider, suspension, drive and assists prepare the motors and forces of the next step; the
@@ -266,8 +270,11 @@ void simulation_tic(void)
         else if (net && s.kind == CONTROL_HUMAN)
             false_start_rule(slot);
         control_update(s.bike);
+        GatePasses *passes = session_passes(slot);
+        int expected = passes->next, passed = -1;
         if (!net || s.kind == CONTROL_HUMAN)
-            bike_gate_passing(s.bike);
+            passed = bike_gate_passing(s.bike);
+        lines_record(slot, passed, expected);
     }
     g_hooks.roost_move_chunks();
     if (gate_window_open())
