@@ -149,10 +149,13 @@ static int robots_option(const char *a, const char *v)
     return 0;
 }
 
+// The session's options, which the robots' and the erosion's options each fill their part of.
+static SessionOptions g_options;
+
 static void robots_run_begin(void)
 {
     robots_install();
-    SessionOptions options = {};
+    SessionOptions &options = g_options;
     options.verbosity = g_robots_run.verbosity;
     options.learn_lines = g_robots_run.learn;
     options.practice_robots = g_robots_run.practice;
@@ -682,9 +685,8 @@ static void erosion_tap(const uint8_t *record, int length)
 // Before the load: the session's rate, and the record file.
 static bool erosion_begin(void)
 {
-    SessionOptions options = {};
-    options.erode_rate = g_erosion.rate;
-    session_set_options(&options);
+    g_options.erode_rate = g_erosion.rate;
+    session_set_options(&g_options);
     if (g_erosion.records) {
         g_erosion.out = fopen(g_erosion.records, "wb");
         if (!g_erosion.out) {
