@@ -5,6 +5,8 @@
 //              [--laps N] [--minutes M] [--puppets V[c],...]
 //              [--bike MODEL] [--rev] [--record-audio FILE]
 //              [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]
+//              [--erode E] [--erode-records FILE] [--erode-replay FILE] [--dump-heights FILE]
+//              [--skill 0..2] [--learn] [--debug] [--practice] [--robot-trace FILE]
 // With --laps, --minutes or --puppets it runs a race until its results are final (or the tics
 // run out), prints the final order as the results overlay shows it and leaves "results.txt" in
 // the home directory. --minutes makes a timed race with --laps extra laps. --puppets makes the
@@ -16,6 +18,20 @@
 // tic prints "rev TIC RPM LOAD". --record-audio writes the engines' sound as the game records
 // it (raw unsigned 8-bit stereo at 88,320 Hz, 1,380 bytes a tic), the voices updated at 60
 // simulated frames a second and heard from the first bike.
+// Erosion: --erode E digs ruts at the session rate E (0 .. 100, as the game's option); the
+// loop's erosion pass runs after every second tic (a 64 Hz frame) around the scripted player,
+// and after the last tic the queue drains with no rider. --erode-records FILE writes every
+// record the wheels send, in order, each as a 2-byte little-endian length and its bytes;
+// --erode-replay FILE queues such a file's records after the tics and drains them (--bikes 0
+// rides no bike at all); --dump-heights FILE writes the heights after the drain, dim x dim
+// little-endian 32-bit floats, x fastest. With any of them a summary line follows:
+// "erosion: records R points P applied A dropped D net N dug U", volumes in cubic feet
+// against the loaded heights.
+// --skill picks the robots' lines file (default 1, "lines_amateur"); --learn writes the lines the
+// run learned back into the home directory's copy; --debug logs the lines' verbose lines;
+// --practice makes every robot the tester. Robots driven by the autopilot are reported with
+// their lap times, falls and time lost, and the autopilot's cost; --robot-trace writes
+// "tic,slot,x,y,z,speed,laps,lost" for each of them every 32 tics.
 // Exit status: 0 all bikes stayed sound, 1 a bike went non-finite, left the world or sank below
 // the ground, 2 no run (a bad option, script or setup line, or no track).
 //
@@ -53,6 +69,10 @@
 #include "race/simulation.h"
 #include "race/standings.h"
 #include "race/world.h"
+#include "terrain/erosion.h"
+#include "race/session_steps.h"
+#include "robots/autopilot.h"
+#include "robots/robots.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -93,11 +113,128 @@ static bool parse_int(const char *text, int lo, int hi, int *out)
 
 static int usage(void)
 {
-    fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 1..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n"
+    fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 0..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n"
                     "                  [--laps 0..50] [--minutes 0..60] [--puppets V[c],...]\n"
                     "                  [--bike MODEL] [--rev] [--record-audio FILE]\n"
-                    "                  [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]\n");
+                    "                  [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]\n"
+                    "                  [--erode E] [--erode-records FILE] [--erode-replay FILE] [--dump-heights FILE]\n"
+                    "                  [--skill 0..2] [--learn] [--debug] [--practice] [--robot-trace FILE]\n");
     return 2;
+}
+
+// ---- robots and their riding lines: --skill, --learn, --debug
+
+static struct {
+    int skill;                      // which lines file the robots ride by
+    bool learn;                     // the lines are written back into the home directory at the end
+    int verbosity;
+    bool practice;                  // every robot rides as the tester
+    const char *trace;              // --robot-trace FILE
+    FILE *trace_file;
+    int falls[BIKE_SLOTS], contact_falls[BIKE_SLOTS], lost_tics[BIKE_SLOTS];
+    int fall_count[BIKE_SLOTS];
+} g_robots_run = { 1, false, 0, false, nullptr, nullptr, {}, {}, {}, {} };
+
+// Returns how many arguments it took: 0 none of these, -1 a bad value.
+static int robots_option(const char *a, const char *v)
+{
+    if (strcmp(a, "--skill") == 0)
+        return parse_int(v, 0, 2, &g_robots_run.skill) ? 2 : -1;
+    if (strcmp(a, "--learn") == 0)
+        return g_robots_run.learn = true, 1;
+    if (strcmp(a, "--debug") == 0)
+        return g_robots_run.verbosity = 1, 1;
+    if (strcmp(a, "--practice") == 0)
+        return g_robots_run.practice = true, 1;
+    if (strcmp(a, "--robot-trace") == 0)
+        return v ? (g_robots_run.trace = v, 2) : -1;
+    return 0;
+}
+
+// The session's options, which the robots' and the erosion's options each fill their part of.
+static SessionOptions g_options;
+
+static void robots_run_begin(void)
+{
+    robots_install();
+    SessionOptions &options = g_options;
+    options.verbosity = g_robots_run.verbosity;
+    options.learn_lines = g_robots_run.learn;
+    options.practice_robots = g_robots_run.practice;
+    session_set_options(&options);
+}
+
+static bool autopilot_driven(int slot)
+{
+    return rider_slot(slot)->bike && rider_slot(slot)->kind == CONTROL_ROBOT && !is_puppet(slot);
+}
+
+static bool robots_run_loaded(void)
+{
+    autopilot_cost_reset();
+    for (int i = 0; i < BIKE_SLOTS; i++)
+        if (BikeState *b = rider_slot(i)->bike)
+            g_robots_run.fall_count[i] = b->fall_count;
+    if (!g_robots_run.trace)
+        return true;
+    g_robots_run.trace_file = fopen(g_robots_run.trace, "w");
+    if (!g_robots_run.trace_file)
+        fprintf(stderr, "skorva-sim: can't write the robot trace '%s'\n", g_robots_run.trace);
+    return g_robots_run.trace_file != nullptr;
+}
+
+// After each tic: falls (and those begun within 1 s of touching another bike), time lost, and
+// every 32 tics a trace line per robot: tic, slot, x, y, z, speed, completed laps, lost counter.
+static void robots_run_after_tic(void)
+{
+    int tic = race_tic() - 1;
+    for (int i = 0; i < BIKE_SLOTS; i++) {
+        if (!autopilot_driven(i))
+            continue;
+        BikeState *b = rider_slot(i)->bike;
+        if (b->fall_count > g_robots_run.fall_count[i]) {
+            g_robots_run.falls[i] += b->fall_count - g_robots_run.fall_count[i];
+            int contact = last_bike_contact_tic(i);
+            if (contact >= 0 && tic - contact <= 128)
+                g_robots_run.contact_falls[i]++;
+        }
+        g_robots_run.fall_count[i] = b->fall_count;
+        g_robots_run.lost_tics[i] += robot_lost_counter(i) > 0;
+        if (g_robots_run.trace_file && tic % 32 == 0) {
+            const dReal *p = dBodyGetPosition(b->body[BODY_FRAME]), *v = dBodyGetLinearVel(b->body[BODY_FRAME]);
+            fprintf(g_robots_run.trace_file, "%d,%d,%.3f,%.3f,%.3f,%.3f,%d,%d\n", tic, i, p[0], p[1], p[2],
+                    sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]),
+                    laps_completed(session_timing(), session_passes(i)->count), robot_lost_counter(i));
+        }
+    }
+}
+
+// Per robot its lap times, falls, falls begun within 1 s of a bike contact and seconds lost;
+// then what the autopilot cost.
+static void robots_run_report(FILE *out)
+{
+    int robots = 0;
+    for (int i = 0; i < BIKE_SLOTS; i++) {
+        if (!autopilot_driven(i))
+            continue;
+        robots++;
+        fprintf(out, "robot %d laps", i);
+        for (int lap = 1;; lap++) {
+            int t = lap_time_tics(session_timing(), session_passes(i), lap, gate_drop_tic());
+            if (t < 0)
+                break;
+            fprintf(out, " %.2f", t / 128.0);
+        }
+        fprintf(out, "  falls %d (%d after contact)  lost %.1f s\n", g_robots_run.falls[i], g_robots_run.contact_falls[i],
+                g_robots_run.lost_tics[i] / 128.0);
+    }
+    const AutopilotCost *c = autopilot_cost();
+    if (robots > 0 && c->calls > 0)
+        fprintf(out, "autopilot %.2f us per robot per tic (worst tic %.1f us)\n", c->total_us / c->calls,
+                c->worst_tic_us);
+    if (g_robots_run.trace_file)
+        fclose(g_robots_run.trace_file);
+    g_robots_run.trace_file = nullptr;
 }
 
 // ---- races
@@ -523,6 +660,163 @@ static void ride_finish(void)
     g_ride.lines = nullptr;
 }
 
+// ---- erosion: --erode, --erode-records, --erode-replay, --dump-heights
+
+static struct {
+    bool on;                        // any erosion option given
+    int rate;                       // fixed point, 1024 = 1 %
+    const char *records, *replay, *dump;
+    FILE *out;
+} g_erosion = { false, 0, nullptr, nullptr, nullptr, nullptr };
+
+// 1: taken with its value; 0: not an erosion option; -1: without a usable value.
+static int erosion_option(const char *a, const char *v)
+{
+    if (strcmp(a, "--erode") == 0) {
+        char *end = nullptr;
+        float e = v ? strtof(v, &end) : 0;
+        if (!v || end == v || *end || e != e)
+            return -1;
+        g_erosion.rate = (int)floorf((e < 0 ? 0 : e > 100 ? 100 : e) * 1024.0f);
+    } else if (strcmp(a, "--erode-records") == 0) {
+        g_erosion.records = v;
+    } else if (strcmp(a, "--erode-replay") == 0) {
+        g_erosion.replay = v;
+    } else if (strcmp(a, "--dump-heights") == 0) {
+        g_erosion.dump = v;
+    } else {
+        return 0;
+    }
+    g_erosion.on = true;
+    return v ? 1 : -1;
+}
+
+static void erosion_tap(const uint8_t *record, int length)
+{
+    uint8_t size[2] = { (uint8_t)length, (uint8_t)(length >> 8) };
+    if (g_erosion.out && (fwrite(size, 1, 2, g_erosion.out) != 2 || fwrite(record, 1, (size_t)length, g_erosion.out) != (size_t)length)) {
+        fprintf(stderr, "skorva-sim: can't write the erode records %s\n", g_erosion.records);
+        fclose(g_erosion.out);
+        g_erosion.out = nullptr;
+    }
+}
+
+// Before the load: the session's rate, and the record file.
+static bool erosion_begin(void)
+{
+    g_options.erode_rate = g_erosion.rate;
+    session_set_options(&g_options);
+    if (g_erosion.records) {
+        g_erosion.out = fopen(g_erosion.records, "wb");
+        if (!g_erosion.out) {
+            fprintf(stderr, "skorva-sim: can't write the erode records %s\n", g_erosion.records);
+            return false;
+        }
+        erode_set_record_tap(erosion_tap);
+    }
+    return true;
+}
+
+static BikeState *first_human_bike(void)
+{
+    for (int i = 0; i < RIDER_SLOTS; i++)
+        if (rider_slot(i)->bike && rider_slot(i)->kind == CONTROL_HUMAN)
+            return rider_slot(i)->bike;
+    return nullptr;
+}
+
+// After tic k: the game's loop applies erosion once a frame.
+static void erosion_after_tic(int k)
+{
+    if (k % 2 == 1)
+        terrain_erode_around(first_human_bike());
+}
+
+static void erosion_drain(Terrain *t)
+{
+    if (session_erosion_rate() <= 0)
+        return;
+    while (erode_queue_length() > 0)
+        erode_apply(t, nullptr, session_erosion_rate(), race_tic());
+}
+
+// Queues the records of a --erode-records file; false when it cannot be read whole.
+static bool erosion_replay(Terrain *t)
+{
+    FILE *f = fopen(g_erosion.replay, "rb");
+    if (!f) {
+        fprintf(stderr, "skorva-sim: can't read the erode records %s\n", g_erosion.replay);
+        return false;
+    }
+    uint8_t size[2], record[65536];
+    bool ok = true;
+    size_t got;
+    while ((got = fread(size, 1, 2, f)) == 2) {
+        size_t length = size[0] | (size_t)size[1] << 8;
+        if (fread(record, 1, length, f) != length) {
+            ok = false;
+            break;
+        }
+        erode_queue_record(t, record, (int)length);
+        // The game's loop takes its share each frame; a long file would overflow the ring.
+        if (erode_queue_length() > k_erode_queue_points / 2)
+            erosion_drain(t);
+    }
+    if (got == 1)
+        ok = false;
+    fclose(f);
+    if (!ok)
+        fprintf(stderr, "skorva-sim: the erode records %s end inside a record\n", g_erosion.replay);
+    return ok;
+}
+
+// After the tics: the drain, a replay, the dump and the summary; false when a file failed.
+static bool erosion_finish(FILE *out)
+{
+    if (!g_erosion.on)
+        return true;
+    Terrain *t = session_terrain();
+    bool ok = true;
+    erosion_drain(t);
+    if (g_erosion.replay) {
+        ok = erosion_replay(t);
+        erosion_drain(t);
+    }
+    if (g_erosion.out) {
+        erode_set_record_tap(nullptr);
+        if (fclose(g_erosion.out) != 0)
+            ok = false;
+        g_erosion.out = nullptr;
+    } else if (g_erosion.records) {
+        ok = false;
+    }
+    size_t vertices = (size_t)t->dim * t->dim;
+    if (g_erosion.dump) {
+        FILE *f = fopen(g_erosion.dump, "wb");
+        for (size_t k = 0; f && k < vertices; k++) {
+            uint32_t bits;
+            memcpy(&bits, &t->heights[k], 4);
+            uint8_t b[4] = { (uint8_t)bits, (uint8_t)(bits >> 8), (uint8_t)(bits >> 16), (uint8_t)(bits >> 24) };
+            fwrite(b, 1, 4, f);
+        }
+        if (!f || fclose(f) != 0) {
+            fprintf(stderr, "skorva-sim: can't write the heights %s\n", g_erosion.dump);
+            ok = false;
+        }
+    }
+    double net = 0, dug = 0, cell = (double)t->spacing * t->spacing;
+    for (size_t k = 0; k < vertices; k++) {
+        double change = (double)t->heights[k] - t->initial_heights[k];
+        net += change;
+        if (change < 0)
+            dug -= change;
+    }
+    const ErodeStats *s = erode_stats();
+    fprintf(out, "erosion: records %lld points %lld applied %lld dropped %lld net %.6g dug %.6g\n", s->records_sent,
+            s->points_sent, s->points_applied, s->points_dropped, net * cell, dug * cell);
+    return ok;
+}
+
 static void watch_bike(BikeTrack *w, const Terrain *t, int tic)
 {
     BikeState *bike = bike_slot(w->slot);
@@ -559,7 +853,7 @@ int main(int argc, char **argv)
         if (strcmp(a, "--track") == 0 && v) {
             g_sim.track = v;
             i++;
-        } else if (strcmp(a, "--bikes") == 0 && parse_int(v, 1, BIKE_SLOTS, &g_sim.bikes)) {
+        } else if (strcmp(a, "--bikes") == 0 && parse_int(v, 0, BIKE_SLOTS, &g_sim.bikes)) {
             i++;
         } else if (strcmp(a, "--tics") == 0 && parse_int(v, 0, 1 << 30, &g_sim.tics)) {
             i++;
@@ -571,10 +865,18 @@ int main(int argc, char **argv)
             i++;
         } else if (strcmp(a, "--quiet") == 0) {
             g_sim.quiet = true;
+        } else if (int robots = robots_option(a, v)) {
+            if (robots < 0)
+                return usage();
+            i += robots - 1;
         } else if (race_option(a, v, &i)) {
         } else if ((n = sound_option(argc, argv, i, &g_sim.tics)) > 0) {
             i += n - 1;
         } else if (int taken = ride_option(a, v)) {
+            if (taken < 0)
+                return usage();
+            i++;
+        } else if (int taken = erosion_option(a, v)) {
             if (taken < 0)
                 return usage();
             i++;
@@ -588,6 +890,7 @@ int main(int argc, char **argv)
         return 2;
     }
     set_session_seed_for_tests(true, g_sim.seed);
+    robots_run_begin();
     if (!bike_world_create()) {
         fprintf(stderr, "skorva-sim: the physics library did not start\n");
         return 2;
@@ -597,15 +900,19 @@ int main(int argc, char **argv)
     for (int i = 0; i < g_sim.bikes; i++)
         requests[i] = REQUEST_ROBOT;
     ride_requests(requests);
-    if (!sound_run_begin(requests)) {
+    if (!sound_run_begin(requests) || !erosion_begin()) {
         status = 2;                 // it said why
     } else if (!session_select_track(g_sim.track)) {
         fprintf(stderr, "skorva-sim: no track '%s' under %s\n", g_sim.track, getenv("SK_HOME") ? getenv("SK_HOME") : "?");
-    } else if (!load_session(requests, false, false, g_race.minutes * 60 * 128, g_race.laps, 0)) {
+    } else if (!load_session(requests, false, false, g_race.minutes * 60 * 128, g_race.laps,
+                             g_robots_run.skill)) {
         fprintf(stderr, "skorva-sim: track '%s' did not load\n", g_sim.track);
-    } else if (!trace_open()) {
+    } else if (!trace_open() || !robots_run_loaded()) {
         status = 2;
     } else {
+        // With no requests the session seats a robot; --bikes 0 means none.
+        if (g_sim.bikes == 0 && !ride_player())
+            free_riders();
         for (int i = 0; i < g_race.puppets && i < g_sim.bikes; i++)
             puppet_set(i, g_race.speeds[i], g_race.cuts[i]);
         sound_run_loaded();
@@ -628,6 +935,8 @@ int main(int argc, char **argv)
             simulation_tic();
             double spent = now_us() - start;
             sound_run_after_tic(k);
+            erosion_after_tic(k);
+            robots_run_after_tic();
             trace_tic(tic);
             total += spent;
             worst = fmax(worst, spent);
@@ -668,11 +977,15 @@ int main(int argc, char **argv)
         if (run > 0 && g_sim.watched > 0)
             fprintf(out, "per tic %.1f us (worst %.1f us), per bike %.2f us\n", total / run, worst,
                     total / run / g_sim.watched);
+        robots_run_report(out);
         if (g_race.on)
             print_results(out);
+        if (!erosion_finish(out))
+            status = 2;
         xfree(g_sim.watch);
     }
     ride_finish();
+    lines_write_and_free(g_robots_run.learn);
     free_riders();
     sound_run_end();
     free_track();

@@ -375,7 +375,7 @@ void reset_bike(BikeState *bike)
         c.normal = v3(0, 1, 0);
         c.depth = 0;
         c.feedback = {};
-        c.erode_accumulator = 0;
+        erode_producer_clear(&c.erode);
     }
     // No brake, fork or shock force is left over from before: the control update sets them anew.
     dJointSetHingeParam(bike->joint[JOINT_FRONT_AXLE], dParamFMax, 0);

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "common/vecmath.h"
+#include "terrain/erosion.h"
 
 struct BikeModel;
 struct Terrain;
@@ -45,7 +46,7 @@ struct WheelContact {
     Vec3 normal;                    // from the ground towards the wheel
     float depth;                    // > 0 while touching
     dJointFeedback feedback;
-    float erode_accumulator;
+    ErodeProducer erode;            // the ruts this wheel is making
     // After the step: wheel speed, slip speed, the tyre's force on the ground across (fx) and
     // along (fz) the direction of travel, and the erosion push resolved the same way.
     float speed, slip, fx, fz, pfx, pfz;

@@ -754,30 +754,61 @@ bool tyre_shape_contact(const Shape *shape, dBodyID body, const WheelContact *w,
 
 // --- after the step ---
 
+// The horizontal frame of the wheel's travel (a wheel standing still uses its heading): false
+// when it has none.
+static bool travel_frame(const WheelContact *w, Vec3 *along, Vec3 *across)
+{
+    Vec3 v = to_vec(dBodyGetLinearVel(w->wheel));
+    Vec3 a = v3(v.x, 0, v.z);
+    if (v3_dot(a, a) < 1e-12f) {
+        dVector3 axle;
+        dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
+        a = v3_cross(v3(0, 1, 0), to_vec(axle));
+        a.y = 0;
+    }
+    float l = v3_length(a);
+    if (!(l > 0) || !isfinite(l))
+        return false;
+    *along = v3_scale(a, 1 / l);
+    *across = v3_cross(*along, v3(0, 1, 0));
+    return true;
+}
+
 static void wheel_telemetry(WheelContact *w)
 {
     w->speed = w->slip = w->fx = w->fz = w->pfx = w->pfz = 0;
     if (!w->wheel || !(w->depth > 0))
         return;
-    Vec3 v = to_vec(dBodyGetLinearVel(w->wheel));
-    w->speed = v3_length(v);
+    w->speed = v3_length(to_vec(dBodyGetLinearVel(w->wheel)));
     w->slip = v3_length(w->velocity);
-    // The horizontal frame of travel; a wheel standing still uses its heading.
-    Vec3 along = v3(v.x, 0, v.z);
-    if (v3_dot(along, along) < 1e-12f) {
-        dVector3 axle;
-        dBodyVectorToWorld(w->wheel, w->axle.x, w->axle.y, w->axle.z, axle);
-        along = v3_cross(v3(0, 1, 0), to_vec(axle));
-        along.y = 0;
-    }
-    float l = v3_length(along);
-    if (!(l > 0) || !isfinite(l))
+    Vec3 along, across;
+    if (!travel_frame(w, &along, &across))
         return;
-    along = v3_scale(along, 1 / l);
-    Vec3 across = v3_cross(along, v3(0, 1, 0));
     Vec3 on_ground = v3_scale(to_vec(w->feedback.f1), -1);
     w->fx = v3_dot(on_ground, across);
     w->fz = v3_dot(on_ground, along);
+}
+
+void bike_dig_terrain(BikeState *bike, const Terrain *t, int tic)
+{
+    if (!bike || !bike->built || !t)
+        return;
+    for (int k = 0; k < 2; k++) {
+        WheelContact *w = &bike->wheel[k];
+        if (!w->wheel || !(w->depth > 0)) {
+            erode_flush_idle(&w->erode, t, tic);
+            continue;
+        }
+        float push[2];
+        erode_sample(&w->erode, t, w->point, to_vec(dBodyGetLinearVel(w->wheel)), w->velocity,
+                     to_vec(w->feedback.f1), k == 0, tic, push);
+        // The push on the ground, resolved like the tyre's force.
+        Vec3 along, across;
+        if (travel_frame(w, &along, &across)) {
+            w->pfx = -(push[0] * across.x + push[1] * across.z);
+            w->pfz = -(push[0] * along.x + push[1] * along.z);
+        }
+    }
 }
 
 void wheel_after_step(BikeState *bike)

@@ -49,6 +49,9 @@ bool tyre_shape_contact(const Shape *shape, dBodyID body, const WheelContact *w,
 
 // After the library's step: each wheel's telemetry values (all 0 for a wheel not touching).
 void wheel_after_step(BikeState *bike);
+// After the step while the terrain erodes: each wheel's erosion sample (or idle tic), and its
+// push in the telemetry (pfx, pfz). tic: the race tic.
+void bike_dig_terrain(BikeState *bike, const Terrain *t, int tic);
 // "front:\n" and the front wheel's six values, then "rear:\n" and the rear's, as one log
 // entry of at most size - 1 (1023) characters.
 void wheel_telemetry_text(const BikeState *bike, char *out, int size);

@@ -37,6 +37,7 @@
 #include "race/race_rules.h"
 #include "race/session.h"
 #include "race/session_steps.h"
+#include "robots/robots.h"
 #include "render/font.h"
 #include "render/screens.h"
 #include "render/texture.h"
@@ -401,6 +402,7 @@ int game_main(int argc, char **argv)
     hooks.engine_sound_destroy = engine_sound_destroy;
     hooks.sound_release_voices = sound_release_voices;
     simulation_set_hooks(&hooks);
+    robots_install();
     if (!bike_world_create())
         log_printf("No physics: the bikes stay out of the race\n");
 

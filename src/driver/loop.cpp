@@ -28,6 +28,7 @@
 #include "race/race_rules.h"
 #include "race/session.h"
 #include "race/session_steps.h"
+#include "race/simulation.h"
 #include "race/time_trial.h"
 #include "render/screens.h"
 #include "render/texture.h"
@@ -690,7 +691,7 @@ int run_main_loop(void)
         if (g_loop.view != VIEW_TITLE) {
             if (g_loop.settings && g_loop.settings->warp && race_leader_finished())
                 race_restart_rotated(1);
-            if (g_loop.settings && g_loop.settings->erode_rate > 0) {
+            if (session_erosion_rate() > 0) {
                 terrain_erode_around(first_human_bike());
                 stutter_check("erode");
             }

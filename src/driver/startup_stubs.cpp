@@ -2,6 +2,8 @@
 #include "driver/startup_stubs.h"
 
 #include "driver/config.h"
+#include "race/session.h"
+#include "terrain/terrain.h"
 
 void build_series_list(void) {}
 void free_series_list(void) {}
@@ -10,7 +12,14 @@ void set_projection(int, int, float) {}
 void render_view(int) {}
 void hud_draw(void) {}
 void results_overlay_draw(void) {}
-void terrain_update_shading(int) {}
+// Until the terrain renderer takes this step over, the vertices that edits flagged are
+// reshaded at once; the flags' box keeps the cost to what was edited.
+void terrain_update_shading(int)
+{
+    Terrain *t = session_terrain();
+    if (t->heights)
+        terrain_reshade(t);
+}
 void renderer_tables_free(void) {}
 void models_delete_all(void) {}
 int camera_for_next_gate(int) { return -1; }

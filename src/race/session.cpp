@@ -22,6 +22,7 @@
 #include "race/simulation.h"
 #include "race/time_trial.h"
 #include "race/world.h"
+#include "terrain/erosion.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -670,6 +671,10 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
     progress_done("Cleaning up");
 
     set_race_tic(0);
+    // Ruts of the last session that were still queued belong to it, not to this one.
+    static const ErodeRecordHooks k_erode_hooks = { net_send_erode_record, demo_record_erode };
+    erode_set_record_hooks(&k_erode_hooks);
+    erode_reset();
     g_session.time_limit = time_limit_tics > 0 ? time_limit_tics : 0;
     g_session.laps = laps;
     g_session.skill = skill < 0 || skill > 2 ? 0 : skill;
@@ -783,21 +788,23 @@ int track_camera_count(void)
     return g_session.camera_count;
 }
 
-void bike_gate_passing(BikeState *bike)
+int bike_gate_passing(BikeState *bike)
 {
     if (!bike || !g_session.timing.valid)
-        return;
+        return -1;
     for (int i = 0; i < SESSION_SLOTS; i++) {
         if (rider_slot(i)->bike != bike)
             continue;
         // a finished rider's passes stay as they were at the flag
         if (!bike->built || rider_finished(i))
-            return;
+            return -1;
         const dReal *front = dBodyGetPosition(bike->body[BODY_FRONT_WHEEL]);
-        if (gate_passing_step(&g_session.timing, &g_session.passes[i], (float)front[0], (float)front[2], race_tic()) >= 0)
+        int passed = gate_passing_step(&g_session.timing, &g_session.passes[i], (float)front[0], (float)front[2], race_tic());
+        if (passed >= 0)
             results_refresh();
-        return;
+        return passed;
     }
+    return -1;
 }
 
 // ---- queries
@@ -819,6 +826,7 @@ int session_replay_delay(void) { return g_session.replay_delay; }
 int session_erosion_rate(void) { return g_session.erosion_rate; }
 bool session_frills(void) { return g_session.frills; }
 int session_loads_scanned(void) { return g_session.loads_scanned; }
+int session_verbosity(void) { return g_session.options.verbosity; }
 
 void session_reset_for_tests(void)
 {

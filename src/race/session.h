@@ -88,6 +88,7 @@ int  session_replay_delay(void);                // tics replays run behind (spec
 int  session_erosion_rate(void);
 bool session_frills(void);
 int  session_loads_scanned(void);               // how many loads read the track's files
+int  session_verbosity(void);                   // 0, 1 or 2: the command line's
 
 // Start position of a slot: from the gate positions (rows 10 apart, 0.0625 of a row behind the
 // gate), or along x from the terrain's centre when there are none.
@@ -104,7 +105,8 @@ bool session_apply_setup(void);
 bool track_is_loaded(void);
 int  track_camera_count(void);
 void session_tables_free(void);
-// One tic of gate passing for a bike still in the race; a pass refreshes the results.
-void bike_gate_passing(BikeState *bike);
+// One tic of gate passing for a bike still in the race; a pass refreshes the results. Returns
+// the position passed, -1 none.
+int  bike_gate_passing(BikeState *bike);
 // Test hook: forgets everything without logging (the caller frees the track first).
 void session_reset_for_tests(void);

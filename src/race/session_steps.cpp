@@ -2,23 +2,73 @@
 #include "race/session_steps.h"
 
 #include "common/messages.h"
+#include "race/robot_hooks.h"
 
-int lines_slot_count(void) { return 0; }
-void lines_read(DataFile *, int) {}
-void lines_analyze(void) {}
-void lines_write(int) {}
-void lines_reset(void) {}
-void lines_clear_progress(void) {}
-void lines_create_segments(int) {}
-void lines_write_and_free(bool) {}
+static int no_lines(void) { return 0; }
+static void read_nothing(DataFile *, int) {}
+static void nothing(void) {}
+static void nothing_skill(int) {}
+static void nothing_count(int) {}
+static void nothing_learn(bool) {}
+static void no_record(int, int, int) {}
+static void nothing_slot(int) {}
+static void no_personality(BikeState *, const char *) {}
+
+static const RobotHooks k_robot_stand_ins = {
+    .lines_slot_count = no_lines,
+    .lines_read = read_nothing,
+    .lines_analyze = nothing,
+    .lines_write = nothing_skill,
+    .lines_reset = nothing,
+    .lines_clear_progress = nothing,
+    .lines_create_segments = nothing_count,
+    .lines_write_and_free = nothing_learn,
+    .lines_record = no_record,
+    .lines_bike_contact = nothing_slot,
+    .lines_scenery_touch = nothing_slot,
+    .set_personality = no_personality,
+    .autopilot = nothing_slot,
+};
+
+static RobotHooks g_robots = k_robot_stand_ins;
+
+void robot_hooks_install(const RobotHooks *hooks)
+{
+    static_assert(sizeof(RobotHooks) == 13 * sizeof(void (*)(void)), "every hook is taken below");
+#define TAKE(name) g_robots.name = hooks && hooks->name ? hooks->name : k_robot_stand_ins.name
+    TAKE(lines_slot_count);
+    TAKE(lines_read);
+    TAKE(lines_analyze);
+    TAKE(lines_write);
+    TAKE(lines_reset);
+    TAKE(lines_clear_progress);
+    TAKE(lines_create_segments);
+    TAKE(lines_write_and_free);
+    TAKE(lines_record);
+    TAKE(lines_bike_contact);
+    TAKE(lines_scenery_touch);
+    TAKE(set_personality);
+    TAKE(autopilot);
+#undef TAKE
+}
+
+int lines_slot_count(void) { return g_robots.lines_slot_count(); }
+void lines_read(DataFile *f, int count) { g_robots.lines_read(f, count); }
+void lines_analyze(void) { g_robots.lines_analyze(); }
+void lines_write(int skill) { g_robots.lines_write(skill); }
+void lines_reset(void) { g_robots.lines_reset(); }
+void lines_clear_progress(void) { g_robots.lines_clear_progress(); }
+void lines_create_segments(int segments) { g_robots.lines_create_segments(segments); }
+void lines_write_and_free(bool learn) { g_robots.lines_write_and_free(learn); }
+void lines_record(int slot, int passed, int expected) { g_robots.lines_record(slot, passed, expected); }
+void lines_bike_contact(int slot) { g_robots.lines_bike_contact(slot); }
+void lines_scenery_touch(int slot) { g_robots.lines_scenery_touch(slot); }
 
 void bike_set_replay_mode(BikeState *, float, float, float, float) {}
 void bike_set_simulation_mode(BikeState *) {}
-void bike_dig_terrain(BikeState *) {}
-void terrain_erode_around(BikeState *) {}
 void physics_log_capture(void) {}
-void robot_set_personality(BikeState *, const char *) {}
-void robot_autopilot(int) {}
+void robot_set_personality(BikeState *bike, const char *name) { g_robots.set_personality(bike, name); }
+void robot_autopilot(int slot) { g_robots.autopilot(slot); }
 bool robot_path_target(int, float *, float *) { return false; }
 bool finish_rule_at_standstill(int) { return false; }
 bool scenery_rider_hit(int) { return false; }
@@ -59,6 +109,8 @@ void net_correct_remote(int) {}
 void net_poll(void) {}
 void net_disconnect(void) {}
 void net_send_chat(const char *) {}
+bool net_send_erode_record(const uint8_t *, int) { return false; }
+void demo_record_erode(const uint8_t *, int) {}
 
 bool demo_open_ghost(const char *) { return false; }
 int replay_newest_tic(int) { return -1; }

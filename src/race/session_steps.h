@@ -21,12 +21,13 @@ void  lines_reset(void);
 void  lines_clear_progress(void);
 void  lines_create_segments(int segments);
 void  lines_write_and_free(bool learn);
+void  lines_record(int slot, int passed, int expected);    // after the bike's control update
+void  lines_bike_contact(int slot);
+void  lines_scenery_touch(int slot);       // the scenery collisions' call
 
 // Bikes: modes and the control update's parts still to come, in their order.
 void  bike_set_replay_mode(BikeState *bike, float a, float b, float c, float angle);
 void  bike_set_simulation_mode(BikeState *bike);
-void  bike_dig_terrain(BikeState *bike);    // erosion samples of both wheels after the step
-void  terrain_erode_around(BikeState *bike);
 void  physics_log_capture(void);
 void  robot_set_personality(BikeState *bike, const char *name);
 void  robot_autopilot(int slot);
@@ -72,6 +73,10 @@ void  net_correct_remote(int slot);
 void  net_poll(void);
 void  net_disconnect(void);
 void  net_send_chat(const char *text);
+// An erode record made here goes to the server in the next message while connected (true:
+// taken, and not applied locally), and into the demo being recorded (block type 5).
+bool  net_send_erode_record(const uint8_t *record, int length);
+void  demo_record_erode(const uint8_t *record, int length);
 
 // Demos as the race rules use them.
 bool  demo_open_ghost(const char *file);    // the time trial's ghost: riders in slots 1 and up

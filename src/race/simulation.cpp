@@ -16,6 +16,8 @@
 #include "race/session_steps.h"
 #include "race/time_trial.h"
 #include "race/world.h"
+#include "terrain/erosion.h"
+#include "terrain/terrain.h"
 
 // ---- hooks
 
@@ -160,8 +162,12 @@ static void collide_pair(BikeState *a, const BikeBounds &ba, BikeState *b, const
     if (!(dx * dx + dy * dy + dz * dz < r * r))
         return;
     int mask_a = 0, mask_b = 0;
-    if (collide_bikes(a, b, net, race_tic(), &mask_a, &mask_b))
+    if (collide_bikes(a, b, net, race_tic(), &mask_a, &mask_b)) {
         bump_after_collision(a, mask_a, b, mask_b);
+        // what a line's run was worth cannot be told after a touch
+        lines_bike_contact(a->slot);
+        lines_bike_contact(b->slot);
+    }
 }
 
 // Where a bike lying stopped on its side turns to: for a human the riding line ahead, for a
@@ -284,7 +290,7 @@ void simulation_tic(void)
         wheel_after_step(rider_slot(stepped[k])->bike);
     if (session_erosion_rate() > 0 && (!net || racing))
         for (int k = 0; k < n_stepped; k++)
-            bike_dig_terrain(rider_slot(stepped[k])->bike);
+            bike_dig_terrain(rider_slot(stepped[k])->bike, ground, race_tic());
 
     for (int k = 0; k < n_occupied; k++) {
         int slot = occupied[k];
@@ -296,8 +302,11 @@ void simulation_tic(void)
         else if (net && s.kind == CONTROL_HUMAN)
             false_start_rule(slot);
         control_update(s.bike);
+        GatePasses *passes = session_passes(slot);
+        int expected = passes->next, passed = -1;
         if (!net || s.kind == CONTROL_HUMAN)
-            bike_gate_passing(s.bike);
+            passed = bike_gate_passing(s.bike);
+        lines_record(slot, passed, expected);
     }
     g_hooks.roost_move_chunks();
     if (gate_window_open())
@@ -308,4 +317,24 @@ void simulation_tic(void)
     demo_tic();
     time_trial_tic();
     physics_log_capture();
+}
+
+void terrain_erode_around(BikeState *bike)
+{
+    Terrain *t = session_terrain();
+    int rate = session_erosion_rate();
+    if (!t->heights || rate <= 0)
+        return;
+    float at[2];
+    bool near = bike && bike->built;
+    if (near) {
+        const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
+        at[0] = (float)p[0];
+        at[1] = (float)p[2];
+    }
+    // In a server race the ground is frozen but for what the server relays, which this is.
+    bool frozen = t->frozen;
+    t->frozen = false;
+    erode_apply(t, near ? at : nullptr, rate, race_tic());
+    t->frozen = frozen;
 }

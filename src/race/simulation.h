@@ -67,3 +67,8 @@ void simulation_set_network_for_tests(bool forced, bool connected, bool in_race)
 // step, erosion, robots, control updates, gate passing, roost, the starting gate, the race tic,
 // demos and the time-trial ghost.
 void simulation_tic(void);
+
+// The main loop's erosion pass, once after the tics while the session's erosion rate is above
+// 0: queued erode points are applied around bike (the first human-driven one, or null), the
+// terrain's frozen flag lifted for the call.
+void terrain_erode_around(BikeState *bike);

@@ -87,6 +87,23 @@ static inline void bit_set(uint8_t *bits, size_t k) { bits[k >> 3] |= (uint8_t)(
 static inline void bit_clear(uint8_t *bits, size_t k) { bits[k >> 3] &= (uint8_t)~(1 << (k & 7)); }
 static size_t bit_bytes(size_t n) { return (n + 7) / 8; }
 
+// Widens the reshade box to vertices i0 .. i1 - 1, j0 .. j1 - 1 (already inside the field).
+static void reshade_box_add(Terrain *t, int i0, int j0, int i1, int j1)
+{
+    if (t->reshade_i0 >= t->reshade_i1 || t->reshade_j0 >= t->reshade_j1) {
+        t->reshade_i0 = i0, t->reshade_j0 = j0, t->reshade_i1 = i1, t->reshade_j1 = j1;
+        return;
+    }
+    if (i0 < t->reshade_i0)
+        t->reshade_i0 = i0;
+    if (j0 < t->reshade_j0)
+        t->reshade_j0 = j0;
+    if (i1 > t->reshade_i1)
+        t->reshade_i1 = i1;
+    if (j1 > t->reshade_j1)
+        t->reshade_j1 = j1;
+}
+
 // ---- life cycle ----
 
 void terrain_unload(Terrain *t)
@@ -129,8 +146,10 @@ static void allocate_caches(Terrain *t, bool reshade_all)
     size_t vertices = (size_t)t->dim * t->dim;
     size_t triangles = 2 * (size_t)(t->dim - 1) * (t->dim - 1);
     t->reshade_flags = (uint8_t *)xcalloc(bit_bytes(vertices), 1);
-    if (reshade_all)
+    if (reshade_all) {
         memset(t->reshade_flags, 0xff, bit_bytes(vertices));
+        reshade_box_add(t, 0, 0, t->dim, t->dim);
+    }
     t->triangle_dirty = (uint8_t *)xmalloc(bit_bytes(triangles));
     memset(t->triangle_dirty, 0xff, bit_bytes(triangles));
     t->triangle_normals = (Vec3 *)xcalloc(triangles, sizeof(Vec3));
@@ -182,6 +201,7 @@ void terrain_mark_all_reshade(Terrain *t)
     memset(t->reshade_flags, 0xff, bytes);
     if (t->normal_dirty)
         memset(t->normal_dirty, 0xff, bytes);
+    reshade_box_add(t, 0, 0, t->dim, t->dim);
 }
 
 // ---- loading ----
@@ -478,13 +498,15 @@ bool terrain_load(Terrain *t, const char *folder, int texture_method)
 
 // ---- point queries ----
 
-static inline float H(const Terrain *t, int i, int j)
+static inline float HA(const float *heights, int dim, int i, int j)
 {
-    int last = t->dim - 1;
+    int last = dim - 1;
     i = i < 0 ? 0 : (i > last ? last : i);
     j = j < 0 ? 0 : (j > last ? last : j);
-    return t->heights[i + j * t->dim];
+    return heights[i + j * dim];
 }
+
+static inline float H(const Terrain *t, int i, int j) { return HA(t->heights, t->dim, i, j); }
 
 // Grid coordinates of a point, kept to one cell beyond the field so that huge or NaN inputs
 // stay defined (the edge heights continue outside anyway).
@@ -500,26 +522,33 @@ static inline void locate(const Terrain *t, float x, float z, int *i, int *j, fl
     *fw = w - fj;
 }
 
-float terrain_height(const Terrain *t, float x, float z)
+static float surface_height(const Terrain *t, const float *heights, float x, float z)
 {
-    int i, j;
+    int i, j, dim = t->dim;
     float fu, fw;
     locate(t, x, z, &i, &j, &fu, &fw);
     if (((i + j) & 1) == 0) {
         float a = 1.0f - fu;
         if (a + fw <= 1.0f) {
-            float h10 = H(t, i + 1, j);
-            return h10 + a * (H(t, i, j) - h10) + fw * (H(t, i + 1, j + 1) - h10);
+            float h10 = HA(heights, dim, i + 1, j);
+            return h10 + a * (HA(heights, dim, i, j) - h10) + fw * (HA(heights, dim, i + 1, j + 1) - h10);
         }
-        float h01 = H(t, i, j + 1);
-        return h01 + fu * (H(t, i + 1, j + 1) - h01) + (1.0f - fw) * (H(t, i, j) - h01);
+        float h01 = HA(heights, dim, i, j + 1);
+        return h01 + fu * (HA(heights, dim, i + 1, j + 1) - h01) + (1.0f - fw) * (HA(heights, dim, i, j) - h01);
     }
     if (fu + fw <= 1.0f) {
-        float h00 = H(t, i, j);
-        return h00 + fu * (H(t, i + 1, j) - h00) + fw * (H(t, i, j + 1) - h00);
+        float h00 = HA(heights, dim, i, j);
+        return h00 + fu * (HA(heights, dim, i + 1, j) - h00) + fw * (HA(heights, dim, i, j + 1) - h00);
     }
-    float h11 = H(t, i + 1, j + 1);
-    return h11 + (1.0f - fu) * (H(t, i, j + 1) - h11) + (1.0f - fw) * (H(t, i + 1, j) - h11);
+    float h11 = HA(heights, dim, i + 1, j + 1);
+    return h11 + (1.0f - fu) * (HA(heights, dim, i, j + 1) - h11) + (1.0f - fw) * (HA(heights, dim, i + 1, j) - h11);
+}
+
+float terrain_height(const Terrain *t, float x, float z) { return surface_height(t, t->heights, x, z); }
+
+float terrain_initial_height(const Terrain *t, float x, float z)
+{
+    return surface_height(t, t->initial_heights ? t->initial_heights : t->heights, x, z);
 }
 
 // Height steps per grid step along u and w of triangle k (0 or 1) of cell (i, j).
@@ -617,6 +646,7 @@ void terrain_set_height(Terrain *t, int i, int j, float h)
     if (h > t->max_height)
         t->max_height = h;
     t->heights[i + (size_t)j * dim] = h;
+    reshade_box_add(t, i > 0 ? i - 1 : 0, j > 0 ? j - 1 : 0, i + 2 < dim ? i + 2 : dim, j + 2 < dim ? j + 2 : dim);
     for (int b = j - 1; b <= j + 1; b++)
         for (int a = i - 1; a <= i + 1; a++)
             if (a >= 0 && b >= 0 && a < dim && b < dim) {
@@ -631,6 +661,88 @@ void terrain_set_height(Terrain *t, int i, int j, float h)
                 bit_set(t->triangle_dirty, 2 * cell);
                 bit_set(t->triangle_dirty, 2 * cell + 1);
             }
+}
+
+// The square of vertices a bump of radius c cells around (u, w) reaches: columns i0 .. i1 and
+// rows j0 .. j1, possibly beyond the field. False when nothing in the field can be reached, the
+// bump is under one spacing wide, or a value is not finite: then no double goes into an int
+// out of range.
+struct BumpSquare {
+    double u, w, c;
+    int i0, j0, i1, j1;
+};
+
+static bool bump_square(const Terrain *t, float x, float z, float radius, BumpSquare *b)
+{
+    if (!t->heights || !isfinite(x) || !isfinite(z) || !isfinite(radius))
+        return false;
+    double d = t->spacing;
+    b->c = radius / d;
+    double o = ceil(b->c);
+    // Wider than the field many times over: nothing sensible to spread.
+    if (!(o >= 1) || o > 16.0 * t->dim)
+        return false;
+    b->u = x / d;
+    b->w = z / d;
+    double last = t->dim - 1;
+    if (b->u < -b->c || b->w < -b->c || b->u > last + b->c || b->w > last + b->c)
+        return false;
+    int n = (int)o, i = (int)floor(b->u), j = (int)floor(b->w);
+    b->i0 = i - n + 1, b->i1 = i + n;
+    b->j0 = j - n + 1, b->j1 = j + n;
+    return true;
+}
+
+// 1 - 3s^2 + 2s^3 at s = distance / c, 0 beyond c.
+static inline double bump_weight(const BumpSquare &b, int i, int j)
+{
+    double du = b.u - i, dw = b.w - j;
+    double s = sqrt(du * du + dw * dw) / b.c;
+    return s <= 1 ? 1 - 3 * s * s + 2 * s * s * s : 0;
+}
+
+// Adds scale x weight to every vertex of the square inside the field; returns the sum added.
+static double bump_add(Terrain *t, const BumpSquare &b, double scale)
+{
+    int last = t->dim - 1;
+    int i0 = b.i0 > 0 ? b.i0 : 0, i1 = b.i1 < last ? b.i1 : last;
+    int j0 = b.j0 > 0 ? b.j0 : 0, j1 = b.j1 < last ? b.j1 : last;
+    if (i0 > i1 || j0 > j1)
+        return 0;
+    double sum = 0;
+    for (int j = j0; j <= j1; j++)
+        for (int i = i0; i <= i1; i++) {
+            double weight = bump_weight(b, i, j);
+            if (weight <= 0)
+                continue;
+            float delta = (float)(scale * weight);
+            terrain_set_height(t, i, j, t->heights[i + (size_t)j * t->dim] + delta);
+            sum += delta;
+        }
+    t->height_changes++;
+    if (g_terrain.hooks.mark_region)
+        g_terrain.hooks.mark_region(t, i0, j0, i1, j1);
+    return sum;
+}
+
+float terrain_raise(Terrain *t, float x, float z, float radius, float amount)
+{
+    BumpSquare b;
+    if (t->frozen || !isfinite(amount) || !bump_square(t, x, z, radius, &b))
+        return 0;
+    return (float)bump_add(t, b, amount);
+}
+
+void terrain_deposit(Terrain *t, float x, float z, float radius, float total)
+{
+    BumpSquare b;
+    if (t->frozen || !isfinite(total) || !bump_square(t, x, z, radius, &b))
+        return;
+    double weights = 0;
+    for (int j = b.j0; j <= b.j1; j++)
+        for (int i = b.i0; i <= b.i1; i++)
+            weights += bump_weight(b, i, j);
+    bump_add(t, b, total / (weights > 1 ? weights : 1));
 }
 
 static void shade_vertex(Terrain *t, int i, int j)
@@ -669,26 +781,36 @@ void terrain_reshade(Terrain *t)
 {
     if (!t->reshade_flags)
         return;
-    ensure_light();
     int dim = t->dim;
-    size_t vertices = (size_t)dim * dim, bytes = bit_bytes(vertices);
-    for (size_t b = 0; b < bytes; b++) {
-        uint8_t shade = t->reshade_flags[b], normal = t->normal_dirty ? t->normal_dirty[b] : 0;
-        if (!(shade | normal))
-            continue;
-        for (int bit = 0; bit < 8; bit++) {
-            size_t k = b * 8 + bit;
-            if (k >= vertices)
-                break;
-            int i = (int)(k % dim), j = (int)(k / dim);
-            if (shade >> bit & 1)
-                shade_vertex(t, i, j);
-            if (normal >> bit & 1)
-                normal_byte_vertex(t, i, j);
+    int i0 = t->reshade_i0 > 0 ? t->reshade_i0 : 0, i1 = t->reshade_i1 < dim ? t->reshade_i1 : dim;
+    int j0 = t->reshade_j0 > 0 ? t->reshade_j0 : 0, j1 = t->reshade_j1 < dim ? t->reshade_j1 : dim;
+    t->reshade_i0 = t->reshade_j0 = t->reshade_i1 = t->reshade_j1 = 0;
+    if (i0 >= i1 || j0 >= j1)
+        return;
+    ensure_light();
+    size_t vertices = (size_t)dim * dim;
+    // Row by row over the box's bytes; a byte's bits beyond the box are clear (every flag lies
+    // in the box), or belong to the box's next row and are shaded in this visit.
+    for (int j = j0; j < j1; j++) {
+        size_t first = (i0 + (size_t)j * dim) / 8, last = (i1 - 1 + (size_t)j * dim) / 8;
+        for (size_t b = first; b <= last; b++) {
+            uint8_t shade = t->reshade_flags[b], normal = t->normal_dirty ? t->normal_dirty[b] : 0;
+            if (!(shade | normal))
+                continue;
+            for (int bit = 0; bit < 8; bit++) {
+                size_t k = b * 8 + bit;
+                if (k >= vertices)
+                    break;
+                int i = (int)(k % dim), jj = (int)(k / dim);
+                if (shade >> bit & 1)
+                    shade_vertex(t, i, jj);
+                if (normal >> bit & 1)
+                    normal_byte_vertex(t, i, jj);
+            }
+            t->reshade_flags[b] = 0;
+            if (t->normal_dirty)
+                t->normal_dirty[b] = 0;
         }
-        t->reshade_flags[b] = 0;
-        if (t->normal_dirty)
-            t->normal_dirty[b] = 0;
     }
 }
 

@@ -32,6 +32,10 @@ struct Terrain {
     uint8_t *normal_bytes;      // dim * dim RGB, only on the shader path
     uint8_t *normal_dirty;      // one bit per vertex, only on the shader path
     uint32_t change_mask;       // 7 after any height change; each consumer clears its bit
+    uint32_t height_changes;    // bumped by every raise and deposit (the renderer's error pass restarts)
+    // Vertices flagged for reshading lie in columns reshade_i0 .. reshade_i1 - 1 and rows
+    // reshade_j0 .. reshade_j1 - 1, so a reshade costs what the edits touched, not the field.
+    int reshade_i0, reshade_j0, reshade_i1, reshade_j1;
     bool frozen;                // height writes ignored
     uint8_t height_digest[20];  // RIPEMD-160 of the samples as loaded
     int tile_count;
@@ -58,8 +62,19 @@ bool  terrain_save_files(Terrain *t, const char *prefix, bool inline_samples);
 float terrain_height(const Terrain *t, float x, float z);
 Vec3  terrain_triangle_normal(const Terrain *t, float x, float z);  // y component is d^2
 Vec3  terrain_vertex_normal(Terrain *t, int i, int j);              // unit; i, j clamped
+// The loaded surface at (x, z), interpolated like terrain_height (ruts are measured from it).
+float terrain_initial_height(const Terrain *t, float x, float z);
 void  terrain_set_height(Terrain *t, int i, int j, float h);
-void  terrain_reshade(Terrain *t);
+void  terrain_reshade(Terrain *t);     // the flagged vertices
+// A smooth bump of height amount at the centre (x, z), falling to 0 at radius (feet):
+// amount (1 - 3s^2 + 2s^3) at s = distance / radius. Returns the sum of the height changes
+// written (vertices outside the field take none). A centre farther outside the field than
+// the radius, a radius of 0, a frozen terrain or values that are not finite change nothing.
+float terrain_raise(Terrain *t, float x, float z, float radius, float amount);
+// Spreads a total of height over the same falloff: each vertex of the bump's square gets
+// total w / max(W, 1), with W the sum of the weights w of the whole square, so the part that
+// falls outside the field is lost.
+void  terrain_deposit(Terrain *t, float x, float z, float radius, float total);
 
 // An empty field of the given size for tools and the editor: heights 0, shading mid-grey,
 // no shadow, one default tile type; every vertex flagged for reshading. False on bad sizes.
@@ -90,6 +105,8 @@ struct TerrainRenderHooks {
     bool (*load_decals)(Terrain *t, DataFile *f);
     bool (*save_decals)(const Terrain *t, DataFile *f);
     void (*free_decals)(Terrain *t);
+    // Heights of vertices i0 .. i1, j0 .. j1 (inclusive, inside the field) were edited.
+    void (*mark_region)(Terrain *t, int i0, int j0, int i1, int j1);
 };
 void  terrain_set_render_hooks(const TerrainRenderHooks *hooks);
 const TerrainRenderHooks *terrain_render_hooks(void);          // never null

@@ -35,7 +35,7 @@ struct RoostType {
 // How the ground ruts under a wheel (44 words per tile).
 struct ErodeParams {
     float depth, lower, upper, displacement;
-    float radius, inner_depth, inner_radius;    // radii in metres
+    float radius, inner_depth, inner_radius;    // radii in feet (the digs measure them in cells of d)
     float min_slope, max_slope;
     float off_speed, on_speed;                  // ft/s
     float slip_lower, slip_upper, slip_base_scale, slip_scale;

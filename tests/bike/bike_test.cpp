@@ -286,9 +286,13 @@ TEST_F(Bikes, QuarterTurnFacesMinusX)
     turn_bike(b, 0, 1, 0, NAN);
     move_bike(b, INFINITY, 0, 0);
     expect_vec(dBodyGetPosition(b->body[BODY_FRONT_WHEEL]), 11.11, -0.91, 3);
-    // A reset stands it back where it was built.
+    // A reset stands it back where it was built, and its wheels start their ruts afresh.
+    b->wheel[1].erode.samples = 3;
+    b->wheel[1].erode.points = 2;
     reset_bike(b);
     expect_vec(dBodyGetPosition(b->body[BODY_FRAME]), 0, 2.4, 3.6);
+    EXPECT_EQ(0, b->wheel[1].erode.samples);
+    EXPECT_EQ(0, b->wheel[1].erode.points);
     dJointGetHingeAxis(b->joint[JOINT_REAR_AXLE], v);
     expect_vec(v, 1, 0, 0);
 }

@@ -352,6 +352,27 @@ TEST_F(WheelWorld, TelemetryAfterTheStep)
     EXPECT_STREQ(text, "front:\n");
 }
 
+TEST_F(WheelWorld, DiggingWheelShowsItsPushInTheTelemetry)
+{
+    BikeState bike = {};
+    bike.built = true;
+    bike.wheel[0] = contact;
+    WheelContact &w = bike.wheel[0];
+    dBodySetLinearVel(wheel, 0, 0, -20);
+    w.point = v3(64, 0, 64);
+    w.depth = 0.1f;
+    w.velocity = v3(0, 0, -3);          // slip 3 of the default 0..5: the push is scaled by 1.3
+    w.feedback.f1[1] = 300;
+    w.feedback.f1[2] = -200;            // driven forward
+    wheel_after_step(&bike);
+    bike_dig_terrain(&bike, &terrain, 10);
+    EXPECT_FLOAT_EQ(w.fz, -200);
+    EXPECT_NEAR(w.pfz, 1.3f * w.fz, 1e-3);
+    EXPECT_NEAR(w.pfx, 0, 1e-4);
+    EXPECT_EQ(1, w.erode.samples);
+    EXPECT_EQ(0, bike.wheel[1].erode.samples);
+}
+
 TEST(TyreTriangle, OddShapesGiveFiniteContacts)
 {
     // Random wheels against random, sometimes degenerate triangles (seeded).

@@ -14,6 +14,7 @@
 #include "datagen.h"
 #include "platform/log.h"
 #include "race/timing.h"
+#include "robots/lines.h"
 #include "terrain/terrain.h"
 #include "terrain/tiles.h"
 #include "vfs/vfs.h"
@@ -178,6 +179,63 @@ TEST_F(SampleTrack, TheGateStandsOnItsOwnStartStraight)
         for (int c = 0; c < timing->normal_count; c++)
             EXPECT_FALSE(checkpoint_inside(&timing->checkpoints[timing->normal[c]], timing->gates[g].x, timing->gates[g].z))
                 << "gate place " << g << " lies in lap checkpoint " << timing->normal[c];
+}
+
+// The starting lines robots race by on a fresh install: every section has lines across the
+// track that run on into the next section's, the first section one from every fourth gate
+// place too, and a harder skill rides a faster lap.
+TEST_F(SampleTrack, GeneratedLinesCoverEverySectionAndFasterSkillsLapFaster)
+{
+    ASSERT_TRUE(timing->valid);
+    int first = timing->first_counting, normal = timing->normal_counting;
+    double lap_seconds[3] = {};
+    for (int skill = 0; skill < 3; skill++) {
+        load_lines("sample", first, normal, skill);
+        ASSERT_EQ(lines_store_slots(), first + normal);
+        int grounded = 0, off_ground = 0;
+        for (int slot = 0; slot < first + normal; slot++) {
+            int lines = 0, best = 0;
+            for (int i = 0; i < k_line_entries; i++) {
+                const LineEntry *e = line_entry(slot, i);
+                if (e->count == 0)
+                    continue;
+                lines++;
+                EXPECT_EQ(e->trials, 0);
+                best = best == 0 || e->recorded_time < best ? e->recorded_time : best;
+                for (int k = 0; k < e->count; k++) {
+                    const LinePoint &p = e->points[k];
+                    ASSERT_LT(fabsf(p.lean), 1.3f) << slot << " " << i << " " << k;
+                    if (p.speed > 0) {
+                        grounded++;
+                        float above = p.y - terrain_height(&t, p.x, p.z);
+                        off_ground += above < 1.5f || above > 3;
+                    }
+                }
+                // It runs on into a line of the next section (the last shared one into the first).
+                if (slot + 1 < first + normal || slot >= first) {
+                    int next = slot + 1 < first + normal ? slot + 1 : first;
+                    const LinePoint &end = e->points[e->count - 1];
+                    float nearest = 1e9f;
+                    for (int j = 0; j < k_line_entries; j++) {
+                        const LineEntry *n = line_entry(next, j);
+                        if (n->count > 0)
+                            nearest = fminf(nearest, hypotf(n->points[0].x - end.x, n->points[0].z - end.z));
+                    }
+                    EXPECT_LT(nearest, fabsf(end.speed) * 0.25f + 2) << "slot " << slot << " entry " << i;
+                }
+            }
+            EXPECT_GE(lines, slot == 0 ? 15 : 5) << "slot " << slot;
+            if (slot >= first)
+                lap_seconds[skill] += best / 128.0;
+        }
+        EXPECT_LT(off_ground, grounded / 100) << "skill " << skill;
+        EXPECT_GT(lap_seconds[skill], 40) << "skill " << skill;
+        EXPECT_LT(lap_seconds[skill], 150) << "skill " << skill;
+        lines_store_free();
+    }
+    EXPECT_LT(lap_seconds[2], 0.92 * lap_seconds[0]);
+    EXPECT_LT(lap_seconds[1], lap_seconds[0]);
+    EXPECT_LT(lap_seconds[2], lap_seconds[1]);
 }
 
 }  // namespace

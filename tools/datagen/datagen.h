@@ -108,6 +108,11 @@ bool write_track_timing(const char *dir, const Terrain *t, const TrackLayout *la
 // Distance along the lap from the finish line to where the start straight joins it.
 static const float k_finish_before_join = 80;
 
+// ---- robot_lines.cpp ----
+// Writes "lines_novice", "lines_amateur" and "lines_expert" into dir for the track whose
+// "timing_gates" is already there. False on a write failure.
+bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *layout);
+
 // ---- shapes.cpp ----
 // The collision shapes every catalogue row names ("generic_*.shp", "rider.shp") into dir.
 bool write_bike_shapes(const char *dir);

@@ -399,6 +399,7 @@ bool write_sample_track(const char *dir)
     fill_tilemap(&t, surface_at);
     bool ok = write_track_common(&t, dir, "Sample Track", true);
     ok = ok && write_track_timing(dir, &t, &g_track.layout);
+    ok = ok && write_track_lines(dir, &t, &g_track.layout);
     free_track();
     terrain_unload(&t);
     return ok;
@@ -468,6 +469,7 @@ bool write_practice_track(const char *dir)
     fill_tilemap(&t, practice_surface);
     bool ok = write_track_common(&t, dir, "Practice Field", false);
     ok = ok && write_track_timing(dir, &t, &g_track.layout);
+    ok = ok && write_track_lines(dir, &t, &g_track.layout);
     free_track();
     terrain_unload(&t);
     return ok;

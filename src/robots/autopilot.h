@@ -1,0 +1,106 @@
+// The autopilot: a robot rides a normal bike through the rider's inputs. Once a tic it keeps a
+// path stitched from the lines it picks, handles the start, follows the path at the speed and
+// lean that were recorded, and finds its way back when lost. The per-tic parts are functions
+// of plain values here so that each can be checked on its own.
+#pragma once
+#include <stdint.h>
+
+#include "robots/record.h"
+
+enum {
+    k_max_blips = 8,
+    k_path_behind = 30,             // path points kept behind the target
+};
+
+// What the start draws for a robot, from the session's random numbers.
+struct StartPlan {
+    float blip_on[k_max_blips], blip_off[k_max_blips];      // race seconds; throttle on in [on, off)
+    int blips;
+    float rev_at;                   // s: from here the throttle is held open for the launch
+    float launch;                   // s: gate drop + the robot's reaction
+};
+
+// The inputs the autopilot gives, before they reach the bike.
+struct RobotInputs {
+    float throttle, front_brake, rear_brake;
+    float clutch_engagement;        // 0 open .. 1 engaged (the lever is 1 - this)
+    float steer, sit;
+    int gear;                       // -1: leave the gear alone
+    bool auto_shift;
+};
+
+// Draws a start plan: blips from 0 s until T5 (t5 s), the rev moment after it and the launch
+// at drop + a reaction between the personality's limits.
+StartPlan plan_start(float t5, float drop, float reaction_min, float reaction_max);
+// The start's inputs at race time t (s); false once the start is over (from drop + 5 s, or
+// 2 s after the launch). second_gear: the bike's second gear, or first without one.
+bool start_inputs(const StartPlan *plan, float t, float t5, float drop, int second_gear, RobotInputs *out);
+// The posture of a robot that waits: sit/dab, clutch open, both brakes, straight ahead.
+void waiting_inputs(RobotInputs *out);
+
+// Speed control towards target d at frame speed m (ft/s).
+struct SpeedState {
+    bool rear_airborne;
+    float pitch_rate;               // rad/s, negative pitching down
+    bool front_below_rear;
+    float front_above_rear;         // ft
+    int gear;                       // 0 first
+    float rpm, down_shift_rpm;
+};
+void speed_control(float d, float m, const SpeedState *s, RobotInputs *out);
+// The throttle actually given: it rises at most 1/32 a tic, and not at all for 0.125 s after
+// a grip-limited corner.
+float throttle_rate_limit(float wanted, float memory, int now, int grip_limited_tic);
+
+// The natural-steer term G of the steering output, with its dead bands.
+float natural_steer_term(float natural_steer, float steer_angle, float steer_rate);
+// The steer input towards target lean: lean, roll rate, load factor n, m the path points
+// ahead in the cone, the front wheel's slip speed and whether it is on the ground.
+float steering_output(float target_lean, float lean, float roll_rate, float n, int m, bool before_first_gate,
+                      float natural_steer, float steer_angle, float steer_rate, bool front_on_ground,
+                      float front_slip);
+
+// Lost mode riding towards a point (frame coordinates: x lateral, z along, ahead negative);
+// false when the counter must stay at 3 (target well off the nose).
+struct LostRide {
+    float wanted_lean, target_speed, sit;
+};
+bool lost_ride(float x, float z, float v, float lean, LostRide *out);
+float drag_steer(float steer_angle, float steer_rate);
+
+// Following other bikes. A bike's horizontal position and velocity.
+struct BikeMotion {
+    float x, z, vx, vz;
+};
+// The target speed with traffic: the nearest moving bike ahead whose corridor meets the
+// robot's slows it to a following distance that grows after the start. lean and g' give the
+// robot's turning circle; race_time is seconds since the gate drop. *slowed: the robot eased
+// off for it (its pending trials are then worth nothing).
+float traffic_speed(const BikeMotion *self, float lean, float g, const BikeMotion *others, int count,
+                    float race_time, float d, bool *slowed);
+// Whether the corridors of two bikes (2 ft either side, from 4 ft behind to speed + 4 ft ahead
+// along the way each goes) overlap.
+bool corridors_meet(const BikeMotion *a, const BikeMotion *b);
+
+// ---- the path
+
+// Appends a line to the path: points more than 30 behind the target are dropped, an empty
+// path first gets five copies of the line's first point, and the last up to five points
+// before the junction become a cubic Hermite curve into the line, whose speeds never rise
+// above those already there. False when it could not grow.
+bool path_append_line(RobotPath *path, const LineEntry *line);
+// Target advance: true when the frame (x, z, heading) has reached the target point and the
+// target moves on. reach: 60 ft, 30 ft when lost.
+bool target_reached(const RobotPath *path, float x, float z, float heading_x, float heading_z, float reach);
+
+// ---- per robot
+
+// Makes the slot a robot with the named personality (logs an unknown name and takes the
+// first); null bike or name: not a robot.
+void set_personality(int slot, const char *name);
+int  robot_personality(int slot);               // 0: not a robot
+// The per-tic entry point for a robot slot.
+void autopilot(int slot);
+int  robot_lost_counter(int slot);              // 0 following, 1..3 lost
+// Forgets every robot's path and state for a new session.
+void robots_clear(void);

@@ -1,0 +1,314 @@
+// The autopilot's parts as functions: the start, speed control, steering, lost mode and the
+// path; and a robot without lines at the gate.
+#include <gtest/gtest.h>
+
+#include <math.h>
+
+#include <vector>
+
+#include "../race/race_fixture.h"
+#include "common/mem.h"
+#include "common/mt.h"
+#include "race/robot_hooks.h"
+#include "race/session_steps.h"
+#include "robots/autopilot.h"
+#include "robots/pick.h"
+#include "robots/robots.h"
+
+namespace {
+
+TEST(RobotStart, SeededPlansBlipOnlyBeforeT5AndLaunchWithinTheReaction)
+{
+    mt_seed(77);
+    const float t5 = 5, drop = 13.5f;
+    for (int robot = 0; robot < 200; robot++) {
+        StartPlan plan = plan_start(t5, drop, 0.2f, 0.3f);
+        ASSERT_GE(plan.blips, 1);
+        EXPECT_LT(plan.blip_on[0], 2);
+        EXPECT_GE(plan.launch, drop + 0.2f);
+        EXPECT_LE(plan.launch, drop + 0.3f);
+        EXPECT_GE(plan.rev_at, t5 + 0.125f);
+        EXPECT_LT(plan.rev_at, t5 + 0.5f);
+        bool revved = false;
+        for (int tic = 0; tic < (int)((drop + 6) * 128); tic++) {
+            float t = tic / 128.0f;
+            RobotInputs in = {};
+            bool starting = start_inputs(&plan, t, t5, drop, 1, &in);
+            if (t < plan.launch) {
+                ASSERT_TRUE(starting);
+                EXPECT_EQ(in.front_brake, 1);
+                EXPECT_EQ(in.clutch_engagement, 0);
+                EXPECT_EQ(in.gear, 1);
+                if (t >= t5 && t < plan.rev_at) {
+                    ASSERT_EQ(in.throttle, 0) << "blip past T5 at " << t;
+                }
+                revved |= t >= plan.rev_at && in.throttle == 1;
+            } else if (t < plan.launch + 2) {
+                ASSERT_TRUE(starting);
+                float k = fminf((t - plan.launch) * 4, 1);
+                EXPECT_NEAR(in.clutch_engagement, k, 1e-5);
+                EXPECT_NEAR(in.sit, 1 - k, 1e-5);
+                EXPECT_EQ(in.front_brake, 0);
+                EXPECT_EQ(in.auto_shift, k >= 0.75f);
+            } else {
+                EXPECT_FALSE(starting);
+            }
+        }
+        EXPECT_TRUE(revved);
+    }
+    // The same seed draws the same start.
+    mt_seed(77);
+    StartPlan a = plan_start(t5, drop, 0.2f, 0.3f);
+    mt_seed(77);
+    StartPlan b = plan_start(t5, drop, 0.2f, 0.3f);
+    EXPECT_EQ(a.launch, b.launch);
+    EXPECT_EQ(a.blip_on[0], b.blip_on[0]);
+}
+
+TEST(RobotSpeed, ThrottleAndBrakesTowardsTheTargetSpeed)
+{
+    SpeedState ground = {};
+    ground.gear = 2;
+    struct Case {
+        float d, m, throttle, brake;
+    } cases[] = {
+        { 30, 20, 1, 0 }, { 30, 29.25f, 0.75f, 0 }, { 30, 30.5f, 0, 0.5f }, { 30, 40, 0, 1 },
+    };
+    for (const Case &c : cases) {
+        RobotInputs in = {};
+        speed_control(c.d, c.m, &ground, &in);
+        EXPECT_NEAR(in.throttle, c.throttle, 1e-6) << c.m;
+        EXPECT_NEAR(in.front_brake, c.brake, 1e-6) << c.m;
+        EXPECT_NEAR(in.rear_brake, c.brake, 1e-6) << c.m;
+        EXPECT_EQ(in.clutch_engagement, 1);
+    }
+    // First gear slips the clutch near the down-shift speed.
+    SpeedState first = ground;
+    first.gear = 0;
+    first.down_shift_rpm = 4000;
+    first.rpm = 3500;
+    RobotInputs in = {};
+    speed_control(30, 10, &first, &in);
+    EXPECT_NEAR(in.clutch_engagement, 0.5f, 1e-6);
+    // In the air: nose dropping fast, throttle on to lift it; nose high, rear brake to drop it.
+    SpeedState air = ground;
+    air.rear_airborne = true;
+    air.pitch_rate = -1;
+    speed_control(30, 30, &air, &in);
+    EXPECT_EQ(in.throttle, 1);
+    EXPECT_EQ(in.clutch_engagement, 0.125f);
+    air.pitch_rate = 0;
+    air.front_above_rear = 1.5f;
+    speed_control(30, 30, &air, &in);
+    EXPECT_EQ(in.throttle, 0);
+    EXPECT_EQ(in.rear_brake, 1);
+    EXPECT_EQ(in.clutch_engagement, 0);
+}
+
+TEST(RobotSpeed, ThrottleRisesSlowlyAndHoldsAfterAGripLimitedCorner)
+{
+    EXPECT_FLOAT_EQ(throttle_rate_limit(1, 0.5f, 1000, -100000), 0.5f + 1.0f / 32);
+    EXPECT_FLOAT_EQ(throttle_rate_limit(0.2f, 0.5f, 1000, -100000), 0.2f);     // falls at once
+    EXPECT_FLOAT_EQ(throttle_rate_limit(1, 0.5f, 1000, 990), 0.5f);            // 10 tics after
+    EXPECT_FLOAT_EQ(throttle_rate_limit(1, 0.5f, 1000, 984), 0.5f + 1.0f / 32); // 16 tics after
+}
+
+TEST(RobotSteering, NaturalSteerDeadBands)
+{
+    EXPECT_EQ(natural_steer_term(0.03f, 0, 0), 0);                 // under 1/32: nothing
+    EXPECT_NEAR(natural_steer_term(0.1f, 0, 0), 0.4f, 1e-6);        // e = 0.8, half of it
+    EXPECT_NEAR(natural_steer_term(1, 0, 0), 2.0f / 3, 1e-6);       // w capped at 0.25, e = 2
+    EXPECT_NEAR(natural_steer_term(-1, 0, 0), -2.0f / 3, 1e-6);
+    EXPECT_EQ(natural_steer_term(0, 0, 1.0f / 3000), 0);           // rate under 1/2400
+    EXPECT_NEAR(natural_steer_term(0, 0, 0.5f), -0.25f, 1e-6);
+}
+
+TEST(RobotSteering, OutputLeansTowardsTheTargetAndStaysFinite)
+{
+    // Upright on the ground, target lean to the right (negative): steer the other way first.
+    float s = steering_output(-0.3f, 0, 0, 1, 0, false, 0, 0, 0, true, 0);
+    EXPECT_GT(s, 0);
+    EXPECT_LE(s, 1);
+    // Front wheel in the air: only the natural-steer term.
+    EXPECT_NEAR(steering_output(-0.3f, 0, 0, 1, 0, false, 0.1f, 0, 0, false, 0), 0.4f, 1e-6);
+    // Sliding front wheel: no roll command at all.
+    EXPECT_NEAR(steering_output(-0.3f, 0, 0, 1, 0, false, 0.1f, 0, 0, true, 5), 0.4f, 1e-6);
+    // Many points straight ahead: no roll wanted.
+    EXPECT_NEAR(steering_output(-0.3f, 0, 0, 1, 20, false, 0, 0, 0, true, 0), 0, 1e-6);
+    EXPECT_TRUE(isfinite(steering_output(NAN, 0, 0, 1, 0, false, 0, 0, 0, true, 0)));
+}
+
+TEST(RobotLost, RidesTowardsTheTargetAndDragsStraight)
+{
+    LostRide ride;
+    // Slow and upright: sit, small lean towards a target ahead-left.
+    EXPECT_TRUE(lost_ride(-1, -10, 5, 0, &ride));
+    EXPECT_EQ(ride.sit, 1);
+    EXPECT_NEAR(ride.wanted_lean, 0.05f, 1e-6);
+    EXPECT_EQ(ride.target_speed, 15);
+    // Leaned over while slow: creep.
+    lost_ride(-1, -10, 5, 0.3f, &ride);
+    EXPECT_EQ(ride.target_speed, 5);
+    // Target behind to the right at speed: the full limit to the right.
+    EXPECT_FALSE(lost_ride(5, 10, 25, 0, &ride));
+    EXPECT_NEAR(ride.wanted_lean, -0.5f, 1e-6);
+    // Between 10 and 20 ft/s the limit grows: at 15, (0.5 x 2/3 x 0.5 + 1/3) / 2.
+    lost_ride(-20, 1, 15, 0, &ride);
+    EXPECT_NEAR(ride.wanted_lean, (0.5f * 0.1f * 10 * 2 / 3 + 1.0f / 3) * 0.5f, 1e-5);
+    // Directly ahead: straight on, never 0/0.
+    EXPECT_TRUE(lost_ride(0, -10, 25, 0, &ride));
+    EXPECT_EQ(ride.wanted_lean, 0);
+    lost_ride(0, 0, 25, 0, &ride);
+    EXPECT_EQ(ride.wanted_lean, 0);
+    EXPECT_NEAR(drag_steer(0.4f, 0), -0.1f, 1e-6);
+    EXPECT_EQ(drag_steer(-8, 0), 1);
+}
+
+TEST(RobotTraffic, FollowsTheBikeAheadAtADistanceThatGrowsAfterTheStart)
+{
+    BikeMotion self = { 0, 0, 0, -30 };
+    bool slowed;
+    struct Case {
+        BikeMotion other;
+        float race_time, want;
+        bool slowed;
+    } cases[] = {
+        { { 0, -10, 0, -20 }, 60, 20 * (1 - 0.6f / 4), false },    // inside 16.8 ft: its speed, less
+        { { 0, -10, 0, -20 }, 2, 20, false },                      // right after the start: 12 ft, its speed
+        { { 0, -25, 0, -20 }, 60, 30 + 0.6f * (20 - 30), true },   // closing in: easing off
+        { { 0, -40, 0, -20 }, 60, 30, false },                     // corridors apart
+        { { 6, -10, 0, -20 }, 60, 30, false },                     // beside, in its own lane
+        { { 0, 10, 0, -20 }, 60, 30, false },                      // behind
+        { { 0, -10, 0, 0 }, 60, 30, false },                       // standing: not traffic
+    };
+    for (const Case &c : cases) {
+        EXPECT_NEAR(traffic_speed(&self, 0, 32, &c.other, 1, c.race_time, 30, &slowed), c.want, 1e-4)
+            << c.other.x << "," << c.other.z << " at " << c.race_time;
+        EXPECT_EQ(slowed, c.slowed);
+    }
+    // Leaned into a turn the useful speed comes round the turning circle, and stays finite.
+    BikeMotion ahead = { 0, -10, 0, -20 };
+    float d = traffic_speed(&self, -0.4f, 32, &ahead, 1, 60, 30, &slowed);
+    EXPECT_TRUE(isfinite(d));
+    EXPECT_LE(d, 20);
+}
+
+std::vector<LinePoint> straight(float x0, float z0, int n, float step, float speed)
+{
+    std::vector<LinePoint> v;
+    for (int i = 0; i < n; i++)
+        v.push_back({ x0, 0, z0 - step * i, speed, 0 });
+    return v;
+}
+
+TEST(RobotPathUpkeep, JunctionsAreSmoothAndNeverFaster)
+{
+    RobotPath path = {};
+    std::vector<LinePoint> a = straight(0, 0, 20, 5, 40);
+    LineEntry ea = {};
+    ea.points = a.data();
+    ea.count = 20;
+    ASSERT_TRUE(path_append_line(&path, &ea));
+    EXPECT_EQ(path.count, 25);          // five copies of the first point lead in
+    // The next line starts 3 ft to the side, slower.
+    std::vector<LinePoint> b = straight(3, -100, 10, 5, 30);
+    LineEntry eb = {};
+    eb.points = b.data();
+    eb.count = 10;
+    ASSERT_TRUE(path_append_line(&path, &eb));
+    ASSERT_EQ(path.count, 35);
+    int junction = 25;
+    float last_x = 0;
+    for (int i = junction - 5; i < junction; i++) {
+        EXPECT_GE(path.points[i].x, last_x - 1e-4f) << i;      // eases across, never back
+        EXPECT_LE(path.points[i].x, 3 + 1e-4f);
+        EXPECT_LE(fabsf(path.points[i].speed), 40 + 1e-4f);
+        EXPECT_GE(fabsf(path.points[i].speed), 30 - 1e-4f);
+        last_x = path.points[i].x;
+    }
+    EXPECT_EQ(path.points[junction].x, 3);
+    EXPECT_EQ(path.points[junction - 6].x, 0);
+    // Points far behind the target are dropped on the next append.
+    path.target = 34;
+    ASSERT_TRUE(path_append_line(&path, &eb));
+    EXPECT_EQ(path.target, 30);
+    EXPECT_EQ(path.count, 35 - 4 + 10);
+    xfree(path.points);
+}
+
+TEST(RobotPathUpkeep, TargetAdvancesWithinReachUnlessThePathTurnsBack)
+{
+    std::vector<LinePoint> pts = straight(0, 0, 10, 10, 30);
+    RobotPath path = { pts.data(), 10, 10, 3 };
+    // Riding along -z: the target 30 ft ahead is reached within 60 ft.
+    EXPECT_TRUE(target_reached(&path, 0, 0, 0, -1, 60));
+    EXPECT_FALSE(target_reached(&path, 0, 0, 0, -1, 30));
+    // Heading the other way, the path runs against the bike: not reached unless within 4 ft.
+    EXPECT_FALSE(target_reached(&path, 0, 0, 0, 1, 60));
+    EXPECT_TRUE(target_reached(&path, 0, -28, 0, 1, 60));
+}
+
+class RobotAtTheGate : public RaceTrack {
+protected:
+    void SetUp() override
+    {
+        RaceTrack::SetUp();
+        robots_install();
+    }
+    void TearDown() override
+    {
+        RaceTrack::TearDown();
+        robot_hooks_install(nullptr);
+    }
+};
+
+TEST_F(RobotAtTheGate, WithoutLinesItWaitsWithBothBrakesOn)
+{
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load());
+    EXPECT_NE(robot_personality(0), 0);     // the roster gave it one
+    for (int t : { k_drop - 100, k_drop + 64, k_drop + 1280 }) {
+        set_race_tic(t);
+        robot_autopilot(0);
+        const BikeInputs &in = rider_slot(0)->bike->inputs;
+        EXPECT_EQ(in.throttle, 0) << t;
+        EXPECT_EQ(in.front_brake, 1);
+        EXPECT_EQ(in.rear_brake, 1);
+        EXPECT_EQ(in.clutch, 1);        // lever pulled: nothing engaged
+        EXPECT_EQ(in.steer, 0);
+        EXPECT_EQ(in.sit, 1);
+    }
+}
+
+TEST_F(RobotAtTheGate, RidesTheLinesAPuppetLeftWithFiniteInputs)
+{
+    requests[0] = requests[1] = REQUEST_ROBOT;
+    ASSERT_TRUE(load(0, 3));
+    puppet_set(0, 30, false);
+    set_race_tic(0);
+    bool picked = false;
+    for (int tic = 0; tic < k_drop + 128 * 40; tic++) {
+        simulation_tic();
+        const BikeInputs &in = rider_slot(1)->bike->inputs;
+        ASSERT_TRUE(isfinite(in.throttle) && isfinite(in.steer) && isfinite(in.clutch) && isfinite(in.front_brake) &&
+                    isfinite(in.rear_brake) && isfinite(in.sit))
+            << "tic " << tic;
+        picked |= robot_path(1)->count > 0;
+    }
+    // The puppet's first sections became lines, and the robot took one from the gate.
+    EXPECT_GT(line_entry(0, 0)->count, 0);
+    EXPECT_TRUE(picked);
+}
+
+TEST_F(RobotAtTheGate, UnknownPersonalityTakesTheFirst)
+{
+    requests[0] = REQUEST_ROBOT;
+    ASSERT_TRUE(load());
+    robot_set_personality(rider_slot(0)->bike, "daredevil");
+    EXPECT_EQ(robot_personality(0), 1);
+    EXPECT_NE(log_text().find("auto pilot personality 'daredevil' not found"), std::string::npos);
+    robot_set_personality(rider_slot(0)->bike, "tester");
+    EXPECT_EQ(personality(robot_personality(0))->mode_near, 3);
+}
+
+}  // namespace

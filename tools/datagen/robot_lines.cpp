@@ -1,0 +1,373 @@
+// The starting riding lines of a generated track, so that robots race on a fresh install. They
+// are worked out from the track's own centre lines, without physics: a speed profile capped on
+// straights by skill and in corners by the grip of the ground (more on berms), with the jumps'
+// approach speeds chosen to land them on their landings, accelerating at most 10 ft/s² and
+// braking at most 16 ft/s². Several lines run across the track at fixed offsets, each keeping
+// its offset from section to section; in the first section, lines from every fourth gate place
+// merge into them over the first sections so that a field spreads out instead of queuing on
+// one line.
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "common/mem.h"
+#include "datagen.h"
+#include "race/timing.h"
+#include "robots/lines.h"
+#include "terrain/terrain.h"
+#include "terrain/tiles.h"
+#include "vfs/vfs.h"
+
+static const float k_offsets[] = { -10, -5, 0, 5, 10 };    // ft to the rider's right of the centre
+static const int k_offset_count = (int)(sizeof k_offsets / sizeof k_offsets[0]);
+static const int k_gate_line_every = 4;
+static const float k_merge_length = 250;       // ft after the gate over which a gate line reaches its offset
+static const float k_straight_cap[3] = { 45, 55, 65 };     // ft/s by skill
+static const float k_corner_share[3] = { 0.55f, 0.7f, 0.85f };
+static const float k_accelerate = 10, k_brake = 16;        // ft/s²
+static const float k_gravity = 32;
+static const float k_frame_height = 2.2f;      // ft above the ground of a standing bike's frame
+static const float k_point_seconds = 0.25f;
+static const float k_takeoff_gap = 0.25f;      // ft the ground must fall below the arc: small kinks are ridden through
+static const float k_slope_span = 3;           // ft behind a sample over which its take-off slope is measured
+static const int k_curvature_span = 8;         // samples either side
+static const int k_laps = 3;                   // the route: the start straight, then three laps
+static const float k_pre_drop_tics = 14 * 128; // a recorded first section counts from the session's start
+
+// One sample of a rider's path.
+struct PathSample {
+    float x, z, ground;
+    float s;                // ft from the gate
+    float lap_s;            // ft along the lap; -1 on the start straight
+    float curvature;        // 1/ft, > 0 turning right
+    float cap, speed;       // ft/s
+    float y;                // frame height, on the ground or on the flight arc
+    bool airborne;
+    float t;                // s from the gate
+};
+
+struct Route {
+    Centre *c;
+    float *lap_s;
+    int n;
+};
+
+// The start straight from the gate to the join, then the lap from the join round k_laps times.
+static void build_route(Route *r, const TrackLayout *layout)
+{
+    const Line &S = layout->start, &L = layout->lap;
+    int gate = line_sample_at(&S, k_gate_along_start);
+    int on_start = layout->start_join > gate ? layout->start_join - gate : 0;
+    r->n = on_start + L.n * k_laps;
+    r->c = (Centre *)xmalloc((size_t)r->n * sizeof(Centre));
+    r->lap_s = (float *)xmalloc((size_t)r->n * sizeof(float));
+    for (int i = 0; i < on_start; i++) {
+        r->c[i] = S.c[gate + i];
+        r->lap_s[i] = -1;
+    }
+    for (int i = 0; i < L.n * k_laps; i++) {
+        int k = (layout->join + i) % L.n;
+        r->c[on_start + i] = L.c[k];
+        r->lap_s[on_start + i] = k * L.step;
+    }
+}
+
+static float tile_grip(const Terrain *t, float x, float z)
+{
+    const TileType *tile = tile_type(t, tile_at(t, x, z));
+    return tile ? tile->friction_value[0] : 1.0f;
+}
+
+// The path at a lateral offset; a gate line starts at 'from' and eases onto 'offset'.
+static PathSample *offset_path(const Terrain *t, const Route *r, float from, float offset)
+{
+    PathSample *p = (PathSample *)xcalloc((size_t)r->n, sizeof(PathSample));
+    for (int i = 0; i < r->n; i++) {
+        const Centre &c = r->c[i];
+        float along = i > 0 ? p[i - 1].s + hypotf(c.x - r->c[i - 1].x, c.z - r->c[i - 1].z) : 0;
+        float o = from + (offset - from) * smoothstep(0, k_merge_length, along);
+        o = clampf(o, -c.half_width + 2, c.half_width - 2);
+        p[i].x = c.x - c.tz * o;        // the rider's right is (-tz, tx)
+        p[i].z = c.z + c.tx * o;
+        p[i].ground = terrain_height(t, p[i].x, p[i].z);
+        p[i].lap_s = r->lap_s[i];
+    }
+    for (int i = 1; i < r->n; i++)
+        p[i].s = p[i - 1].s + hypotf(p[i].x - p[i - 1].x, p[i].z - p[i - 1].z);
+    // Curvature from the turn of the path's own heading over a few feet either side.
+    for (int i = 0; i < r->n; i++) {
+        int a = i - k_curvature_span < 0 ? 0 : i - k_curvature_span;
+        int b = i + k_curvature_span >= r->n ? r->n - 1 : i + k_curvature_span;
+        int a1 = a + 1 < r->n ? a + 1 : a, b0 = b - 1 >= 0 ? b - 1 : b;
+        float ha = atan2f(p[a1].z - p[a].z, p[a1].x - p[a].x), hb = atan2f(p[b].z - p[b0].z, p[b].x - p[b0].x);
+        float turn = hb - ha;
+        while (turn > 3.14159265f)
+            turn -= 6.2831853f;
+        while (turn < -3.14159265f)
+            turn += 6.2831853f;
+        float length = p[b].s - p[a].s;
+        // Heading measured from +x towards +z turns right for a rider facing along it.
+        p[i].curvature = length > 0 ? turn / length : 0;
+    }
+    return p;
+}
+
+// The corner and straight caps: grip times the share the skill dares, helped by the bank.
+static void speed_caps(const Terrain *t, PathSample *p, int n, int skill)
+{
+    for (int i = 0; i < n; i++) {
+        float cap = k_straight_cap[skill];
+        float k = fabsf(p[i].curvature);
+        if (k > 1e-4f) {
+            float mu = tile_grip(t, p[i].x, p[i].z);
+            // the bank across the path, positive when it leans into the turn
+            int j = i + 1 < n ? i + 1 : i, h = i > 0 ? i - 1 : i;
+            float dx = p[j].x - p[h].x, dz = p[j].z - p[h].z, len = hypotf(dx, dz);
+            float rx = len > 0 ? -dz / len : 0, rz = len > 0 ? dx / len : 0;
+            float right = terrain_height(t, p[i].x + rx, p[i].z + rz);
+            float left = terrain_height(t, p[i].x - rx, p[i].z - rz);
+            float bank = (p[i].curvature > 0 ? left - right : right - left) / 2;
+            float grip = mu;
+            if (bank > 0 && mu * bank < 0.9f)
+                grip = fminf((mu + bank) / (1 - mu * bank), 3 * mu);
+            cap = fminf(cap, sqrtf(grip * k_gravity / k * k_corner_share[skill]));
+        }
+        p[i].cap = cap;
+    }
+}
+
+// The ground's slope along the path arriving at sample i, over the last few feet.
+static float ground_slope(const PathSample *p, int i)
+{
+    int a = i;
+    while (a > 0 && p[i].s - p[a].s < k_slope_span)
+        a--;
+    return p[i].s > p[a].s ? (p[i].ground - p[a].ground) / (p[i].s - p[a].s) : 0;
+}
+
+// Flies from sample 'from' at constant horizontal speed v; returns the sample where the arc
+// lands after a take-off (-1 when it never leaves the ground before 'to'), and the slopes of the
+// flight and of the ground there.
+static int fly(const PathSample *p, int from, int to, float v, int *takeoff, float *flight_slope, float *landing_slope)
+{
+    float y = p[from].ground + k_frame_height, vy = 0;
+    bool air = false;
+    *takeoff = -1;
+    for (int i = from + 1; i <= to; i++) {
+        float ds = p[i].s - p[i - 1].s;
+        if (ds <= 0)
+            continue;
+        float dt = ds / v, ground = p[i].ground + k_frame_height;
+        if (!air) {
+            vy = ground_slope(p, i - 1) * v;
+            float arc = y + vy * dt - 0.5f * k_gravity * dt * dt;
+            if (ground < arc - k_takeoff_gap) {
+                air = true;
+                *takeoff = i - 1;
+                y = arc;
+                vy -= k_gravity * dt;
+            } else {
+                y = ground;
+            }
+            continue;
+        }
+        float arc = y + vy * dt - 0.5f * k_gravity * dt * dt;
+        if (arc <= ground) {
+            *flight_slope = (vy - k_gravity * dt) / v;
+            *landing_slope = (p[i].ground - p[i - 1].ground) / ds;
+            return i;
+        }
+        y = arc;
+        vy -= k_gravity * dt;
+    }
+    return -1;
+}
+
+// Each designed jump, wherever the path meets it: the approach speed that lands it on the
+// landing's downslope most nearly along the ground caps the speed up to its lip.
+static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int skill)
+{
+    float lap_length = layout->lap.length;
+    for (int f = 0; f < layout->feature_count; f++) {
+        const LapFeature &feature = layout->features[f];
+        if (feature.kind != k_feature_jump)
+            continue;
+        for (int i = 1; i < n; i++) {
+            if (p[i].lap_s < 0)
+                continue;
+            float into = p[i].lap_s - feature.begin;
+            if (into < -lap_length / 2)
+                into += lap_length;
+            if (!(into >= -5 && (p[i - 1].lap_s < 0 || into - (p[i].s - p[i - 1].s) < -5)))
+                continue;
+            // The path enters this jump at sample i: from here to well past its end.
+            int to = i;
+            while (to + 1 < n && p[to].s - p[i].s < feature.end - feature.begin + 60)
+                to++;
+            float best_v = -1, best_error = 1e9f;
+            int best_lip = -1;
+            for (float v = 10; v <= k_straight_cap[skill]; v += 0.5f) {
+                int takeoff;
+                float flight, ground;
+                int land = fly(p, i, to, v, &takeoff, &flight, &ground);
+                if (land < 0 || ground > -0.05f || p[land].s - p[i].s > feature.end - feature.begin + 5)
+                    continue;
+                float error = fabsf(atanf(flight) - atanf(ground));
+                if (error < best_error) {
+                    best_error = error;
+                    best_v = v;
+                    best_lip = takeoff;
+                }
+            }
+            for (int k = i; best_v > 0 && k <= best_lip; k++)
+                p[k].cap = fminf(p[k].cap, best_v);
+        }
+    }
+}
+
+// Speeds within the caps, reachable by the accelerating and braking limits, from a standing
+// start; then the frame's height (the flight arc where the ground falls away) and the times.
+static void profile(PathSample *p, int n)
+{
+    p[0].speed = 0;
+    for (int i = 1; i < n; i++) {
+        float ds = p[i].s - p[i - 1].s;
+        p[i].speed = fminf(p[i].cap, sqrtf(p[i - 1].speed * p[i - 1].speed + 2 * k_accelerate * ds));
+    }
+    for (int i = n - 2; i >= 0; i--) {
+        float ds = p[i + 1].s - p[i].s;
+        p[i].speed = fminf(p[i].speed, sqrtf(p[i + 1].speed * p[i + 1].speed + 2 * k_brake * ds));
+    }
+    p[0].y = p[0].ground + k_frame_height;
+    p[0].t = 0;
+    float vy = 0;
+    bool air = false;
+    for (int i = 1; i < n; i++) {
+        float ds = p[i].s - p[i - 1].s, v = fmaxf(0.5f * (p[i].speed + p[i - 1].speed), 0.5f);
+        float dt = ds / v, ground = p[i].ground + k_frame_height;
+        p[i].t = p[i - 1].t + dt;
+        if (!air)
+            vy = ground_slope(p, i - 1) * v;
+        float arc = p[i - 1].y + vy * dt - 0.5f * k_gravity * dt * dt;
+        if (arc > ground + (air ? 0 : k_takeoff_gap)) {
+            air = true;
+            p[i].y = arc;
+            vy -= k_gravity * dt;
+        } else {
+            air = false;
+            p[i].y = ground;
+        }
+        p[i].airborne = air;
+    }
+}
+
+// A line point at time t along the path (interpolated).
+static LinePoint point_at(const PathSample *p, int n, float t, int *cursor)
+{
+    int i = *cursor;
+    while (i + 1 < n - 1 && p[i + 1].t <= t)
+        i++;
+    *cursor = i;
+    const PathSample &a = p[i], &b = p[i + 1 < n ? i + 1 : i];
+    float f = b.t > a.t ? clampf((t - a.t) / (b.t - a.t), 0, 1) : 0;
+    float v = a.speed + (b.speed - a.speed) * f, k = a.curvature + (b.curvature - a.curvature) * f;
+    LinePoint out;
+    out.x = a.x + (b.x - a.x) * f;
+    out.y = a.y + (b.y - a.y) * f;
+    out.z = a.z + (b.z - a.z) * f;
+    out.speed = a.airborne || b.airborne ? -v : v;
+    out.lean = -atanf(v * v * k / k_gravity);
+    return out;
+}
+
+// Cuts one path into sections where it passes the counting checkpoints and files each as a
+// line of its slot; a gate line only its sections that begin before it has merged (after that
+// it is the line it merged into).
+static void file_path(const Timing *timing, const PathSample *p, int n, bool gate_line)
+{
+    GatePasses passes = {};
+    float pass_time[k_max_lap_entries * (k_laps + 1)], pass_s[k_max_lap_entries * (k_laps + 1)];
+    int counted = 0;
+    for (int i = 0; i < n && counted < (int)(sizeof pass_time / sizeof pass_time[0]); i++) {
+        int q = gate_passing_step(timing, &passes, p[i].x, p[i].z, (int32_t)lroundf(p[i].t * 128));
+        if (q >= 0 && position_entry(timing, q) < k_non_counting) {
+            pass_s[counted] = p[i].s;
+            pass_time[counted++] = p[i].t;
+        }
+    }
+    passes_free(&passes);
+    int sections = lines_store_first() + lines_store_normal();
+    LinePoint *points = (LinePoint *)xmalloc(4096 * sizeof(LinePoint));
+    int cursor = 0;
+    for (int s = 0; s < sections && s + 1 < counted; s++) {
+        if (gate_line && s > 0 && pass_s[s - 1] >= k_merge_length)
+            break;
+        float begin = s == 0 ? 0 : pass_time[s - 1], end = pass_time[s];
+        int count = 0;
+        for (float t = begin; t < end && count < 4096; t += k_point_seconds)
+            points[count++] = point_at(p, n, t, &cursor);
+        int short_span = (int)lroundf((end - begin) * 128);
+        int long_span = (int)lroundf((pass_time[s + 1] - begin) * 128);
+        if (s == 0) {
+            short_span += (int)k_pre_drop_tics;
+            long_span += (int)k_pre_drop_tics;
+        }
+        int slot = section_slot(s);
+        for (int e = 0; e < k_line_entries; e++) {
+            LineEntry *entry = line_entry(slot, e);
+            if (entry->count == 0) {
+                line_fill(entry, points, count, short_span, long_span);
+                break;
+            }
+        }
+    }
+    xfree(points);
+}
+
+bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *layout)
+{
+    char path[1100];
+    snprintf(path, sizeof path, "%s/timing_gates", dir);
+    Timing *timing = (Timing *)xcalloc(1, sizeof(Timing));
+    DataFile *in = open_data_file(path, "rb");
+    bool ok = in && timing_parse(timing, in, 0);
+    close_data_file(in);
+    Route route = {};
+    if (ok)
+        build_route(&route, layout);
+    for (int skill = 0; ok && skill < 3; skill++) {
+        ok = lines_store_create(timing->first_counting, timing->normal_counting);
+        for (int k = 0; ok && k < k_offset_count; k++) {
+            PathSample *p = offset_path(t, &route, k_offsets[k], k_offsets[k]);
+            speed_caps(t, p, route.n, skill);
+            jump_speeds(p, route.n, layout, skill);
+            profile(p, route.n);
+            file_path(timing, p, route.n, false);
+            xfree(p);
+        }
+        for (int g = 0; ok && g < k_gate_places; g += k_gate_line_every) {
+            float across = (g - (k_gate_places - 1) * 0.5f) * k_gate_place_width;
+            // onto the nearest of the offsets
+            float onto = k_offsets[0];
+            for (float o : k_offsets)
+                if (fabsf(o - across) < fabsf(onto - across))
+                    onto = o;
+            PathSample *p = offset_path(t, &route, across, onto);
+            speed_caps(t, p, route.n, skill);
+            jump_speeds(p, route.n, layout, skill);
+            profile(p, route.n);
+            file_path(timing, p, route.n, true);
+            xfree(p);
+        }
+        snprintf(path, sizeof path, "%s/%s", dir, lines_file_name(skill));
+        DataFile *out = ok ? open_data_file(path, "wb") : nullptr;
+        ok = out && lines_write_store(out);
+        close_data_file(out);
+        lines_store_free();
+    }
+    xfree(route.c);
+    xfree(route.lap_s);
+    timing_clear(timing);
+    xfree(timing);
+    return ok;
+}
