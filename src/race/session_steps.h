@@ -31,7 +31,7 @@ void  bike_set_simulation_mode(BikeState *bike);
 void  physics_log_capture(void);
 void  robot_set_personality(BikeState *bike, const char *name);
 void  robot_autopilot(int slot);
-bool  robot_path_target(int slot, float *x, float *z);     // false: the path has none
+bool  robot_path_target(int slot, float *x, float *z);     // the robot's path target; false: none
 // The finish rule as a bike stopped at a standstill meets it: true when it marks the bike
 // finished (the bike then does not turn).
 bool  finish_rule_at_standstill(int slot);
