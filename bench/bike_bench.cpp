@@ -1,8 +1,9 @@
 // One simulation_tic with 1, 10, 40 and 160 robot bikes on the sample track's gate, per bike,
 // beside the library's bare dWorldStep for the same bikes with the same contacts and motors.
-// Standing: the bikes have had two seconds to land (and topple) before the clock starts.
-// Riding: every bike is held upright by the benchmark's hand with its throttle open, and the
-// session is loaded again (off the clock) after every six seconds of riding.
+// Standing: the riders hold sit/dab and the bikes have had two seconds to land before the
+// clock starts. Riding: every rider rides with the throttle open and nothing else, and the
+// session is loaded again (off the clock) after every six seconds of riding. The bikes that
+// fell by the end of the run are reported beside the time.
 // The data comes from SK_HOME, else the "game" folder beside this executable.
 #include <benchmark/benchmark.h>
 
@@ -15,7 +16,9 @@
 
 #include "bike/bike.h"
 #include "bike/drive.h"
+#include "bike/falls.h"
 #include "bike/rider.h"
+#include "bike/steering.h"
 #include "bike/suspension.h"
 #include "race/session.h"
 #include "race/simulation.h"
@@ -55,33 +58,36 @@ static bool prepare_data(void)
     return ok;
 }
 
-// The benchmark's hand until riders balance the bikes: a roll spring and damper about the
-// frame's forward axis.
-static void hold_upright(BikeState *b)
-{
-    dVector3 up, forward;
-    dBodyVectorToWorld(b->body[BODY_FRAME], 0, 1, 0, up);
-    dBodyVectorToWorld(b->body[BODY_FRAME], 0, 0, -1, forward);
-    double roll = -up[2] * forward[0] + up[0] * forward[2];
-    const dReal *w = dBodyGetAngularVel(b->body[BODY_FRAME]);
-    double rate = w[0] * forward[0] + w[1] * forward[1] + w[2] * forward[2];
-    double torque = 4000 * roll - 400 * rate;
-    dBodyAddTorque(b->body[BODY_FRAME], torque * forward[0], torque * forward[1], torque * forward[2]);
-}
-
 static const int k_ride_tics = 6 * 128;
 
-// The riders' part of a riding tic: the throttle open and the hand on every bike.
-static void ride(int n)
+// The riders' inputs of a tic: the throttle open, or standing with sit/dab held.
+static void ride(int n, bool riding)
 {
     for (int i = 0; i < n; i++) {
         BikeState *b = rider_slot(i)->bike;
-        set_throttle(b, 0.6f);
-        hold_upright(b);
+        if (riding) {
+            set_throttle(b, 0.6f);
+        } else {
+            set_throttle(b, 0);
+            b->inputs.sit = 1;
+        }
     }
 }
 
-// n robots on the gate, landed; riding ones upright.
+// Bikes fallen over (the frame's up axis below 45 degrees) or with a fallen rider.
+static int fallen(int n)
+{
+    int count = 0;
+    for (int i = 0; i < n; i++) {
+        BikeState *b = rider_slot(i)->bike;
+        dVector3 up;
+        dBodyVectorToWorld(b->body[BODY_FRAME], 0, 1, 0, up);
+        count += up[1] < 0.707 || bike_fallen(b);
+    }
+    return count;
+}
+
+// n robots on the gate, landed.
 static bool load_bikes(int n, bool riding)
 {
     if (!prepare_data())
@@ -92,8 +98,7 @@ static bool load_bikes(int n, bool riding)
     if (!session_select_track("tracks/sample") || !load_session(requests, false, false, 0, 3, 0))
         return false;
     for (int k = 0; k < k_landing_tics; k++) {
-        for (int i = 0; riding && i < n; i++)
-            hold_upright(rider_slot(i)->bike);
+        ride(n, riding);
         simulation_tic();
     }
     return true;
@@ -103,6 +108,7 @@ static void per_bike(benchmark::State &state, int n)
 {
     state.counters["per_bike"] =
         benchmark::Counter((double)state.iterations() * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["fallen"] = fallen(n);
 }
 
 static void BM_BikeTic(benchmark::State &state)
@@ -121,8 +127,7 @@ static void BM_BikeTic(benchmark::State &state)
             ridden = 1;
             state.ResumeTiming();
         }
-        if (riding)
-            ride(n);
+        ride(n, riding);
         simulation_tic();
     }
     per_bike(state, n);
@@ -139,8 +144,8 @@ static double now_seconds(void)
 }
 
 // The tic's contacts, motors and forces made as the tic makes them (ground, bike pairs, rider
-// springs, suspension, drive and brakes, the internal-force correction), then only the
-// library's step on the clock.
+// springs, suspension, drive and brakes, steering, dabs and falls, the internal-force
+// correction), then only the library's step on the clock.
 static void BM_WorldStepOnly(benchmark::State &state)
 {
     int n = (int)state.range(0);
@@ -158,19 +163,26 @@ static void BM_WorldStepOnly(benchmark::State &state)
             tic = race_tic();
             ridden = 1;
         }
-        if (riding)
-            ride(n);
+        ride(n, riding);
         for (int i = 0; i < n; i++)
             bike_touches_world(rider_slot(i)->bike, t);
         for (int a = 0; a < n; a++)
             for (int b = a + 1; b < n; b++)
-                collide_bikes(rider_slot(a)->bike, rider_slot(b)->bike, false, tic, nullptr, nullptr);
+            {
+                int ma = 0, mb = 0;
+                if (collide_bikes(rider_slot(a)->bike, rider_slot(b)->bike, false, tic, &ma, &mb))
+                    bump_after_collision(rider_slot(a)->bike, ma, rider_slot(b)->bike, mb);
+            }
         for (int i = 0; i < n; i++) {
             BikeState *b = rider_slot(i)->bike;
+            RiderTic ctx = { tic, gate_drop_tic(), t, nullptr, nullptr };
             update_rider_mount(b);
             update_suspension(b);
             bike_drive_update(b, tic);
-            correct_internal_forces(b);
+            bike_steering_update(b, &ctx);
+            bike_dab_and_falls(b, &ctx);
+            if (b->fall_timer <= 0)
+                correct_internal_forces(b);
         }
         double start = now_seconds();
         dWorldStep(bike_world(), k_tic_seconds);

@@ -57,8 +57,10 @@
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/drive.h"
+#include "bike/rider.h"
 #include "bike/setup.h"
 #include "bike/shape.h"
+#include "bike/steering.h"
 #include "common/mem.h"
 #include "platform/log.h"
 #include "race/puppets.h"
@@ -607,7 +609,8 @@ static bool trace_open(void)
         return false;
     }
     fprintf(g_ride.trace, "# tic mph rpm gear throttle clutch front_brake rear_brake fork fork_speed swingarm "
-                          "shock_speed front_slip rear_slip front_contact rear_contact x y z\n");
+                          "shock_speed front_slip rear_slip front_contact rear_contact x y z lean heading up steer "
+                          "steer_angle fall_timer foot_down rider_off\n");
     return true;
 }
 
@@ -621,10 +624,26 @@ static void trace_tic(int tic)
     double mph = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]) / 1.4666667;
     BikeSuspension s = bike_suspension(b);
     const WheelContact &f = b->wheel[0], &r = b->wheel[1];
-    fprintf(g_ride.trace, "%d %.3f %.1f %d %.3f %.4f %.3f %.3f %.4f %.4f %.5f %.4f %.3f %.3f %d %d %.3f %.3f %.3f\n", tic,
-            mph, bike_engine_rpm(b), bike_gear(b) + 1, bike_throttle(b), bike_clutch_engagement(b), bike_front_brake(b),
-            bike_rear_brake(b), s.fork_position, s.fork_speed, s.swingarm_angle, s.shock_speed, f.depth > 0 ? f.slip : 0,
-            r.depth > 0 ? r.slip : 0, f.depth > 0, r.depth > 0, p[0], p[1], p[2]);
+    dBodyID frame = b->body[BODY_FRAME];
+    dVector3 up, forward;
+    dBodyVectorToWorld(frame, 0, 1, 0, up);
+    dBodyVectorToWorld(frame, 0, 0, -1, forward);
+    // Headings as the gates measure them: 0 facing -z, growing as the bike turns left.
+    double heading = atan2(-forward[0], -forward[2]);
+    double rest[3];
+    rider_rest_point(b, rest);
+    const dReal *q = dBodyGetPosition(b->body[BODY_RIDER]);
+    double off = sqrt((q[0] - rest[0]) * (q[0] - rest[0]) + (q[1] - rest[1]) * (q[1] - rest[1]) +
+                      (q[2] - rest[2]) * (q[2] - rest[2]));
+    const double deg = 180 / 3.14159265358979323846;
+    fprintf(g_ride.trace,
+            "%d %.3f %.1f %d %.3f %.4f %.3f %.3f %.4f %.4f %.5f %.4f %.3f %.3f %d %d %.3f %.3f %.3f %.2f %.2f %.4f %.3f %.2f %d "
+            "%.4f %.3f\n",
+            tic, mph, bike_engine_rpm(b), bike_gear(b) + 1, bike_throttle(b), bike_clutch_engagement(b),
+            bike_front_brake(b), bike_rear_brake(b), s.fork_position, s.fork_speed, s.swingarm_angle, s.shock_speed,
+            f.depth > 0 ? f.slip : 0, r.depth > 0 ? r.slip : 0, f.depth > 0, r.depth > 0, p[0], p[1], p[2],
+            lean_angle(frame) * deg, heading * deg, up[1], b->inputs.steer,
+            dJointGetHingeAngle(b->joint[JOINT_STEERING]) * deg, bike_fall_timer(b), bike_foot_down(b), off);
 }
 
 // The run's report goes to standard error while the trace holds standard output.

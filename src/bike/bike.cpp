@@ -359,6 +359,13 @@ void reset_bike(BikeState *bike)
     bike->suspension = {};
     bike->fall_timer = 0;
     bike->bump_timer = 0;
+    bike->foot_down = 0;
+    bike->land_multiplier = 1;
+    bike->steer_indicator = 0;
+    bike->sticky_dab = false;
+    bike->sit_channel = 0;
+    for (BikeFoot &f : bike->feet)
+        f = {};
     bike->takeoff_tic = bike->landing_tic = -1;
     bike->contact_stamp = bike->collide_stamp = -1;
     for (Vec3 &v : bike->rider_velocity)

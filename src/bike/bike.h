@@ -73,8 +73,16 @@ struct BikeParams {
 struct BikeInputs {
     float throttle, front_brake, rear_brake;    // 0..1
     float clutch;                   // the clutch lever, 0 released .. 1 pulled
-    float steer, lean, sit;
+    float steer;                    // -1..1, positive to the right
+    float lean;                     // -1..1, positive backwards
+    float sit;                      // the sit/dab value, 0..1
+    float back_up;                  // 0..1
     int shift;                      // the last shift input, -1, 0 or 1: holding it shifts once
+};
+
+// A foot as the rider figure places it (world), and the rider body's velocity there.
+struct BikeFoot {
+    Vec3 point, velocity;
 };
 
 struct BikeEngine {
@@ -108,13 +116,31 @@ struct BikeState {
     BikeSuspension suspension;
     uint8_t flags;
     float activity;
-    float fall_timer;
-    int fall_count;
-    float bump_timer;
-    int takeoff_tic, landing_tic;
+    int fall_timer;                 // tics; 0 riding, above 0 fallen
+    int fall_count;                 // falls this session: picks the knockout delay
+    float bump_timer;               // raised by bike-to-bike hits; limits the leveling torque
+    int takeoff_tic, landing_tic;   // -1 after a reset
     Vec3 rider_velocity[4];         // ring indexed by tic mod 4
+    float foot_down;                // 0..1: how far a dabbing foot is put down
+    float land_multiplier;          // >= 1: the roll damping right after a landing
+    float steer_indicator;          // 0..1, for the lean indicator
+    BikeFoot feet[2];               // -x, +x: where the feet were when the fall began, moved since
+    bool sticky_dab;                // the sticky sit/dab toggle is on
+    float sit_channel;              // the sit/dab channel of the last tic (its rises toggle)
     int contact_stamp;              // last tic with wheel contact queries
     int collide_stamp;              // last tic this bike met another by joints
+};
+
+// What the rider's part of a control update needs from the race around it.
+struct RiderTic {
+    int tic;                        // the race tic
+    int gate_drop_tic;
+    const Terrain *ground;          // null: no ground (nothing is judged against it)
+    // The point a bike stopped on its side turns towards at a standstill; false: no turn (no
+    // timing, nothing passed yet, finished). Null: never.
+    bool (*standstill_target)(const BikeState *bike, float *x, float *z);
+    // Whether the rider body hit solid scenery this tic hard enough to fall. Null: never.
+    bool (*rider_hit_scenery)(const BikeState *bike);
 };
 
 // --- the world ---

@@ -184,18 +184,75 @@ static const float k_cr125_full[BIKE_TORQUE_POINTS] = {
     -5.00f, -5.20f, -5.40f, -5.60f, -5.80f, -6.00f, -6.20f, -6.40f, -6.60f, -6.80f,
 };
 
-static const float k_rider_pose[BIKE_POSE_VALUES] = {
-    0.0f, 5.30f, 3.25f,             // head
-    0.60f, 4.70f, 3.35f,            // shoulder
-    0.40f, 3.60f, 3.90f,            // hip
-    0.85f, 3.90f, 2.30f,            // grip
-    0.55f, 2.00f, 3.60f,            // foot peg
-    1.00f, 0.95f, 1.45f, 1.50f,     // upper arm, forearm, thigh, shin
-    0.0f, 4.30f, 3.60f,  0.0f, 3.70f, 3.85f,  0.0f, 5.30f, 3.25f,
-    0.70f, 4.25f, 2.90f, 0.80f, 3.95f, 2.60f, 0.50f, 3.10f, 3.45f,
-    0.55f, 2.50f, 3.50f, -0.70f, 4.25f, 2.90f, -0.55f, 2.50f, 3.50f,
-    0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f,
+// The rider pose points, each in its own body's coordinates: head, shoulders and hips on the
+// rider body; grips on the upper fork; pegs on the frame (-x side first); then the upper arm,
+// forearm, thigh and shin lengths. The bones' rest centres follow from them (rider_pose_bones).
+static const float k_rider_pose[31] = {
+    0.0f, 1.40f, -0.45f,                    // head
+    -0.60f, 0.80f, -0.35f, 0.60f, 0.80f, -0.35f,   // shoulders
+    -0.40f, -0.30f, 0.20f, 0.40f, -0.30f, 0.20f,   // hips
+    -0.85f, 0.55f, 0.25f, 0.85f, 0.55f, 0.25f,     // grips
+    -0.55f, -0.40f, 0.0f, 0.55f, -0.40f, 0.0f,     // pegs
+    1.00f, 0.95f, 1.45f, 1.50f,                    // upper arm, forearm, thigh, shin
 };
+
+// The middle joint of a two-bone limb from root to target (lengths a and b), bent towards
+// the pole point.
+static void limb_joint(const double root[3], const double target[3], double a, double b, const double pole[3],
+                       float out[3])
+{
+    double n[3], d = 0;
+    for (int i = 0; i < 3; i++) {
+        n[i] = target[i] - root[i];
+        d += n[i] * n[i];
+    }
+    d = sqrt(d);
+    for (int i = 0; i < 3; i++)
+        n[i] /= d;
+    d = fmin(d, 0.95 * (a + b));
+    double m[3], along = 0, len = 0;
+    for (int i = 0; i < 3; i++)
+        along += (pole[i] - root[i]) * n[i];
+    for (int i = 0; i < 3; i++) {
+        m[i] = pole[i] - root[i] - along * n[i];
+        len += m[i] * m[i];
+    }
+    len = sqrt(len);
+    double h = (a * a - b * b + d * d) / (2 * d);
+    double up = sqrt(fmax(a * a - h * h, 0.0));
+    for (int i = 0; i < 3; i++)
+        out[i] = (float)(root[i] + n[i] * h + m[i] / len * up);
+}
+
+// The nine bones' rest centres (the joint each bone starts at, in rider body coordinates with
+// the rider seated): forearms at the elbows, upper arms at the shoulders, shins at the knees,
+// thighs at the hips, the torso between the hips.
+static void rider_pose_bones(BikeModel *m)
+{
+    float *p = m->rider_pose;
+    float *bones = p + 31;
+    const float *r = m->rider_position;
+    for (int side = 0; side < 2; side++) {
+        double shoulder[3], grip[3], hip[3], peg[3], elbow_pole[3], knee_pole[3];
+        for (int i = 0; i < 3; i++) {
+            shoulder[i] = p[3 + 3 * side + i];
+            hip[i] = p[9 + 3 * side + i];
+            grip[i] = p[15 + 3 * side + i] + m->head_point[i] - r[i];
+            peg[i] = p[21 + 3 * side + i] + m->frame_position[i] - r[i];
+        }
+        double out = side ? 1 : -1;
+        elbow_pole[0] = shoulder[0] + out, elbow_pole[1] = shoulder[1] - 1, elbow_pole[2] = shoulder[2] + 1;
+        knee_pole[0] = hip[0] + out * 0.5, knee_pole[1] = hip[1], knee_pole[2] = hip[2] - 2;
+        limb_joint(shoulder, grip, p[27], p[28], elbow_pole, bones + 3 * side);
+        for (int i = 0; i < 3; i++) {
+            bones[6 + 3 * side + i] = (float)shoulder[i];
+            bones[18 + 3 * side + i] = (float)hip[i];
+        }
+        limb_joint(hip, peg, p[29], p[30], knee_pole, bones + 12 + 3 * side);
+    }
+    for (int i = 0; i < 3; i++)
+        bones[24 + i] = (p[9 + i] + p[12 + i]) / 2;
+}
 
 static const double k_fork_kgmm_per_lbf_ft = 0.0007440819724087572;
 static const double k_shock_kgmm_per_lbf_ft = 0.0014881639448175144;
@@ -333,7 +390,8 @@ static void build_row(BikeModel *m, const Figures &f)
     m->rider_values[1] = 0.5f;
     m->rider_mass = fam.rider_mass;
     fill_files(m);
-    memcpy(m->rider_pose, k_rider_pose, sizeof m->rider_pose);
+    memcpy(m->rider_pose, k_rider_pose, sizeof k_rider_pose);
+    rider_pose_bones(m);
 }
 
 static void build_catalogue(void)

@@ -80,7 +80,11 @@ struct BikeModel {
     float rider_values[2];          // -2/3 and 1/2
     float rider_mass;
     char files[BIKE_FILE_COUNT][64];
-    float rider_pose[BIKE_POSE_VALUES];     // layout owned by the rider figure
+    // Rider pose points: head p[0..2], shoulders p[3..8] and hips p[9..14] on the rider body;
+    // grips p[15..20] on the upper fork; pegs p[21..26] on the frame (-x side first); upper
+    // arm, forearm, thigh and shin lengths p[27..30]; the rest centres of the rider model's
+    // nine bones p[31..57] (-x, +x forearm, upper arm, shin, thigh, then the torso).
+    float rider_pose[BIKE_POSE_VALUES];
 };
 
 const BikeModel *bike_model(int index);                 // null outside 0..79

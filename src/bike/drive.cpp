@@ -1,9 +1,11 @@
 #include "bike/drive.h"
 
 #include <math.h>
+#include <string.h>
 
 #include "bike/bike.h"
 #include "bike/catalogue.h"
+#include "bike/setup.h"
 
 static const double k_pi = 3.14159265358979323846;
 static const double k_rpm_per_rad_s = 9.549296585513721;
@@ -12,7 +14,7 @@ static const int k_auto_shift_tics = 32;
 static const float k_grip_speed_squared = 4;       // (2 ft/s)^2: a contact sliding faster slips
 
 // The player's control channels read here.
-enum { CH_THROTTLE = 1, CH_FRONT_BRAKE, CH_REAR_BRAKE, CH_SHIFT, CH_CLUTCH };
+enum { CH_STEER, CH_THROTTLE, CH_FRONT_BRAKE, CH_REAR_BRAKE, CH_SHIFT, CH_CLUTCH, CH_SIT_DAB, CH_BACK_UP, CH_LEAN };
 
 // Not-a-number falls to the low end.
 static double clampd(double v, double lo, double hi)
@@ -23,6 +25,7 @@ static double clampd(double v, double lo, double hi)
 }
 
 static float clamp01(float x) { return (float)clampd(x, 0, 1); }
+static float clamp_signed(float x) { return isnan(x) ? 0 : (float)clampd(x, -1, 1); }
 
 static bool fallen(const BikeState *bike) { return bike->fall_timer > 0; }
 
@@ -71,10 +74,28 @@ void shift(BikeState *bike, int direction)
     bike->engine.gear = target <= 0 ? 0 : existing_gear(*bike_model(bike->model), target);
 }
 
+static bool setup_says_yes(const ChoiceItem &c) { return strcmp(choice_label(&c), "Yes") == 0; }
+
 void bike_apply_channels(BikeState *bike, const float *channels)
 {
     if (!built(bike) || !channels)
         return;
+    BikeInputs &in = bike->inputs;
+    // Keys give +1 for "Left": the setup's reversal (on by default) makes that a left turn.
+    float steer = clamp_signed(channels[CH_STEER]);
+    in.steer = setup_says_yes(g_setup.reverse_steering) ? -steer : steer;
+    float sit = channels[CH_SIT_DAB];
+    bool rises = sit > 0.5f && !(bike->sit_channel > 0.5f);
+    bike->sit_channel = sit;
+    if (setup_says_yes(g_setup.sticky_dab)) {
+        if (rises)
+            bike->sticky_dab = !bike->sticky_dab;
+        sit = bike->sticky_dab ? 1 : 0;
+    }
+    bool down = fallen(bike);
+    in.sit = down ? 0 : clamp01(sit);
+    in.back_up = down ? 0 : clamp01(channels[CH_BACK_UP]);
+    in.lean = down ? 0 : clamp_signed(channels[CH_LEAN]);
     set_throttle(bike, channels[CH_THROTTLE]);
     set_front_brake(bike, channels[CH_FRONT_BRAKE]);
     set_rear_brake(bike, channels[CH_REAR_BRAKE]);

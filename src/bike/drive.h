@@ -15,8 +15,11 @@ void set_clutch_lever(BikeState *bike, float x);
 // -1 down, 0 none, +1 up. Holding a direction shifts once: it acts only when it differs from
 // the last input. Missing gears are skipped downwards; there is no neutral below first.
 void shift(BikeState *bike, int direction);
-// The player's control channels 1 to 5 (throttle, front brake, rear brake, shift with its
-// +-0.5 thresholds, clutch) to the inputs above.
+// The player's nine control channels to the inputs: steer (reversed when the setup's
+// "Reversed Steering" is "Yes"), throttle, front brake, rear brake, shift with its +-0.5
+// thresholds, clutch, sit/dab (with "Sticky Sit/Dab" each rise through 0.5 flips the bike's
+// toggle, which is used instead), back up and lean. Throttle, sit, back up and lean read 0
+// while the rider is fallen.
 void bike_apply_channels(BikeState *bike, const float *channels);
 
 // The overall reduction from crank to rear wheel in a gear (0 is first); 0 or less when the

@@ -413,7 +413,10 @@ int game_main(int argc, char **argv)
     // Only a track the player chose and that loaded is written back; a failed load, a demo's
     // track or a server's keeps the configured one.
     // A fallback to the first listed track is not the player's choice either.
-    if (!s->connect_requested && track_session_request(g_game.start_track, g_game.demo_playing, 1000) &&
+    // A development aid until the menus start rides: the first slot for this computer's rider.
+    const char *as_player = getenv("SK_START_AS_PLAYER");
+    int first = as_player && strcmp(as_player, "1") == 0 ? REQUEST_PLAYER : REQUEST_ROBOT;
+    if (!s->connect_requested && track_session_request_first(g_game.start_track, g_game.demo_playing, 1000, first) &&
         !g_game.demo_playing && g_game.start_track_named)
         config_set_track(g_game.start_track);
     if (!s->connect_requested)

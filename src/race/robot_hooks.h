@@ -26,6 +26,10 @@ struct RobotHooks {
     void (*lines_scenery_touch)(int slot);
     void (*set_personality)(BikeState *bike, const char *name);
     void (*autopilot)(int slot);
+    // Where a bike stopped on its side at (x, z) turns to: the riding line ahead (a human), the
+    // path's target point (a robot); false when there is none.
+    bool (*lines_standstill_target)(int slot, float x, float z, float *tx, float *tz);
+    bool (*path_target)(int slot, float *x, float *z);
 };
 
 // Installs the hooks (copied; null entries stay stand-ins); null removes them all.

@@ -762,6 +762,11 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
 
 bool track_session_request(const char *track, bool from_demo, int lap_limit)
 {
+    return track_session_request_first(track, from_demo, lap_limit, REQUEST_ROBOT);
+}
+
+bool track_session_request_first(const char *track, bool from_demo, int lap_limit, int first)
+{
     if (!track || !session_select_track(track)) {
         ensure_track_list();
         if (const char *first = track_choose(track))
@@ -769,7 +774,7 @@ bool track_session_request(const char *track, bool from_demo, int lap_limit)
     }
     int requests[SESSION_SLOTS] = {};
     if (!from_demo)
-        requests[0] = REQUEST_ROBOT;
+        requests[0] = first;
     return load_session(requests, from_demo, false, 0, lap_limit, race_settings_robot_skill());
 }
 

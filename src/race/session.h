@@ -96,6 +96,8 @@ void start_position(const Timing *t, float terrain_width, int slot, float *x, fl
 
 // The driver's calls into the session.
 bool track_session_request(const char *track, bool from_demo, int lap_limit);   // false: no track
+// The same with slot 0 requesting `first` (a SlotRequest) instead of a robot.
+bool track_session_request_first(const char *track, bool from_demo, int lap_limit, int first);
 // Applies the rider's setup to the player's bike when it is in view: not while it moves faster
 // than 0.125 (then "Settings not applied.  Mechanic can't keep up error." at most once per
 // 10 s of game_clock). True when it was applied.

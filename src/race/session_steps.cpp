@@ -13,6 +13,8 @@ static void nothing_learn(bool) {}
 static void no_record(int, int, int) {}
 static void nothing_slot(int) {}
 static void no_personality(BikeState *, const char *) {}
+static bool no_line_target(int, float, float, float *, float *) { return false; }
+static bool no_path_target(int, float *, float *) { return false; }
 
 static const RobotHooks k_robot_stand_ins = {
     .lines_slot_count = no_lines,
@@ -28,13 +30,15 @@ static const RobotHooks k_robot_stand_ins = {
     .lines_scenery_touch = nothing_slot,
     .set_personality = no_personality,
     .autopilot = nothing_slot,
+    .lines_standstill_target = no_line_target,
+    .path_target = no_path_target,
 };
 
 static RobotHooks g_robots = k_robot_stand_ins;
 
 void robot_hooks_install(const RobotHooks *hooks)
 {
-    static_assert(sizeof(RobotHooks) == 13 * sizeof(void (*)(void)), "every hook is taken below");
+    static_assert(sizeof(RobotHooks) == 15 * sizeof(void (*)(void)), "every hook is taken below");
 #define TAKE(name) g_robots.name = hooks && hooks->name ? hooks->name : k_robot_stand_ins.name
     TAKE(lines_slot_count);
     TAKE(lines_read);
@@ -49,6 +53,8 @@ void robot_hooks_install(const RobotHooks *hooks)
     TAKE(lines_scenery_touch);
     TAKE(set_personality);
     TAKE(autopilot);
+    TAKE(lines_standstill_target);
+    TAKE(path_target);
 #undef TAKE
 }
 
@@ -66,11 +72,16 @@ void lines_scenery_touch(int slot) { g_robots.lines_scenery_touch(slot); }
 
 void bike_set_replay_mode(BikeState *, float, float, float, float) {}
 void bike_set_simulation_mode(BikeState *) {}
-void bike_steering_update(BikeState *) {}
-void bike_dab_and_falls(BikeState *) {}
 void physics_log_capture(void) {}
 void robot_set_personality(BikeState *bike, const char *name) { g_robots.set_personality(bike, name); }
 void robot_autopilot(int slot) { g_robots.autopilot(slot); }
+bool robot_path_target(int slot, float *x, float *z) { return g_robots.path_target(slot, x, z); }
+bool finish_rule_at_standstill(int) { return false; }
+bool scenery_rider_hit(int) { return false; }
+bool lines_standstill_target(int slot, float x, float z, float *tx, float *tz)
+{
+    return g_robots.lines_standstill_target(slot, x, z, tx, tz);
+}
 
 bool demo_open_playback(const char *)
 {

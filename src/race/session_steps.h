@@ -10,6 +10,9 @@ struct BikeState;
 struct DataFile;
 
 // Riding lines of the robots.
+// The point of the fastest line of the section being ridden four points past the one nearest
+// (x, z), for a bike turning at a standstill; false when there is none.
+bool  lines_standstill_target(int slot, float x, float z, float *tx, float *tz);
 int   lines_slot_count(void);
 void  lines_read(DataFile *f, int count);
 void  lines_analyze(void);
@@ -25,11 +28,15 @@ void  lines_scenery_touch(int slot);       // the scenery collisions' call
 // Bikes: modes and the control update's parts still to come, in their order.
 void  bike_set_replay_mode(BikeState *bike, float a, float b, float c, float angle);
 void  bike_set_simulation_mode(BikeState *bike);
-void  bike_steering_update(BikeState *bike);    // steering and the stability assists
-void  bike_dab_and_falls(BikeState *bike);
 void  physics_log_capture(void);
 void  robot_set_personality(BikeState *bike, const char *name);
 void  robot_autopilot(int slot);
+bool  robot_path_target(int slot, float *x, float *z);     // the robot's path target; false: none
+// The finish rule as a bike stopped at a standstill meets it: true when it marks the bike
+// finished (the bike then does not turn).
+bool  finish_rule_at_standstill(int slot);
+// The rider body hit solid scenery this tic hard enough to fall.
+bool  scenery_rider_hit(int slot);
 
 // Demos and the network.
 bool  demo_open_playback(const char *file);

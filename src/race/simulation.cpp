@@ -4,7 +4,9 @@
 
 #include "bike/bike.h"
 #include "bike/drive.h"
+#include "bike/falls.h"
 #include "bike/rider.h"
+#include "bike/steering.h"
 #include "bike/suspension.h"
 #include "bike/wheel.h"
 #include "race/puppets.h"
@@ -161,11 +163,40 @@ static void collide_pair(BikeState *a, const BikeBounds &ba, BikeState *b, const
         return;
     int mask_a = 0, mask_b = 0;
     if (collide_bikes(a, b, net, race_tic(), &mask_a, &mask_b)) {
+        bump_after_collision(a, mask_a, b, mask_b);
         // what a line's run was worth cannot be told after a touch
         lines_bike_contact(a->slot);
         lines_bike_contact(b->slot);
     }
 }
+
+// Where a bike lying stopped on its side turns to: for a human the riding line ahead, for a
+// robot its path; else the centre of the checkpoint it is to pass next. None without timing,
+// before the first position is passed and once the bike has finished.
+static bool standstill_target(const BikeState *bike, float *x, float *z)
+{
+    int slot = bike->slot;
+    const Timing *t = session_timing();
+    const GatePasses *passes = session_passes(slot);
+    RiderSlot *s = rider_slot(slot);
+    if (!t || !t->valid || !passes || passes->count < 1 || !s)
+        return false;
+    if (finish_rule_at_standstill(slot) || rider_finished(slot))
+        return false;
+    const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
+    if (s->kind == CONTROL_HUMAN && lines_standstill_target(slot, (float)p[0], (float)p[2], x, z))
+        return true;
+    if (s->kind == CONTROL_ROBOT && robot_path_target(slot, x, z))
+        return true;
+    int checkpoint = position_checkpoint(t, passes->next);
+    if (checkpoint < 0 || checkpoint >= t->checkpoint_count)
+        return false;
+    *x = t->checkpoints[checkpoint].centre.x;
+    *z = t->checkpoints[checkpoint].centre.z;
+    return true;
+}
+
+static bool rider_hit_scenery(const BikeState *bike) { return scenery_rider_hit(bike->slot); }
 
 // Rider, suspension, drive and assists prepare the motors and forces of the next step; the
 // leftover internal force comes out last, once the joints have fed back a step (from tic 2 on).
@@ -177,8 +208,9 @@ static void control_update(BikeState *bike)
     update_rider_mount(bike);
     update_suspension(bike);
     bike_drive_update(bike, race_tic());
-    bike_steering_update(bike);
-    bike_dab_and_falls(bike);
+    RiderTic ctx = { race_tic(), gate_drop_tic(), session_terrain(), standstill_target, rider_hit_scenery };
+    bike_steering_update(bike, &ctx);
+    bike_dab_and_falls(bike, &ctx);
     if (race_tic() >= 2 && bike->fall_timer <= 0)
         correct_internal_forces(bike);
 }

@@ -1,5 +1,6 @@
 #include "robots/robots.h"
 
+#include <math.h>
 #include <time.h>
 
 #include "bike/bike.h"
@@ -122,6 +123,64 @@ static void personality_of(BikeState *bike, const char *name)
         set_personality(bike->slot, name);
 }
 
+// Nearest point of a line to (x, z), the first on ties.
+static int nearest_point(const LineEntry *e, float x, float z)
+{
+    int best = 0;
+    float best_d = INFINITY;
+    for (int i = 0; i < e->count; i++) {
+        float dx = e->points[i].x - x, dz = e->points[i].z - z, d = dx * dx + dz * dz;
+        if (d < best_d) {
+            best = i;
+            best_d = d;
+        }
+    }
+    return best;
+}
+
+bool line_standstill_target(int section, float x, float z, float *tx, float *tz)
+{
+    for (int tried = 0; tried < 2; tried++, section++) {
+        const LineEntry *e = section_fastest_line(section);
+        if (!e || e->count < 2)
+            return false;
+        int i = nearest_point(e, x, z);
+        if (i == e->count - 1)
+            continue;
+        const LinePoint *q = &e->points[i];
+        if (i + 4 < e->count) {
+            q = &e->points[i + 4];
+        } else if (const LineEntry *next = section_fastest_line(section + 1)) {
+            int k = i + 4 - e->count;
+            q = &next->points[k < next->count ? k : next->count - 1];
+        }
+        *tx = q->x;
+        *tz = q->z;
+        return true;
+    }
+    return false;
+}
+
+// The section a bike rides: the one that ends at the next counting checkpoint it is to pass.
+static bool standstill_line_hook(int slot, float x, float z, float *tx, float *tz)
+{
+    const Timing *t = session_timing();
+    const GatePasses *p = session_passes(slot);
+    if (!t || !t->valid || !p || !lines_store_exists())
+        return false;
+    return line_standstill_target(counting_before(t, p->next), x, z, tx, tz);
+}
+
+static bool path_target_hook(int slot, float *x, float *z)
+{
+    Vec3 v;
+    if (!robot_target_point(slot, &v))
+        return false;
+    *x = v.x;
+    *z = v.z;
+    return true;
+}
+
 void robots_install(void)
 {
     RobotHooks hooks = {};
@@ -138,6 +197,8 @@ void robots_install(void)
     hooks.lines_scenery_touch = record_scenery_touch;
     hooks.set_personality = personality_of;
     hooks.autopilot = timed_autopilot;
+    hooks.lines_standstill_target = standstill_line_hook;
+    hooks.path_target = path_target_hook;
     robot_hooks_install(&hooks);
 }
 

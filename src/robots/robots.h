@@ -24,3 +24,9 @@ void autopilot_cost_reset(void);
 const LineEntry *section_fastest_line(int section);
 // The point a robot steers for; false when it has none (no path).
 bool robot_target_point(int slot, Vec3 *out);
+// Where a rider stopped at (x, z) in `section` turns to: on the section's fastest line, four
+// points past the one nearest (x, z), running on into the next section's fastest line (its
+// last point when that is shorter; the nearest point itself when it has no line). From the
+// line's last point the next section is tried the same way. False when a section tried has no
+// line of 2 points or more, or when two were tried: the checkpoint ahead serves then.
+bool line_standstill_target(int section, float x, float z, float *tx, float *tz);

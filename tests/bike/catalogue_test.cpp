@@ -134,6 +134,44 @@ TEST(Catalogue, EveryDivisorIsPositive)
 }
 
 // With the throttle shut the engine pulls itself up from a standstill and brakes above its idle.
+// The pose points in their own bodies' coordinates, seated: the arms reach the grips and the
+// legs the pegs, -x side first, and the elbow and knee rest centres sit a limb's length away.
+TEST(Catalogue, RiderPosePointsFitTheBikeAsBuilt)
+{
+    for (int i = 0; i < BIKE_MODEL_COUNT; i++) {
+        const BikeModel *m = bike_model(i);
+        SCOPED_TRACE(m->name);
+        const float *p = m->rider_pose;
+        auto built = [](const float *local, const float *home, double out[3]) {
+            for (int k = 0; k < 3; k++)
+                out[k] = (double)local[k] + home[k];
+        };
+        auto distance = [](const double *a, const double *b) {
+            return sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
+        };
+        for (int side = 0; side < 2; side++) {
+            double shoulder[3], hip[3], grip[3], peg[3], elbow[3], knee[3];
+            built(p + 3 + 3 * side, m->rider_position, shoulder);
+            built(p + 9 + 3 * side, m->rider_position, hip);
+            built(p + 15 + 3 * side, m->head_point, grip);
+            built(p + 21 + 3 * side, m->frame_position, peg);
+            built(p + 31 + 3 * side, m->rider_position, elbow);
+            built(p + 43 + 3 * side, m->rider_position, knee);
+            double out = side ? 1 : -1;
+            EXPECT_GT(out * shoulder[0], 0);
+            EXPECT_GT(out * grip[0], 0);
+            EXPECT_GT(out * peg[0], 0);
+            EXPECT_LT(distance(shoulder, grip), p[27] + p[28]);
+            EXPECT_LT(distance(hip, peg), p[29] + p[30]);
+            EXPECT_LT(peg[1], hip[1]);
+            EXPECT_NEAR(distance(shoulder, elbow), p[27], 1e-4);
+            EXPECT_NEAR(distance(elbow, grip), p[28], 1e-4);
+            EXPECT_NEAR(distance(hip, knee), p[29], 1e-4);
+            EXPECT_NEAR(distance(knee, peg), p[30], 1e-4);
+        }
+    }
+}
+
 TEST(Catalogue, ClosedThrottleCurvesCrossZeroAtTheIdle)
 {
     for (int i = 0; i < BIKE_MODEL_COUNT; i++) {

@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "bike/bike.h"
+#include "bike/catalogue.h"
+#include "bike/rider.h"
+#include "bike/setup.h"
+#include "bike/shape.h"
 #include "common/messages.h"
 #include "driver/args.h"
 #include "driver/bindings.h"
@@ -15,6 +20,9 @@
 #include "driver/loop.h"
 #include "driver_fixture.h"
 #include "platform/input.h"
+#include "race/session.h"
+#include "terrain/terrain.h"
+#include "vfs/vfs.h"
 
 static std::vector<float> g_throttle_per_tic;
 
@@ -92,6 +100,61 @@ TEST_F(Loop, ChannelsSumBindingsWithTheirSigns)
     release("left");
     loop_advance(TIC_SECONDS);
     EXPECT_EQ(control_channels()[CHANNEL_STEER], -1);
+}
+
+// The player's bike on the practice field takes the bound keys through the tic: throttle,
+// steering after the setup's reversal (on by default: "Left" is a left turn), and the sticky
+// sit/dab toggle, which flips once per press.
+TEST_F(Loop, BoundKeysRideThePlayersBike)
+{
+    setenv("SK_HOME", SK_GAME_DATA_DIR, 1);
+    vfs_reset_for_tests();
+    ASSERT_TRUE(bike_world_create());
+    bike_catalogue_offer();
+    setup_set_defaults();
+    ASSERT_TRUE(session_select_track("tracks/practice"));
+    int requests[RIDER_SLOTS] = { REQUEST_PLAYER };
+    ASSERT_TRUE(load_session(requests, false, false, 0, 3, 0));
+    BikeState *b = rider_slot(0)->bike;
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(rider_slot(0)->kind, CONTROL_HUMAN);
+    set_viewed_slot(0);
+    set_view_mode(VIEW_RIDER);
+
+    press(binding_get(BIND_THROTTLE)->key);
+    press(binding_get(BIND_LEFT)->key);
+    loop_advance(TIC_SECONDS);
+    EXPECT_EQ(bike_throttle(b), 1);
+    EXPECT_EQ(b->inputs.steer, -1);
+    release(binding_get(BIND_THROTTLE)->key);
+    release(binding_get(BIND_LEFT)->key);
+
+    ASSERT_TRUE(choice_set(&g_setup.sticky_dab, "Yes"));
+    ASSERT_TRUE(choice_set(&g_setup.auto_dab, "No"));     // no dab of its own while stopped
+    apply_setup_to_bike(b);
+    const char *dab = binding_get(BIND_DAB)->key;
+    struct Step {
+        bool down;
+        bool on;
+    };
+    const Step steps[] = { { true, true }, { true, true }, { false, true }, { true, false }, { false, false },
+                           { true, true } };
+    for (const Step &s : steps) {
+        loop_handle_key(key_code(dab), s.down ? 1 : 0);
+        loop_advance(TIC_SECONDS);
+        EXPECT_EQ(bike_sticky_dab_on(b), s.on) << &s - steps;
+        EXPECT_EQ(b->inputs.sit, s.on ? 1 : 0) << &s - steps;
+    }
+    reset_bike(b);
+    EXPECT_FALSE(bike_sticky_dab_on(b)) << "a reset clears the toggle";
+
+    free_riders();
+    free_track();
+    session_reset_for_tests();
+    track_list_free();
+    bike_world_destroy();
+    shape_cache_free();
+    setup_set_defaults();
 }
 
 TEST_F(Loop, GameClockGrowsByEachStep)

@@ -546,6 +546,9 @@ TEST_F(Session, OnlyListedTracksAreSelected)
     EXPECT_STREQ(session_track(), "tracks/a");
     EXPECT_EQ(session_slot(0)->kind, CONTROL_ROBOT);
     EXPECT_EQ(race_lap_limit(), 1000);
+    // Started as the player (SK_START_AS_PLAYER): slot 0 is this computer's rider.
+    EXPECT_TRUE(track_session_request_first("tracks/a", false, 1000, REQUEST_PLAYER));
+    EXPECT_EQ(session_slot(0)->kind, CONTROL_HUMAN);
 }
 
 TEST_F(Session, TeardownLogsItsLines)

@@ -6,6 +6,7 @@
 
 #include "../terrain/terrain_fixture.h"
 #include "robots/lines.h"
+#include "robots/robots.h"
 
 namespace {
 
@@ -277,6 +278,48 @@ TEST_F(LineStore, SectionsMapToTheirSlots)
     for (int s = 0; s < 10; s++)
         EXPECT_EQ(section_slot(s), want[s]) << s;
     EXPECT_EQ(section_slot(-1), -1);
+}
+
+// A rider stopped beside the lines turns towards the fastest line four points on, into the
+// next section's line past its end; from a line's last point the next section decides.
+TEST_F(LineStore, StandstillTargetFourPointsOnAlongTheFastestLine)
+{
+    LinePoint six[6], three[3];
+    for (int i = 0; i < 6; i++)
+        six[i] = P(10.0f * i, 0);
+    for (int i = 0; i < 3; i++)
+        three[i] = P(100, 10.0f * (i + 1));
+    line_fill(line_entry(0, 0), six, 6, 400, 800);
+    LinePoint slow[6];
+    for (int i = 0; i < 6; i++)
+        slow[i] = P(10.0f * i, 50);
+    line_fill(line_entry(0, 1), slow, 6, 800, 1600);        // slower: never chosen
+    line_fill(line_entry(1, 0), three, 3, 400, 800);
+    struct Case {
+        int section;
+        float x, z;
+        bool found;
+        float tx, tz;
+    };
+    const Case cases[] = {
+        { 0, 1, 3, true, 40, 0 },           // nearest point 0: point 4
+        { 0, 1, 45, true, 40, 0 },          // nearer the slower line, still along the fastest
+        { 0, 31, -2, true, 100, 20 },       // nearest 3: 3 + 4 - 6 = point 1 of the next line
+        { 0, 49, 1, true, 100, 10 },        // nearest 5, the last: section 1 decides; past its end
+                                            // section 2 has no line: its nearest point itself
+        { 1, 99, 9, true, 100, 10 },
+        { 1, 100, 31, false, 0, 0 },        // from the last point on into section 2: no line
+        { 2, 0, 0, false, 0, 0 },
+    };
+    for (const Case &c : cases) {
+        float tx = -1, tz = -1;
+        bool found = line_standstill_target(c.section, c.x, c.z, &tx, &tz);
+        EXPECT_EQ(found, c.found) << c.section << " " << c.x;
+        if (found && c.found) {
+            EXPECT_EQ(tx, c.tx) << c.section << " " << c.x;
+            EXPECT_EQ(tz, c.tz) << c.section << " " << c.x;
+        }
+    }
 }
 
 }  // namespace
