@@ -1,0 +1,139 @@
+#include "render/terrain_render.h"
+
+#include <string.h>
+
+#include "render/gl.h"
+#include "render/ground_textures.h"
+#include "render/terrain_lod.h"
+#include "render/texture.h"
+#include "terrain/terrain.h"
+
+static struct {
+    bool vertex_arrays = true;
+    LodFrame frame;
+    int vertices, frames;
+} g_render;
+
+void terrain_render_configure(const TerrainRenderSettings *s)
+{
+    lod_set_detail(s->terrain_detail);
+    GroundSettings g = { s->texture_dim_index, s->texture_lmin, s->mipmaps, s->reshade_delay, s->verbosity };
+    ground_configure(&g);
+    g_render.vertex_arrays = s->vertex_arrays;
+}
+
+static int drawable_side(void)
+{
+    if (gl_caps.major <= 0)
+        return 0;
+    GLint view[4] = { 0, 0, 0, 0 };
+    glGetIntegerv(GL_VIEWPORT, view);
+    return view[2] < view[3] ? view[2] : view[3];
+}
+
+static void hook_lod(Terrain *t) { lod_attach(t); }
+static void hook_method(Terrain *t, int requested) { ground_choose_method(t, requested, drawable_side()); }
+static void hook_build(Terrain *t) { ground_textures_create(t); }
+static void hook_release(Terrain *)
+{
+    ground_textures_release();
+    lod_release();
+    lod_frame_free(&g_render.frame);
+}
+static unsigned long hook_memory(void) { return texture_memory() + ground_texture_memory(); }
+static void hook_region(Terrain *, int i0, int j0, int i1, int j1)
+{
+    // A vertex's shading follows its neighbours' heights: the cells around them change too.
+    terrain_mark_region(i0 - 2, j0 - 2, i1 + 1, j1 + 1);
+}
+
+void terrain_render_install(void)
+{
+    TerrainRenderHooks hooks = {};
+    hooks.compute_lod_errors = hook_lod;
+    hooks.choose_method = hook_method;
+    hooks.build_textures = hook_build;
+    hooks.release_textures = hook_release;
+    hooks.load_tile_texture = texture_load;
+    hooks.texture_memory = hook_memory;
+    hooks.mark_region = hook_region;
+    terrain_set_render_hooks(&hooks);
+}
+
+void terrain_render_setup(Terrain *t, int requested)
+{
+    ground_choose_method(t, requested, drawable_side());
+    ground_textures_create(t);
+}
+
+void terrain_lod_update(void)
+{
+    lod_pass_step(LOD_PASS_BUDGET);
+    ground_low_detail_step();
+}
+
+void terrain_lod_rebuild(void)
+{
+    lod_pass_finish();
+    ground_low_detail_step();
+}
+
+void terrain_textures_update(const Vec3 &camera) { ground_textures_update(camera); }
+
+void terrain_mark_region(int x0, int z0, int x1, int z1) { ground_mark_cells(x0, z0, x1, z1); }
+
+void terrain_redraw_textures(void) { ground_mark_cells(0, 0, 1 << 30, 1 << 30); }
+
+static const LodTextureSource k_source = { ground_window, ground_bind };
+
+void terrain_draw(const Vec3 &position, const Vec3 &view)
+{
+    LodFrame &f = g_render.frame;
+    lod_build_frame(position, view, &k_source, &f);
+    g_render.frames++;
+    g_render.vertices += f.vertex_count;
+    if (f.fan_count == 0)
+        return;
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glColor4f(1, 1, 1, 1);
+    unsigned bound = ~0u;
+    if (g_render.vertex_arrays) {
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glVertexPointer(3, GL_FLOAT, sizeof(LodVertex), &f.vertices[0].x);
+        glTexCoordPointer(2, GL_FLOAT, sizeof(LodVertex), &f.vertices[0].u);
+    }
+    for (int e = 0; e < f.fan_count; e++) {
+        const LodFan &fan = f.fans[e];
+        if (fan.binding.texture != bound) {
+            glBindTexture(GL_TEXTURE_2D, fan.binding.texture);
+            bound = fan.binding.texture;
+        }
+        if (g_render.vertex_arrays) {
+            glDrawArrays(GL_TRIANGLE_FAN, fan.first, fan.count);
+            continue;
+        }
+        glBegin(GL_TRIANGLE_FAN);
+        for (int v = fan.first; v < fan.first + fan.count; v++) {
+            glTexCoord2f(f.vertices[v].u, f.vertices[v].v);
+            glVertex3f(f.vertices[v].x, f.vertices[v].y, f.vertices[v].z);
+        }
+        glEnd();
+    }
+    if (g_render.vertex_arrays) {
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        glDisableClientState(GL_VERTEX_ARRAY);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void terrain_render_stats(TerrainRenderStats *out)
+{
+    out->fans = g_render.frame.fan_count;
+    out->triangles = g_render.frame.triangles;
+    out->vertices = g_render.frame.vertex_count;
+    out->frame = ground_frame();
+    out->texture_age = ground_texture_age();
+    out->reshades_pending = ground_reshades_pending();
+}
