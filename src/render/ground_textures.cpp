@@ -271,6 +271,8 @@ void ground_textures_create(Terrain *t)
         g_ground.low_side = 1;
     g_ground.low_dirty = (uint8_t *)xcalloc((size_t)g_ground.low_side * g_ground.low_side, 1);
     bool gl = has_gl();
+    // Textures are composed from the shading: it must be current first.
+    terrain_reshade(t);
     if (gl && g_ground.method != GROUND_METHOD_SOFTWARE) {
         log_printf("Creating low detail textures\n");
         g_ground.low = (unsigned *)xcalloc((size_t)g_ground.low_side * g_ground.low_side, sizeof(unsigned));
@@ -296,7 +298,6 @@ void ground_textures_create(Terrain *t)
                 g_ground.bytes += id ? (unsigned long)size * size * 3 : 0;
                 g_ground.low[bx + bz * g_ground.low_side] = id;
             }
-        terrain_reshade(t);
         for (int bz = 0; bz < g_ground.low_side; bz++)
             for (int bx = 0; bx < g_ground.low_side; bx++)
                 low_detail_render(bx, bz);
@@ -523,17 +524,18 @@ static void compose_gl(int x0, int z0, int cells)
                 glBindTexture(GL_TEXTURE_2D, id);
                 bound = id;
             }
-            float u0 = (2 * col - x0) * inv - 0.5f, u1 = u0 + 2 * inv;
-            float v0 = (2 * row - z0) * inv - 0.5f, v1 = v0 + 2 * inv;
+            // At depth 1 the frustum spans -1..1: the square fills the viewport.
+            float u0 = (2 * col - x0) * inv * 2 - 1, u1 = u0 + 4 * inv;
+            float v0 = (2 * row - z0) * inv * 2 - 1, v1 = v0 + 4 * inv;
             glBegin(GL_QUADS);
             glTexCoord2f(0.0625f, 0.0625f);
-            glVertex3f(u0, v0, -0.5f);
+            glVertex3f(u0, v0, -1);
             glTexCoord2f(0.9375f, 0.0625f);
-            glVertex3f(u1, v0, -0.5f);
+            glVertex3f(u1, v0, -1);
             glTexCoord2f(0.9375f, 0.9375f);
-            glVertex3f(u1, v1, -0.5f);
+            glVertex3f(u1, v1, -1);
             glTexCoord2f(0.0625f, 0.9375f);
-            glVertex3f(u0, v1, -0.5f);
+            glVertex3f(u0, v1, -1);
             glEnd();
         }
     int bx = x0 / GROUND_LOW_DETAIL_CELLS, bz = z0 / GROUND_LOW_DETAIL_CELLS;
@@ -552,13 +554,13 @@ static void compose_gl(int x0, int z0, int cells)
         glBlendFunc(GL_DST_COLOR, GL_SRC_COLOR);
         glBegin(GL_QUADS);
         glTexCoord2f(s0, t0);
-        glVertex3f(-0.5f, -0.5f, -0.5f);
+        glVertex3f(-1, -1, -1);
         glTexCoord2f(s1, t0);
-        glVertex3f(0.5f, -0.5f, -0.5f);
+        glVertex3f(1, -1, -1);
         glTexCoord2f(s1, t1);
-        glVertex3f(0.5f, 0.5f, -0.5f);
+        glVertex3f(1, 1, -1);
         glTexCoord2f(s0, t1);
-        glVertex3f(-0.5f, 0.5f, -0.5f);
+        glVertex3f(-1, 1, -1);
         glEnd();
     }
     glMatrixMode(GL_PROJECTION);
