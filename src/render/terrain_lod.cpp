@@ -346,10 +346,11 @@ static void emit_fan(DrawContext &c, int k, int i, int j)
     fan.first = f->vertex_count;
     fan.binding = b;
     push_vertex(f, t, x0 + h, z0 + h, b);
-    // Around the centre: corner, then the midpoint of the edge that follows when the node
-    // across it is split (its finer fans have a vertex there).
-    const int corners[5][2] = { { x0, z0 }, { x0 + s, z0 }, { x0 + s, z0 + s }, { x0, z0 + s }, { x0, z0 } };
-    const int across[4][2] = { { i - 1, j }, { i, j + 1 }, { i + 1, j }, { i, j - 1 } };
+    // Around the centre, counter-clockwise seen from above (the ground's front faces up):
+    // corner, then the midpoint of the edge that follows when the node across it is split
+    // (its finer fans have a vertex there).
+    const int corners[5][2] = { { x0, z0 }, { x0, z0 + s }, { x0 + s, z0 + s }, { x0 + s, z0 }, { x0, z0 } };
+    const int across[4][2] = { { i, j - 1 }, { i + 1, j }, { i, j + 1 }, { i - 1, j } };
     for (int e = 0; e < 4; e++) {
         push_vertex(f, t, corners[e][0], corners[e][1], b);
         if (lod_node_split(k, across[e][0], across[e][1]))

@@ -126,11 +126,13 @@ struct GroundScene : GlWorld {
             glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
             glEnable(GL_DEPTH_TEST);
             glDepthFunc(GL_LEQUAL);
+            glEnable(GL_CULL_FACE);     // as in the game: the ground's front faces up
             glMatrixMode(GL_PROJECTION);
             glLoadMatrixf(projection.m);
             glMatrixMode(GL_MODELVIEW);
             glLoadMatrixf(view.m);
             terrain_draw(eye, forward);
+            glDisable(GL_CULL_FACE);
             glFinish();
         }
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
