@@ -514,20 +514,37 @@ static void compose_gl(int x0, int z0, int cells)
     glEnable(GL_TEXTURE_2D);
     glColor4f(1, 1, 1, 1);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
-    float inv = 1.0f / (float)cells;
-    unsigned bound = ~0u;
-    for (int row = z0 / 2; row < (z0 + cells) / 2; row++)
-        for (int col = x0 / 2; col < (x0 + cells) / 2; col++) {
-            const TileType *tt = tile_type(t, tile_index_at(t, col, row));
-            unsigned id = tt ? tt->texture : 0;
-            if (id != bound) {
-                glBindTexture(GL_TEXTURE_2D, id);
-                bound = id;
-            }
+    // The square's tiles grouped by type: one bind and one batch of quads per type.
+    int col0 = x0 / 2, row0 = z0 / 2, side = cells / 2;
+    static int count[256], start[256];
+    static uint16_t *order;
+    static int order_capacity;
+    if (order_capacity < side * side) {
+        order_capacity = side * side;
+        order = (uint16_t *)xrealloc(order, (size_t)order_capacity * sizeof(uint16_t));
+    }
+    memset(count, 0, sizeof count);
+    for (int r = 0; r < side; r++)
+        for (int c = 0; c < side; c++)
+            count[tile_index_at(t, col0 + c, row0 + r) & 255]++;
+    for (int type = 0, at = 0; type < 256; type++) {
+        start[type] = at;
+        at += count[type];
+    }
+    for (int r = 0; r < side; r++)
+        for (int c = 0; c < side; c++)
+            order[start[tile_index_at(t, col0 + c, row0 + r) & 255]++] = (uint16_t)(r * side + c);
+    float step = 4.0f / (float)cells;      // one tile: 2 cells of a square 2 wide
+    for (int type = 0, at = 0; type < 256; at += count[type], type++) {
+        if (!count[type])
+            continue;
+        const TileType *tt = tile_type(t, type);
+        glBindTexture(GL_TEXTURE_2D, tt ? tt->texture : 0);
+        glBegin(GL_QUADS);
+        for (int e = at; e < at + count[type]; e++) {
             // At depth 1 the frustum spans -1..1: the square fills the viewport.
-            float u0 = (2 * col - x0) * inv * 2 - 1, u1 = u0 + 4 * inv;
-            float v0 = (2 * row - z0) * inv * 2 - 1, v1 = v0 + 4 * inv;
-            glBegin(GL_QUADS);
+            float u0 = (order[e] % side) * step - 1, u1 = u0 + step;
+            float v0 = (order[e] / side) * step - 1, v1 = v0 + step;
             glTexCoord2f(0.0625f, 0.0625f);
             glVertex3f(u0, v0, -1);
             glTexCoord2f(0.9375f, 0.0625f);
@@ -536,8 +553,9 @@ static void compose_gl(int x0, int z0, int cells)
             glVertex3f(u1, v1, -1);
             glTexCoord2f(0.0625f, 0.9375f);
             glVertex3f(u0, v1, -1);
-            glEnd();
         }
+        glEnd();
+    }
     int bx = x0 / GROUND_LOW_DETAIL_CELLS, bz = z0 / GROUND_LOW_DETAIL_CELLS;
     bx = bx < g_ground.low_side ? bx : g_ground.low_side - 1;
     bz = bz < g_ground.low_side ? bz : g_ground.low_side - 1;

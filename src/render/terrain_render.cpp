@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "common/mem.h"
 #include "render/gl.h"
 #include "render/ground_textures.h"
 #include "render/terrain_lod.h"
@@ -12,6 +13,10 @@ static struct {
     bool vertex_arrays = true;
     LodFrame frame;
     int vertices, frames;
+    // The fans of one texture as triangles: one draw call per run of fans sharing a texture
+    // instead of one per fan.
+    LodVertex *batch;
+    int batch_capacity;
 } g_render;
 
 void terrain_render_configure(const TerrainRenderSettings *s)
@@ -39,6 +44,9 @@ static void hook_release(Terrain *)
     ground_textures_release();
     lod_release();
     lod_frame_free(&g_render.frame);
+    xfree(g_render.batch);
+    g_render.batch = nullptr;
+    g_render.batch_capacity = 0;
 }
 static unsigned long hook_memory(void) { return texture_memory() + ground_texture_memory(); }
 static void hook_region(Terrain *, int i0, int j0, int i1, int j1)
@@ -97,34 +105,49 @@ void terrain_draw(const Vec3 &position, const Vec3 &view)
     glEnable(GL_TEXTURE_2D);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glColor4f(1, 1, 1, 1);
-    unsigned bound = ~0u;
-    if (g_render.vertex_arrays) {
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-        glVertexPointer(3, GL_FLOAT, sizeof(LodVertex), &f.vertices[0].x);
-        glTexCoordPointer(2, GL_FLOAT, sizeof(LodVertex), &f.vertices[0].u);
+    if (!g_render.vertex_arrays) {
+        unsigned bound = ~0u;
+        for (int e = 0; e < f.fan_count; e++) {
+            const LodFan &fan = f.fans[e];
+            if (fan.binding.texture != bound) {
+                glBindTexture(GL_TEXTURE_2D, fan.binding.texture);
+                bound = fan.binding.texture;
+            }
+            glBegin(GL_TRIANGLE_FAN);
+            for (int v = fan.first; v < fan.first + fan.count; v++) {
+                glTexCoord2f(f.vertices[v].u, f.vertices[v].v);
+                glVertex3f(f.vertices[v].x, f.vertices[v].y, f.vertices[v].z);
+            }
+            glEnd();
+        }
+        glBindTexture(GL_TEXTURE_2D, 0);
+        return;
     }
+    if (g_render.batch_capacity < 3 * f.triangles) {
+        g_render.batch_capacity = 3 * f.triangles + 1024;
+        g_render.batch = (LodVertex *)xrealloc(g_render.batch, g_render.batch_capacity * sizeof(LodVertex));
+    }
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glVertexPointer(3, GL_FLOAT, sizeof(LodVertex), &g_render.batch[0].x);
+    glTexCoordPointer(2, GL_FLOAT, sizeof(LodVertex), &g_render.batch[0].u);
+    int first = 0, used = 0;
     for (int e = 0; e < f.fan_count; e++) {
         const LodFan &fan = f.fans[e];
-        if (fan.binding.texture != bound) {
+        for (int v = fan.first + 1; v + 1 < fan.first + fan.count; v++) {
+            g_render.batch[used++] = f.vertices[fan.first];
+            g_render.batch[used++] = f.vertices[v];
+            g_render.batch[used++] = f.vertices[v + 1];
+        }
+        // Fans stay in their front-to-back order; a run ends where the texture changes.
+        if (e + 1 == f.fan_count || f.fans[e + 1].binding.texture != fan.binding.texture) {
             glBindTexture(GL_TEXTURE_2D, fan.binding.texture);
-            bound = fan.binding.texture;
+            glDrawArrays(GL_TRIANGLES, first, used - first);
+            first = used;
         }
-        if (g_render.vertex_arrays) {
-            glDrawArrays(GL_TRIANGLE_FAN, fan.first, fan.count);
-            continue;
-        }
-        glBegin(GL_TRIANGLE_FAN);
-        for (int v = fan.first; v < fan.first + fan.count; v++) {
-            glTexCoord2f(f.vertices[v].u, f.vertices[v].v);
-            glVertex3f(f.vertices[v].x, f.vertices[v].y, f.vertices[v].z);
-        }
-        glEnd();
     }
-    if (g_render.vertex_arrays) {
-        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-        glDisableClientState(GL_VERTEX_ARRAY);
-    }
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
