@@ -46,6 +46,8 @@ static struct {
     unsigned char *pixels;      // T x T RGB for the software composer
     TileSource *tiles;
     int tile_count;
+    uint16_t *order;            // the GL composer's tiles, grouped by type
+    int order_capacity;
     unsigned long bytes;
     bool x1270, x1270_checked;
 } g_ground;
@@ -304,7 +306,8 @@ void ground_textures_create(Terrain *t)
         if (g_ground.settings.verbosity >= 1) {
             log_printf("%dx%d low detail textures needed for %dx%d field\n", g_ground.low_side, g_ground.low_side, t->dim,
                        t->dim);
-            log_printf("%lu bytes texture memory used after low detail ground textures\n", g_ground.bytes);
+            log_printf("%lu bytes texture memory used after low detail ground textures\n",
+                       texture_memory() + g_ground.bytes);
         }
     }
     if (gl)
@@ -327,7 +330,7 @@ void ground_textures_create(Terrain *t)
             g_ground.base[b].id = new_texture(T, g_ground.pixels, ground_mipmapped());
     }
     if (gl && g_ground.settings.verbosity >= 1)
-        log_printf("%lu bytes texture memory used after LOD ground textures\n", g_ground.bytes);
+        log_printf("%lu bytes texture memory used after LOD ground textures\n", texture_memory() + g_ground.bytes);
     g_ground.tile_count = t->tile_count;
     g_ground.tiles = (TileSource *)xcalloc(t->tile_count > 0 ? (size_t)t->tile_count : 1, sizeof(TileSource));
 }
@@ -357,6 +360,9 @@ void ground_textures_release(void)
     xfree(g_ground.low);
     xfree(g_ground.low_dirty);
     xfree(g_ground.pixels);
+    xfree(g_ground.order);
+    g_ground.order = nullptr;
+    g_ground.order_capacity = 0;
     g_ground.tiles = nullptr;
     g_ground.base = nullptr;
     g_ground.low = nullptr;
@@ -516,13 +522,12 @@ static void compose_gl(int x0, int z0, int cells)
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
     // The square's tiles grouped by type: one bind and one batch of quads per type.
     int col0 = x0 / 2, row0 = z0 / 2, side = cells / 2;
-    static int count[256], start[256];
-    static uint16_t *order;
-    static int order_capacity;
-    if (order_capacity < side * side) {
-        order_capacity = side * side;
-        order = (uint16_t *)xrealloc(order, (size_t)order_capacity * sizeof(uint16_t));
+    int count[256], start[256];
+    if (g_ground.order_capacity < side * side) {
+        g_ground.order_capacity = side * side;
+        g_ground.order = (uint16_t *)xrealloc(g_ground.order, (size_t)g_ground.order_capacity * sizeof(uint16_t));
     }
+    uint16_t *order = g_ground.order;
     memset(count, 0, sizeof count);
     for (int r = 0; r < side; r++)
         for (int c = 0; c < side; c++)
