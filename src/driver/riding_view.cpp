@@ -99,4 +99,4 @@ void terrain_update_shading(int)
         terrain_lod_update();
 }
 
-void terrain_decals_hidden(bool) { terrain_redraw_textures(); }
+void terrain_decals_hidden(bool hidden) { terrain_redraw_textures(hidden); }

@@ -5,6 +5,7 @@
 
 #include "common/mem.h"
 #include "platform/log.h"
+#include "render/decal.h"
 #include "render/gl.h"
 #include "render/image/image.h"
 #include "render/terrain_lod.h"
@@ -50,6 +51,7 @@ static struct {
     int order_capacity;
     unsigned long bytes;
     bool x1270, x1270_checked;
+    bool decals_hidden;
 } g_ground;
 
 // Probed with a context; headless tests and tools keep the bookkeeping without textures.
@@ -70,6 +72,7 @@ bool ground_level_fits(int n, int level) { return n - level >= 2; }
 int ground_low_detail_count(int n) { return ((1 << (n + 1)) / 128 + 2) / 3; }
 
 void ground_configure(const GroundSettings *s) { g_ground.settings = *s; }
+void ground_hide_decals(bool hidden) { g_ground.decals_hidden = hidden; }
 
 int ground_method(void) { return g_ground.method; }
 int ground_texture_dim(void) { return g_ground.dim; }
@@ -430,11 +433,63 @@ static void sample_bilinear(const unsigned char *px, int w, int h, int channels,
     }
 }
 
+static bool decal_overlaps(const Decal &d, int x0, int z0, int cells)
+{
+    float spacing = g_ground.t->spacing, bx0, bz0, bx1, bz1;
+    decal_box(&d, &bx0, &bz0, &bx1, &bz1);
+    return bx1 > x0 * spacing && bx0 < (x0 + cells) * spacing && bz1 > z0 * spacing && bz0 < (z0 + cells) * spacing;
+}
+
+// The decals over one square, chosen once per composed texture.
+static int g_square_decals[256];
+static int g_square_decal_count;
+
+static void pick_decals(int x0, int z0, int cells)
+{
+    const Terrain *t = g_ground.t;
+    g_square_decal_count = 0;
+    for (int i = 0; t->decals && i < t->decal_count && g_square_decal_count < 256; i++)
+        if (!g_ground.decals_hidden && decal_overlaps(t->decals[i], x0, z0, cells))
+            g_square_decals[g_square_decal_count++] = i;
+}
+
+// Alpha-blends the decals' pictures over a texel at (x, z) feet, in the order they are listed.
+static void blend_decals(float x, float z, float rgb[3])
+{
+    for (int k = 0; k < g_square_decal_count; k++) {
+        const Decal &d = g_ground.t->decals[g_square_decals[k]];
+        float u, v;
+        decal_coords(&d, x, z, &u, &v);
+        if (!d.image || u < 0 || u > 1 || v < 0 || v > 1)
+            continue;
+        const Image *img = d.image;
+        float c[4] = { 0, 0, 0, 255 };
+        float fx = u * img->width - 0.5f, fy = v * img->height - 0.5f;
+        int ix = (int)floorf(fx), iy = (int)floorf(fy);
+        float ax = fx - ix, ay = fy - iy;
+        for (int ch = 0; ch < img->channels; ch++) {
+            float sum = 0;
+            for (int q = 0; q < 4; q++) {
+                int px = ix + (q & 1), py = iy + (q >> 1);
+                px = px < 0 ? 0 : px >= img->width ? img->width - 1 : px;
+                py = py < 0 ? 0 : py >= img->height ? img->height - 1 : py;
+                float w = ((q & 1) ? ax : 1 - ax) * ((q >> 1) ? ay : 1 - ay);
+                sum += w * img->pixels[((size_t)py * img->width + px) * img->pixel_bytes + ch];
+            }
+            c[ch] = sum;
+        }
+        float a = c[3] / 255.0f;
+        for (int ch = 0; ch < 3; ch++)
+            rgb[ch] = rgb[ch] * (1 - a) + c[ch] * a;
+    }
+}
+
 // Method 1: the tiles (their outer sixteenth cropped) times twice the vertex shading, texel by
 // texel, sampled where the GL composers' pixel centres fall.
 static void compose_software(int x0, int z0, int cells, unsigned char *out)
 {
     const Terrain *t = g_ground.t;
+    pick_decals(x0, z0, cells);
     int T = g_ground.dim;
     float step = (float)cells / (float)T, tile_texels = 2.0f * (float)T / (float)cells;
     int levels[256];
@@ -460,6 +515,7 @@ static void compose_software(int x0, int z0, int cells, unsigned char *out)
                 sample_bilinear(chain->pixels[lev], chain->width[lev], chain->height[lev], chain->channels,
                                 0.0625f + 0.875f * fu, 0.0625f + 0.875f * fv, rgb);
             }
+            blend_decals(cx * t->spacing, cz * t->spacing, rgb);
             // Shading between the four vertices around the texel; reads stay inside the field.
             float vx = cx < 0 ? 0 : cx > t->dim - 1 ? (float)(t->dim - 1) : cx;
             float vz = cz < 0 ? 0 : cz > t->dim - 1 ? (float)(t->dim - 1) : cz;
@@ -560,6 +616,41 @@ static void compose_gl(int x0, int z0, int cells)
             glVertex3f(u0, v1, -1);
         }
         glEnd();
+    }
+    pick_decals(x0, z0, cells);
+    if (g_square_decal_count) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+        float to_ndc = 2.0f / ((float)cells * t->spacing);
+        for (int k = 0; k < g_square_decal_count; k++) {
+            const Decal &d = t->decals[g_square_decals[k]];
+            if (!d.texture)
+                continue;
+            glBindTexture(GL_TEXTURE_2D, d.texture);
+            float lx = d.cos_angle * d.size * d.aspect, lz = d.sin_angle * d.size * d.aspect;     // along u
+            float wx = -d.sin_angle * d.size, wz = d.cos_angle * d.size;                        // along v
+            float cx = (d.x - x0 * t->spacing) * to_ndc - 1, cz = (d.z - z0 * t->spacing) * to_ndc - 1;
+            // That driver mis-draws big textured quads: a grid of pieces of at most 256 texels.
+            int pieces = 1;
+            if (g_ground.x1270) {
+                float texels = fmaxf(d.size * d.aspect, d.size) * to_ndc * 0.5f * g_ground.dim;
+                pieces = texels > 256 ? (int)ceilf(texels / 256) : 1;
+            }
+            glBegin(GL_QUADS);
+            for (int pv = 0; pv < pieces; pv++)
+                for (int pu = 0; pu < pieces; pu++) {
+                    const float corner[4][2] = { { 0, 0 }, { 1, 0 }, { 1, 1 }, { 0, 1 } };
+                    for (const auto &q : corner) {
+                        float u = (pu + q[0]) / pieces, v = (pv + q[1]) / pieces;
+                        glTexCoord2f(u, v);
+                        glVertex3f(cx + ((u - 0.5f) * lx + (v - 0.5f) * wx) * to_ndc,
+                                   cz + ((u - 0.5f) * lz + (v - 0.5f) * wz) * to_ndc, -1);
+                    }
+                }
+            glEnd();
+        }
+        glDisable(GL_BLEND);
     }
     int bx = x0 / GROUND_LOW_DETAIL_CELLS, bz = z0 / GROUND_LOW_DETAIL_CELLS;
     bx = bx < g_ground.low_side ? bx : g_ground.low_side - 1;

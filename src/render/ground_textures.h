@@ -30,6 +30,7 @@ struct GroundSettings {
     int verbosity;
 };
 void  ground_configure(const GroundSettings *s);
+void  ground_hide_decals(bool hidden);     // composed without decals from now on
 
 // The method for a requested one (1..3) and what the driver offers; logs the choice and sets
 // t->texture_method. Method 3 without framebuffer objects becomes method 1, whose T is at

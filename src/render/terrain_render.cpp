@@ -90,7 +90,11 @@ void terrain_textures_update(const Vec3 &camera) { ground_textures_update(camera
 
 void terrain_mark_region(int x0, int z0, int x1, int z1) { ground_mark_cells(x0, z0, x1, z1); }
 
-void terrain_redraw_textures(void) { ground_mark_cells(0, 0, 1 << 30, 1 << 30); }
+void terrain_redraw_textures(bool decals_hidden)
+{
+    ground_hide_decals(decals_hidden);
+    ground_mark_cells(0, 0, 1 << 30, 1 << 30);
+}
 
 static const LodTextureSource k_source = { ground_window, ground_bind };
 

@@ -32,8 +32,8 @@ void  terrain_textures_update(const Vec3 &camera);
 void  terrain_draw(const Vec3 &position, const Vec3 &view);
 // Cells x0..x1, z0..z1 (inclusive) changed: heights, shading, tiles or decals.
 void  terrain_mark_region(int x0, int z0, int x1, int z1);
-// Every ground texture composed again (decals shown or hidden).
-void  terrain_redraw_textures(void);
+// Every ground texture composed again, with or without the decals (the console's toggle).
+void  terrain_redraw_textures(bool decals_hidden);
 
 struct TerrainRenderStats {
     int fans, triangles, vertices;      // drawn by the last terrain_draw
