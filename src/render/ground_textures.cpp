@@ -820,13 +820,13 @@ void ground_textures_update(const Vec3 &camera)
     }
 }
 
-void ground_low_detail_step(void)
+void ground_low_detail_step(bool now)
 {
     Terrain *t = g_ground.t;
     if (!t)
         return;
     int delay = g_ground.settings.reshade_delay < 0 ? 0 : g_ground.settings.reshade_delay > 30 ? 30 : g_ground.settings.reshade_delay;
-    if ((g_ground.calls++ & ((1 << delay) - 1)) != 0)
+    if ((g_ground.calls++ & ((1 << delay) - 1)) != 0 && !now)
         return;
     int count = g_ground.low_side * g_ground.low_side;
     for (int e = 0; e < count; e++) {

@@ -42,9 +42,9 @@ void  ground_textures_release(void);
 // Once a frame before drawing: scrolls the windows to the camera, rebuilds dirty base
 // textures, composes at most one missing texture per clip level and the stalest texture.
 void  ground_textures_update(const Vec3 &camera);
-// Every 2^reshade_delay calls: reshades the flagged vertices and refreshes one dirty
+// Every 2^reshade_delay calls (or now): reshades the flagged vertices and refreshes one dirty
 // low-detail texture (round robin).
-void  ground_low_detail_step(void);
+void  ground_low_detail_step(bool now);
 // Cells x0..x1, z0..x1 (inclusive) changed: their textures are stale, their low-detail
 // blocks dirty.
 void  ground_mark_cells(int x0, int z0, int x1, int z1);

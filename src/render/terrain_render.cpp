@@ -77,13 +77,13 @@ void terrain_render_setup(Terrain *t, int requested)
 void terrain_lod_update(void)
 {
     lod_pass_step(LOD_PASS_BUDGET);
-    ground_low_detail_step();
+    ground_low_detail_step(false);
 }
 
 void terrain_lod_rebuild(void)
 {
     lod_pass_finish();
-    ground_low_detail_step();
+    ground_low_detail_step(true);
 }
 
 void terrain_textures_update(const Vec3 &camera) { ground_textures_update(camera); }

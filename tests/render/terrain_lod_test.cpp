@@ -338,7 +338,7 @@ TEST_F(Ground, MarkingStampsExactlyTheOverlappingTextures)
     EXPECT_EQ(ground_texture_age(), 14);
     ground_textures_update(v3(500, 0, 500));
     EXPECT_EQ(ground_texture_age(), 0);
-    ground_low_detail_step();
+    ground_low_detail_step(false);
     EXPECT_EQ(ground_reshades_pending(), 0);
 }
 
