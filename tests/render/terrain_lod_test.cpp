@@ -61,7 +61,8 @@ TEST_F(Field, FlatValuesComeFromTheDistanceTermsAlone)
 }
 
 // One raised vertex: e_raw is its height in exactly the nodes whose triangles hold it (it is
-// never a corner at odd coordinates), 0 in all others; the finest node's value follows step 3.
+// never a corner at odd coordinates), 0 in all others; the finest node's value is
+// (e_raw / detail + 0.7071 W / 2^n)^2.
 TEST_F(Field, ASpikeRaisesTheErrorOnlyWhereTrianglesHoldIt)
 {
     make(7);

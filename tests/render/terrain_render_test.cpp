@@ -93,9 +93,9 @@ struct GroundScene : GlWorld {
         GlWorld::TearDown();
     }
 
-    void start(int method, int dim_index = 1, int lmin = 0)
+    void start(int method, int dim_index = 1, int lmin = 0, bool vertex_arrays = true)
     {
-        TerrainRenderSettings s = { 0.0025f, dim_index, lmin, true, 0, true, 1 };
+        TerrainRenderSettings s = { 0.0025f, dim_index, lmin, true, 0, vertex_arrays, 1 };
         terrain_render_configure(&s);
         glViewport(0, 0, W, H);
         terrain_render_setup(&t, method);
@@ -378,6 +378,22 @@ TEST_F(GroundScene, DecalsArePaintedOntoTheGround)
     terrain_redraw_textures(false);
     t.decals = nullptr;
     t.decal_count = 0;
+}
+
+
+// "--novertexarrays": the same fans in immediate mode give the same picture.
+TEST_F(GroundScene, ImmediateModeDrawsTheSamePicture)
+{
+    start(GROUND_METHOD_DIRECT);
+    std::vector<unsigned char> arrays = draw(k_cameras[2]);
+    start(GROUND_METHOD_DIRECT, 1, 0, false);
+    std::vector<unsigned char> immediate = draw(k_cameras[2]);
+    EXPECT_EQ(holes(immediate), 0);
+    EXPECT_LT(mean_difference(arrays, immediate), 1.0);
+    size_t ground = 0;
+    for (size_t i = 0; i < immediate.size(); i += 3)
+        ground += !is_clear(&immediate[i]);
+    EXPECT_GT(ground, immediate.size() / 3 / 4);
 }
 
 } // namespace
