@@ -18,6 +18,7 @@ struct GroundTexture {
     bool ready;
     int stale;                  // frame it went stale; 0 not stale
     int dirty;                  // base textures: -1 must be rebuilt
+    int part[4];                // base textures: the cells x0, z0, x1, z1 to rebuild; x0 > x1: all
 };
 
 struct TileSource {
@@ -329,6 +330,7 @@ void ground_textures_create(Terrain *t)
     memset(g_ground.pixels, 0, (size_t)T * T * 3);
     for (int b = 0; b < g_ground.base_side * g_ground.base_side; b++) {
         g_ground.base[b].dirty = -1;
+        g_ground.base[b].part[0] = 1;           // the whole texture
         if (gl)
             g_ground.base[b].id = new_texture(T, g_ground.pixels, ground_mipmapped());
     }
@@ -553,7 +555,22 @@ static void upload_software(unsigned id)
 
 // Methods 2 and 3: one quad per tile with its own texture, then the low-detail shading
 // blended as (destination colour, source colour), twice the product.
-static void compose_gl(int x0, int z0, int cells)
+// The texels of a square (x0, z0, cells) that cells part[0..3] (inclusive) cover, one more
+// on each side for filtering: x, y, width, height.
+static void part_texels(int x0, int z0, int cells, const int *part, int r[4])
+{
+    int T = g_ground.dim;
+    int a = (int)floorf((float)(part[0] - x0) * T / cells) - 1, b = (int)floorf((float)(part[1] - z0) * T / cells) - 1;
+    int c = (int)ceilf((float)(part[2] + 1 - x0) * T / cells) + 1, d = (int)ceilf((float)(part[3] + 1 - z0) * T / cells) + 1;
+    a = a < 0 ? 0 : a;
+    b = b < 0 ? 0 : b;
+    c = c > T ? T : c;
+    d = d > T ? T : d;
+    r[0] = a, r[1] = b, r[2] = c > a ? c - a : 0, r[3] = d > b ? d - b : 0;
+}
+
+// part: only the cells x0, z0, x1, z1 (inclusive) change; null for the whole square.
+static void compose_gl(int x0, int z0, int cells, const int *part)
 {
     const Terrain *t = g_ground.t;
     int T = g_ground.dim;
@@ -576,8 +593,20 @@ static void compose_gl(int x0, int z0, int cells)
     glEnable(GL_TEXTURE_2D);
     glColor4f(1, 1, 1, 1);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
-    // The square's tiles grouped by type: one bind and one batch of quads per type.
     int col0 = x0 / 2, row0 = z0 / 2, side = cells / 2;
+    int c_from = 0, c_to = side, r_from = 0, r_to = side;
+    if (part) {
+        // Ruts change a few cells of a big texture: the rest of it is left as it is.
+        int r[4];
+        part_texels(x0, z0, cells, part, r);
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(r[0], r[1], r[2], r[3]);
+        c_from = r[0] * side / T, c_to = (r[0] + r[2] + T / side - 1) * side / T;
+        r_from = r[1] * side / T, r_to = (r[1] + r[3] + T / side - 1) * side / T;
+        c_from = c_from > 0 ? c_from - 1 : 0, r_from = r_from > 0 ? r_from - 1 : 0;
+        c_to = c_to < side ? c_to + 1 : side, r_to = r_to < side ? r_to + 1 : side;
+    }
+    // The square's tiles grouped by type: one bind and one batch of quads per type.
     int count[256], start[256];
     if (g_ground.order_capacity < side * side) {
         g_ground.order_capacity = side * side;
@@ -585,15 +614,15 @@ static void compose_gl(int x0, int z0, int cells)
     }
     uint16_t *order = g_ground.order;
     memset(count, 0, sizeof count);
-    for (int r = 0; r < side; r++)
-        for (int c = 0; c < side; c++)
+    for (int r = r_from; r < r_to; r++)
+        for (int c = c_from; c < c_to; c++)
             count[tile_index_at(t, col0 + c, row0 + r) & 255]++;
     for (int type = 0, at = 0; type < 256; type++) {
         start[type] = at;
         at += count[type];
     }
-    for (int r = 0; r < side; r++)
-        for (int c = 0; c < side; c++)
+    for (int r = r_from; r < r_to; r++)
+        for (int c = c_from; c < c_to; c++)
             order[start[tile_index_at(t, col0 + c, row0 + r) & 255]++] = (uint16_t)(r * side + c);
     float step = 4.0f / (float)cells;      // one tile: 2 cells of a square 2 wide
     for (int type = 0, at = 0; type < 256; at += count[type], type++) {
@@ -688,7 +717,7 @@ static void compose_gl(int x0, int z0, int cells)
 static bool g_break_framebuffer;
 void ground_break_framebuffer_for_tests(bool broken) { g_break_framebuffer = broken; }
 
-static void compose(unsigned id, int x0, int z0, int cells)
+static void compose(unsigned id, int x0, int z0, int cells, const int *part = nullptr)
 {
     if (!id || !has_gl())
         return;
@@ -708,7 +737,7 @@ static void compose(unsigned id, int x0, int z0, int cells)
             glf.glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
             return;
         }
-        compose_gl(x0, z0, cells);
+        compose_gl(x0, z0, cells, part);
         glf.glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, 0, 0);
         glf.glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
         if (ground_mipmapped() && glf.glGenerateMipmapEXT) {
@@ -717,9 +746,12 @@ static void compose(unsigned id, int x0, int z0, int cells)
         }
         return;
     }
-    compose_gl(x0, z0, cells);
+    compose_gl(x0, z0, cells, part);
     glBindTexture(GL_TEXTURE_2D, id);
-    glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, T, T);
+    int r[4] = { 0, 0, T, T };
+    if (part)
+        part_texels(x0, z0, cells, part, r);
+    glCopyTexSubImage2D(GL_TEXTURE_2D, 0, r[0], r[1], r[0], r[1], r[2], r[3]);
 }
 
 // ---- maintenance
@@ -764,8 +796,9 @@ void ground_textures_update(const Vec3 &camera)
     int base_cells = 2 * GROUND_BASE_TILES;
     for (int b = 0; b < g_ground.base_side * g_ground.base_side; b++)
         if (g_ground.base[b].dirty == -1) {
+            const int *part = g_ground.base[b].part[0] <= g_ground.base[b].part[2] ? g_ground.base[b].part : nullptr;
             compose(g_ground.base[b].id, (b % g_ground.base_side) * base_cells, (b / g_ground.base_side) * base_cells,
-                    base_cells);
+                    base_cells, part);
             g_ground.base[b].dirty = 0;
             g_ground.base[b].stale = 0;
         }
@@ -888,8 +921,15 @@ static void mark_textures(int x0, int z0, int x1, int z1)
     for (int bz = z0 / cells; bz <= z1 / cells && bz < g_ground.base_side; bz++)
         for (int bx = x0 / cells; bx <= x1 / cells && bx < g_ground.base_side; bx++) {
             GroundTexture &g = g_ground.base[bx + bz * g_ground.base_side];
-            if (g.dirty == 0)
+            if (g.dirty == 0) {
                 g.dirty = -1;
+                g.part[0] = x0, g.part[1] = z0, g.part[2] = x1, g.part[3] = z1;
+            } else if (g.part[0] <= g.part[2]) {
+                g.part[0] = x0 < g.part[0] ? x0 : g.part[0];
+                g.part[1] = z0 < g.part[1] ? z0 : g.part[1];
+                g.part[2] = x1 > g.part[2] ? x1 : g.part[2];
+                g.part[3] = z1 > g.part[3] ? z1 : g.part[3];
+            }
         }
 }
 
