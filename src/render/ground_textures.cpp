@@ -18,8 +18,21 @@ struct GroundTexture {
     bool ready;
     int stale;                  // frame it went stale; 0 not stale
     int dirty;                  // base textures: -1 must be rebuilt
-    int part[4];                // base textures: the cells x0, z0, x1, z1 to rebuild; x0 > x1: all
+    int part[4];                // the cells x0, z0, x1, z1 to compose again (dirty or stale)
 };
+
+// A region's cells join what a texture must compose again.
+static void add_part(GroundTexture &g, bool fresh, int x0, int z0, int x1, int z1)
+{
+    if (fresh) {
+        g.part[0] = x0, g.part[1] = z0, g.part[2] = x1, g.part[3] = z1;
+        return;
+    }
+    g.part[0] = x0 < g.part[0] ? x0 : g.part[0];
+    g.part[1] = z0 < g.part[1] ? z0 : g.part[1];
+    g.part[2] = x1 > g.part[2] ? x1 : g.part[2];
+    g.part[3] = z1 > g.part[3] ? z1 : g.part[3];
+}
 
 struct TileSource {
     bool tried;
@@ -848,7 +861,7 @@ void ground_textures_update(const Vec3 &camera)
         }
     }
     if (oldest) {
-        compose(oldest->id, ox, oz, ocells);
+        compose(oldest->id, ox, oz, ocells, oldest->part);
         oldest->stale = 0;
     }
 }
@@ -913,8 +926,12 @@ static void mark_textures(int x0, int z0, int x1, int z1)
                 if (!in_window(level, tx, tz))
                     continue;
                 GroundTexture &g = g_ground.clip[level][slot_of(tx, tz)];
-                if (g.ready && g.stale == 0)
+                if (g.ready && g.stale == 0) {
                     g.stale = stamp;
+                    add_part(g, true, x0, z0, x1, z1);
+                } else if (g.ready) {
+                    add_part(g, false, x0, z0, x1, z1);
+                }
             }
     }
     int cells = 2 * GROUND_BASE_TILES;
@@ -923,12 +940,9 @@ static void mark_textures(int x0, int z0, int x1, int z1)
             GroundTexture &g = g_ground.base[bx + bz * g_ground.base_side];
             if (g.dirty == 0) {
                 g.dirty = -1;
-                g.part[0] = x0, g.part[1] = z0, g.part[2] = x1, g.part[3] = z1;
+                add_part(g, true, x0, z0, x1, z1);
             } else if (g.part[0] <= g.part[2]) {
-                g.part[0] = x0 < g.part[0] ? x0 : g.part[0];
-                g.part[1] = z0 < g.part[1] ? z0 : g.part[1];
-                g.part[2] = x1 > g.part[2] ? x1 : g.part[2];
-                g.part[3] = z1 > g.part[3] ? z1 : g.part[3];
+                add_part(g, false, x0, z0, x1, z1);
             }
         }
 }
