@@ -432,4 +432,41 @@ TEST_F(GroundScene, PartlyRecomposedTexturesMatchWholeOnes)
     }
 }
 
+
+// A hill raised far away on flat ground shows its silhouette once the error pass that saw it
+// completes, and not before: until then the renderer keeps the old detail.
+TEST_F(GroundScene, AHillAppearsWhenTheErrorPassSwaps)
+{
+    memset(t.heights, 0, (size_t)t.dim * t.dim * sizeof(float));
+    t.min_height = 0;
+    t.max_height = 26;
+    start(GROUND_METHOD_DIRECT);
+    Camera c = { 128, 3, 10, 0, 0 };
+    auto above_horizon = [](const std::vector<unsigned char> &px) {
+        int n = 0;
+        for (int y = H / 2 + 3; y < H; y++)
+            for (int x = 0; x < W; x++)
+                n += !is_clear(&px[(x + y * W) * 3]);
+        return n;
+    };
+    EXPECT_EQ(above_horizon(draw(c, 20)), 0);
+    // 150 ft ahead the nodes are 64 cells wide: none of their fan vertices is on the hill.
+    for (int z = 170; z <= 175; z++)
+        for (int x = 100; x <= 105; x++)
+            terrain_set_height(&t, x, z, 25);
+    t.height_changes++;
+    terrain_mark_region(98, 168, 106, 176);
+    int frames = 0;
+    while (lod_pass_busy() || frames == 0) {
+        std::vector<unsigned char> px = draw(c, 1);
+        frames++;
+        if (lod_pass_busy()) {
+            ASSERT_EQ(above_horizon(px), 0) << "frame " << frames;
+        }
+        ASSERT_LT(frames, 400);
+    }
+    EXPECT_GT(frames, 20);
+    EXPECT_GT(above_horizon(draw(c, 1)), 50);
+}
+
 } // namespace
