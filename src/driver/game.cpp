@@ -40,10 +40,22 @@
 #include "robots/robots.h"
 #include "render/font.h"
 #include "render/screens.h"
+#include "render/terrain_render.h"
 #include "render/texture.h"
 #include "terrain/terrain.h"
 #include "ui/menus.h"
 #include "vfs/vfs.h"
+
+// "render_texture": the shader choices compose like the methods they build on.
+static int terrain_rendering_method(void)
+{
+    const char *label = choice_label(&g_settings.render_texture);
+    if (strcmp(label, "Hardware/Copy") == 0 || strcmp(label, "Shaders/Copy") == 0)
+        return 2;
+    if (strcmp(label, "Hardware/Direct") == 0 || strcmp(label, "Shaders/Direct") == 0)
+        return 3;
+    return 1;
+}
 
 static const long k_show_wait_us = 62500;
 static const int k_show_wait_tries = 80;        // 5 s before start-up gives up on the window
@@ -393,8 +405,21 @@ int game_main(int argc, char **argv)
     session_set_options(&options);
     RaceSettingItems race_settings = { &g_settings.skill, &g_settings.time_trial_abort };
     race_use_settings(&race_settings);
+    TerrainRenderSettings terrain_render = {
+        s->terrain_detail,
+        g_settings.ground_texture_dim.chosen,
+        s->ground_texture_detail,
+        strcmp(choice_label(&g_settings.ground_mipmaps), "Yes") == 0,
+        (int)g_settings.reshade_delay.value,
+        !s->no_vertex_arrays,
+        s->verbosity,
+    };
+    terrain_render_configure(&terrain_render);
+    if (window_is_open())
+        terrain_render_install();
     SimulationHooks hooks = {};
     hooks.session_loaded = loop_session_loaded;
+    hooks.terrain_rendering_method = terrain_rendering_method;
     hooks.texture_memory_bytes = texture_memory;
     hooks.textures_begin_session = texture_begin_session;
     hooks.textures_release_unused = release_unused_textures;

@@ -8,18 +8,8 @@
 void build_series_list(void) {}
 void free_series_list(void) {}
 
-void set_projection(int, int, float) {}
-void render_view(int) {}
 void hud_draw(void) {}
 void results_overlay_draw(void) {}
-// Until the terrain renderer takes this step over, the vertices that edits flagged are
-// reshaded at once; the flags' box keeps the cost to what was edited.
-void terrain_update_shading(int)
-{
-    Terrain *t = session_terrain();
-    if (t->heights)
-        terrain_reshade(t);
-}
 void renderer_tables_free(void) {}
 void models_delete_all(void) {}
 int camera_for_next_gate(int) { return -1; }
@@ -39,4 +29,3 @@ void free_camera_get(float position[3], float rotation[4], float *fov)
     *fov = (float)g_settings.fov.value;     // the free camera follows the configured one
 }
 void free_camera_aim(float, float) {}
-void terrain_decals_hidden(bool) {}

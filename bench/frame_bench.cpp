@@ -1,0 +1,271 @@
+// Frames of the game's riding view in its window (1280 x 720; under Xvfb, Mesa's llvmpipe
+// with LP_NUM_THREADS=2): the sample track loaded by load_session with ten riders, slot 0
+// viewed on the gate and the other nine 15 to 150 ft ahead, 600 frames after 60 of warm-up with the presets "High FPS" and
+// "Normal". Each stage is timed with glFinish (here only): the terrain's texture upkeep
+// (terrain_textures_update), its drawing (terrain_draw), the main loop's error pass and
+// low-detail refresh (terrain_lod_update) and the buffer swap. A last run raises 64 vertices
+// in view every frame, as ruts would, and compares the slowest frame with the median.
+// The data comes from SK_HOME, else the "game" folder beside this executable.
+#include <limits.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include <GL/gl.h>
+#include <ode/ode.h>
+
+#include "bike/bike.h"
+#include "driver/args.h"
+#include "driver/config.h"
+#include "platform/window.h"
+#include "race/session.h"
+#include "race/simulation.h"
+#include "race/world.h"
+#include "render/gl.h"
+#include "render/ground_textures.h"
+#include "render/terrain_lod.h"
+#include "render/terrain_render.h"
+#include "robots/robots.h"
+#include "terrain/terrain.h"
+
+static double now_ms(void)
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec * 1e-6;
+}
+
+static bool prepare_data(void)
+{
+    if (!getenv("SK_HOME")) {
+        char exe[PATH_MAX];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n <= 0)
+            return false;
+        exe[n] = 0;
+        char *slash = strrchr(exe, '/');
+        if (!slash)
+            return false;
+        snprintf(slash, sizeof exe - (size_t)(slash - exe), "/game");
+        setenv("SK_HOME", exe, 1);
+    }
+    static char home[PATH_MAX];
+    const char *tmp = getenv("TMPDIR");
+    snprintf(home, sizeof home, "%s/skframebenchXXXXXX", tmp && *tmp ? tmp : P_tmpdir);
+    if (!mkdtemp(home))
+        return false;
+    setenv("XDG_DATA_HOME", home, 1);
+    return true;
+}
+
+static void configure(int preset)
+{
+    config_apply_preset(preset);
+    TerrainRenderSettings s = {
+        terrain_detail_for((float)g_settings.ground_detail.value),
+        g_settings.ground_texture_dim.chosen,
+        10 - (int)g_settings.ground_texture_detail.value,
+        strcmp(choice_label(&g_settings.ground_mipmaps), "Yes") == 0,
+        (int)g_settings.reshade_delay.value,
+        true,
+        0,
+    };
+    terrain_render_configure(&s);
+}
+
+static int method_of_setting(void)
+{
+    const char *label = choice_label(&g_settings.render_texture);
+    return strstr(label, "Copy") ? 2 : strstr(label, "Direct") ? 3 : 1;
+}
+static int g_method;
+static int requested_method(void) { return g_method; }
+
+// The rider's eye on slot 0, looking along the frame a little down.
+static void camera(Vec3 *eye, Vec3 *forward)
+{
+    BikeState *bike = rider_slot(0)->bike;
+    const Terrain *t = session_terrain();
+    if (!bike) {
+        *eye = v3(t->world_size / 2, t->max_height + 6, t->world_size / 2);
+        *forward = v3_normalize(v3(0, -0.2f, 1));
+        return;
+    }
+    const dReal *p = dBodyGetPosition(bike->body[BODY_RIDER]);
+    const dReal *r = dBodyGetRotation(bike->body[BODY_FRAME]);
+    *eye = v3((float)p[0], (float)p[1] + 0.8f, (float)p[2]);
+    Vec3 ahead = v3_normalize(v3(-(float)r[2], 0, -(float)r[10]));
+    *forward = v3_normalize(v3(ahead.x, -0.15f, ahead.z));
+}
+
+static void load_camera(Vec3 eye, Vec3 f, int w, int h)
+{
+    float n = 0.5f, top = n * tanf(30 * 3.14159265f / 180), right = top * w / h;
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glFrustum(-right, right, -top, top, n, 4000);
+    Vec3 side = v3_normalize(v3(-f.z, 0, f.x));
+    Vec3 up = v3(side.y * f.z - side.z * f.y, side.z * f.x - side.x * f.z, side.x * f.y - side.y * f.x);
+    const float m[16] = { side.x, up.x, -f.x, 0, side.y, up.y, -f.y, 0, side.z, up.z, -f.z, 0, 0, 0, 0, 1 };
+    glMatrixMode(GL_MODELVIEW);
+    glLoadMatrixf(m);
+    glTranslatef(-eye.x, -eye.y, -eye.z);
+}
+
+struct Stages {
+    std::vector<double> frame, textures, draw, lod, swap, refine;
+    double fans = 0, triangles = 0;
+};
+
+static double mean(const std::vector<double> &v)
+{
+    double s = 0;
+    for (double x : v)
+        s += x;
+    return v.empty() ? 0 : s / (double)v.size();
+}
+
+// One frame as the game runs it; with dig, 64 vertices 20 ft ahead are raised first.
+static void frame(Stages *st, bool record, bool dig, int k)
+{
+    Terrain *t = session_terrain();
+    Vec3 eye, fwd;
+    camera(&eye, &fwd);
+    double t0 = now_ms();
+    if (dig) {
+        int ci = (int)((eye.x + fwd.x * 20) * t->inv_spacing), cj = (int)((eye.z + fwd.z * 20) * t->inv_spacing);
+        float amount = (k & 1) ? -0.05f : 0.05f;
+        for (int j = cj - 4; j < cj + 4; j++)
+            for (int i = ci - 4; i < ci + 4; i++)
+                terrain_set_height(t, i, j, t->heights[i + (size_t)j * t->dim] + amount);
+        t->height_changes++;
+        if (terrain_render_hooks()->mark_region)
+            terrain_render_hooks()->mark_region(t, ci - 4, cj - 4, ci + 3, cj + 3);
+    }
+    int w = 0, h = 0;
+    if (!begin_frame(&w, &h))
+        return;
+    terrain_textures_update(eye);
+    glFinish();
+    double t1 = now_ms();
+    glViewport(0, 0, w, h);
+    glClearColor(0.55f, 0.7f, 0.9f, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    load_camera(eye, fwd, w, h);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_CULL_FACE);
+    terrain_draw(eye, fwd);
+    glFinish();
+    double t2 = now_ms();
+    end_frame();
+    double t3 = now_ms();
+    terrain_lod_update();
+    double t4 = now_ms();
+    // The CPU's share of terrain_draw: refinement into fans, once more on its own.
+    static LodFrame scratch;
+    static const LodTextureSource source = { ground_window, ground_bind };
+    lod_build_frame(eye, fwd, &source, &scratch);
+    double t5 = now_ms();
+    if (!record)
+        return;
+    st->refine.push_back(t5 - t4);
+    TerrainRenderStats s;
+    terrain_render_stats(&s);
+    st->frame.push_back(t4 - t0);
+    st->textures.push_back(t1 - t0);
+    st->draw.push_back(t2 - t1);
+    st->swap.push_back(t3 - t2);
+    st->lod.push_back(t4 - t3);
+    st->fans += s.fans;
+    st->triangles += s.triangles;
+}
+
+static bool load(int preset)
+{
+    configure(preset);
+    g_method = method_of_setting();
+    int requests[SESSION_SLOTS] = {};
+    requests[0] = REQUEST_PLAYER;
+    for (int i = 1; i < 10; i++)
+        requests[i] = REQUEST_ROBOT;
+    session_force_reload();
+    if (!session_select_track("tracks/sample") || !load_session(requests, false, false, 0, 5, 1))
+        return false;
+    // The other nine 15 to 150 ft ahead of slot 0, down the start straight.
+    Vec3 eye, forward;
+    camera(&eye, &forward);
+    Vec3 ahead = v3_normalize(v3(forward.x, 0, forward.z));
+    for (int i = 1; i < 10; i++) {
+        float distance = 15 + (150 - 15) * (i - 1) / 8.0f;
+        if (BikeState *b = rider_slot(i)->bike)
+            place_bike(b, session_terrain(), eye.x + ahead.x * distance, eye.z + ahead.z * distance,
+                       atan2f(-ahead.x, -ahead.z));
+    }
+    return true;
+}
+
+int main(void)
+{
+    setenv("LP_NUM_THREADS", "2", 0);
+    if (!prepare_data() || !open_window("frame_bench", 1280, 720, 24, 0, 24, 0, 0)) {
+        fprintf(stderr, "frame_bench: needs a display and the generated data\n");
+        return 1;
+    }
+    gl_probe();
+    glEnable(GL_CULL_FACE);
+    terrain_render_install();
+    SimulationHooks hooks = {};
+    hooks.terrain_rendering_method = requested_method;
+    simulation_set_hooks(&hooks);
+    robots_install();
+    if (!bike_world_create())
+        return 1;
+    config_apply_defaults();
+    printf("renderer: %s\n", gl_caps.renderer);
+    const int presets[2] = { 1, 2 };
+    for (int p : presets) {
+        if (!load(p)) {
+            fprintf(stderr, "frame_bench: the sample track did not load\n");
+            return 1;
+        }
+        Stages st;
+        for (int k = 0; k < 60; k++)
+            frame(&st, false, false, k);
+        for (int k = 0; k < 600; k++)
+            frame(&st, true, false, k);
+        double total = mean(st.frame);
+        printf("%-9s (%s, %dx%d textures): %.1f fps, frame %.2f ms: terrain_textures_update %.2f, terrain_draw %.2f, "
+               "terrain_lod_update %.2f, swap %.2f; refinement alone %.2f; %.0f fans, %.0f triangles\n",
+               config_preset_name(p), choice_label(&g_settings.render_texture), 32 << g_settings.ground_texture_dim.chosen,
+               32 << g_settings.ground_texture_dim.chosen, 1000 / total, total, mean(st.textures), mean(st.draw),
+               mean(st.lod), mean(st.swap), mean(st.refine), st.fans / 600, st.triangles / 600);
+    }
+    // Ruts: the ground in view changes every frame.
+    if (!load(1))
+        return 1;
+    Stages st;
+    for (int k = 0; k < 60; k++)
+        frame(&st, false, true, k);
+    for (int k = 0; k < 600; k++)
+        frame(&st, true, true, k);
+    // Frames here leave out the extra refinement measured above.
+    std::vector<double> sorted = st.frame;
+    std::sort(sorted.begin(), sorted.end());
+    double median = sorted[sorted.size() / 2], worst = sorted.back();
+    auto most = [](const std::vector<double> &v) { return *std::max_element(v.begin(), v.end()); };
+    printf("High FPS, 64 vertices raised a frame: median frame %.2f ms, slowest %.2f ms (+%.2f); mean (slowest) "
+           "terrain_textures_update %.2f (%.2f), terrain_draw %.2f (%.2f), terrain_lod_update %.2f (%.2f), swap %.2f (%.2f)\n",
+           median, worst, worst - median, mean(st.textures), most(st.textures), mean(st.draw), most(st.draw),
+           mean(st.lod), most(st.lod), mean(st.swap), most(st.swap));
+    free_riders();
+    free_track();
+    bike_world_destroy();
+    close_window();
+    return 0;
+}

@@ -1,0 +1,102 @@
+// The riding view until the frame composition takes it over: the ground seen from the viewed
+// rider's head, and the terrain renderer's per-frame upkeep.
+#include <math.h>
+#include <string.h>
+
+#include <GL/gl.h>
+#include <ode/ode.h>
+
+#include "bike/bike.h"
+#include "driver/config.h"
+#include "driver/startup_stubs.h"
+#include "race/session.h"
+#include "race/world.h"
+#include "render/terrain_render.h"
+#include "terrain/terrain.h"
+
+static struct {
+    int width, height;
+    float fov;
+} g_view = { 640, 480, 60 };
+
+void set_projection(int width, int height, float fov_degrees)
+{
+    g_view.width = width > 0 ? width : 1;
+    g_view.height = height > 0 ? height : 1;
+    g_view.fov = fov_degrees > 1 && fov_degrees < 179 ? fov_degrees : 60;
+}
+
+// Eye and view direction: the rider's head looking where the frame points, a little down.
+static void rider_camera(const Terrain *t, Vec3 *eye, Vec3 *forward)
+{
+    const RiderSlot *s = rider_slot(viewed_slot());
+    BikeState *bike = s ? s->bike : nullptr;
+    if (!bike || !bike->body[BODY_RIDER]) {
+        float half = t->world_size * 0.5f;
+        *eye = v3(half, terrain_height(t, half, half) + 6, half);
+        *forward = v3_normalize(v3(0, -0.2f, -1));
+        return;
+    }
+    const dReal *p = dBodyGetPosition(bike->body[BODY_RIDER]);
+    const dReal *r = dBodyGetRotation(bike->body[BODY_FRAME]);
+    *eye = v3((float)p[0], (float)p[1] + 0.8f, (float)p[2]);
+    // The bike faces -z in its own frame.
+    Vec3 ahead = v3(-(float)r[2], 0, -(float)r[10]);
+    if (v3_dot(ahead, ahead) < 1e-6f)
+        ahead = v3(0, 0, -1);
+    ahead = v3_normalize(ahead);
+    *forward = v3_normalize(v3(ahead.x, -0.15f, ahead.z));
+}
+
+static void load_camera(Vec3 eye, Vec3 f)
+{
+    float n = 0.5f, far_plane = 4000;
+    float top = n * tanf(g_view.fov * 0.5f * 3.14159265f / 180), right = top * g_view.width / g_view.height;
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glFrustum(-right, right, -top, top, n, far_plane);
+    Vec3 side = v3_normalize(v3(-f.z, 0, f.x));
+    Vec3 up = v3(side.y * f.z - side.z * f.y, side.z * f.x - side.x * f.z, side.x * f.y - side.y * f.x);
+    const float m[16] = { side.x, up.x, -f.x, 0, side.y, up.y, -f.y, 0, side.z, up.z, -f.z, 0, 0, 0, 0, 1 };
+    glMatrixMode(GL_MODELVIEW);
+    glLoadMatrixf(m);
+    glTranslatef(-eye.x, -eye.y, -eye.z);
+}
+
+void render_view(int)
+{
+    Terrain *t = session_terrain();
+    if (!t || !t->heights)
+        return;
+    Vec3 eye, forward;
+    rider_camera(t, &eye, &forward);
+    terrain_textures_update(eye);
+    // The copy method composes in the back buffer: the frame starts after it.
+    glViewport(0, 0, g_view.width, g_view.height);
+    glClearColor(0.55f, 0.7f, 0.9f, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glClearColor(0, 0, 0, 1);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    load_camera(eye, forward);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    terrain_draw(eye, forward);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_TEXTURE_2D);
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+}
+
+// The main loop's shading step: the error pass and the low-detail textures.
+void terrain_update_shading(int)
+{
+    if (session_terrain()->heights)
+        terrain_lod_update();
+}
+
+void terrain_decals_hidden(bool hidden) { terrain_redraw_textures(hidden); }

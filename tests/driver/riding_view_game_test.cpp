@@ -1,0 +1,87 @@
+// The riding view in the real game under the test display: for every "render_texture" choice
+// the sample track's own ground fills the picture below the horizon, and the methods agree.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "game_exe.h"
+
+namespace {
+
+struct Picture {
+    int width = 0, height = 0;
+    std::string rgb;                // rows from the top
+};
+
+// The last frame of a --record-video stream.
+Picture last_frame(const std::string &out)
+{
+    Picture last;
+    size_t at = 0;
+    while (at < out.size()) {
+        Picture f;
+        int used = 0;
+        if (sscanf(out.c_str() + at, "P6\n%d %d\n255\n%n", &f.width, &f.height, &used) != 2 || used == 0)
+            break;
+        size_t bytes = (size_t)f.width * f.height * 3;
+        if (at + used + bytes > out.size())
+            break;
+        f.rgb = out.substr(at + used, bytes);
+        last = f;
+        at += used + bytes;
+    }
+    return last;
+}
+
+// The sky (and the menu's veil over it) is blue; the generated dirt and grass are not.
+double sky_share(const Picture &p, int top, int bottom)
+{
+    long sky = 0, all = 0;
+    for (int y = top; y < bottom; y++)
+        for (int x = 0; x < p.width; x++) {
+            const unsigned char *c = (const unsigned char *)p.rgb.data() + ((size_t)y * p.width + x) * 3;
+            sky += c[2] > c[0] + 25 && c[2] > c[1] + 10;
+            all++;
+        }
+    return all ? (double)sky / all : 0;
+}
+
+double mean_difference(const Picture &a, const Picture &b)
+{
+    double sum = 0;
+    for (size_t i = 0; i < a.rgb.size() && i < b.rgb.size(); i++)
+        sum += abs((int)(unsigned char)a.rgb[i] - (int)(unsigned char)b.rgb[i]);
+    return sum / (double)a.rgb.size();
+}
+
+} // namespace
+
+using RidingViewInTheGame = GameExe;
+
+TEST_F(RidingViewInTheGame, EveryMethodShowsTheTracksGround)
+{
+    const char *const methods[5] = { "Hardware/Direct", "Software", "Hardware/Copy", "Shaders/Copy", "Shaders/Direct" };
+    const char *const logged[5] = { "framebuffer objects", "TexSubImage", "CopyTexSubImage", "CopyTexSubImage",
+                                    "framebuffer objects" };
+    std::vector<Picture> pictures;
+    for (int m = 0; m < 5; m++) {
+        write_file(home + "config", std::string("track=tracks/sample\nrender_texture=") + methods[m] + "\n");
+        GameRun r = run({ "--lock-fps", "30", "--nosound", "--record-video" }, { "SK_QUIT_AFTER_FRAMES=4" });
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.log.find(std::string("Terrain texture rendering with ") + logged[m]), std::string::npos) << methods[m];
+        Picture p = last_frame(r.out);
+        ASSERT_GT(p.width, 0);
+        // The rider looks a little down: sky in the top rows, ground over the lower third.
+        EXPECT_GT(sky_share(p, 0, p.height / 20), 0.9) << methods[m];
+        EXPECT_LT(sky_share(p, p.height * 2 / 3, p.height), 0.01) << methods[m];
+        pictures.push_back(p);
+    }
+    EXPECT_LT(mean_difference(pictures[1], pictures[0]), 8) << "software against direct";
+    EXPECT_LT(mean_difference(pictures[2], pictures[0]), 8) << "copy against direct";
+    EXPECT_LT(mean_difference(pictures[3], pictures[4]), 8) << "the two shader choices";
+    EXPECT_LT(mean_difference(pictures[4], pictures[0]), 24) << "shaders against direct";
+}
