@@ -364,10 +364,10 @@ bool path_append_line(RobotPath *path, const LineEntry *line)
         q.x = h00 * A.x + h10 * t0x + h01 * B.x + h11 * t1x;
         q.y = h00 * A.y + h10 * t0y + h01 * B.y + h11 * t1y;
         q.z = h00 * A.z + h10 * t0z + h01 * B.z + h11 * t1z;
-        float speed = A.speed + (B.speed - A.speed) * u;
-        if (fabsf(speed) > fabsf(q.speed))
-            speed = q.speed;
-        q.speed = speed;
+        // Magnitudes: an airborne end (negative speed) must not pull the speed through 0.
+        float speed = fabsf(A.speed) + (fabsf(B.speed) - fabsf(A.speed)) * u;
+        if (speed < fabsf(q.speed))
+            q.speed = q.speed < 0 ? -speed : speed;
         q.lean = A.lean + (B.lean - A.lean) * u;
     }
     return true;

@@ -31,6 +31,7 @@ static const float k_point_seconds = 0.25f;
 static const float k_takeoff_gap = 0.25f;      // ft the ground must fall below the arc: small kinks are ridden through
 static const float k_slope_span = 3;           // ft behind a sample over which its take-off slope is measured
 static const int k_curvature_span = 8;         // samples either side
+static const int k_join_round = 30;           // samples either side of the start straight's join that are rounded off
 static const int k_laps = 3;                   // the route: the start straight, then three laps
 static const float k_pre_drop_tics = 14 * 128; // a recorded first section counts from the session's start
 
@@ -69,6 +70,22 @@ static void build_route(Route *r, const TrackLayout *layout)
         int k = (layout->join + i) % L.n;
         r->c[on_start + i] = L.c[k];
         r->lap_s[on_start + i] = k * L.step;
+    }
+    // The start straight meets the lap at an angle: round the corner off so that the offset
+    // lines neither cross themselves on its inside nor brake hard for a kink.
+    int from = on_start - k_join_round > 1 ? on_start - k_join_round : 1;
+    int to = on_start + k_join_round < r->n - 1 ? on_start + k_join_round : r->n - 2;
+    for (int pass = 0; on_start > 0 && pass < k_join_round * 4; pass++)
+        for (int i = from; i <= to; i++) {
+            r->c[i].x = (r->c[i - 1].x + 2 * r->c[i].x + r->c[i + 1].x) / 4;
+            r->c[i].z = (r->c[i - 1].z + 2 * r->c[i].z + r->c[i + 1].z) / 4;
+        }
+    for (int i = from - 1; on_start > 0 && i <= to + 1; i++) {
+        float dx = r->c[i + 1].x - r->c[i - 1].x, dz = r->c[i + 1].z - r->c[i - 1].z, len = hypotf(dx, dz);
+        if (len > 0) {
+            r->c[i].tx = dx / len;
+            r->c[i].tz = dz / len;
+        }
     }
 }
 
