@@ -24,6 +24,7 @@ static const int k_gate_line_every = 4;
 static const float k_merge_length = 250;       // ft after the gate over which a gate line reaches its offset
 static const float k_straight_cap[3] = { 45, 55, 65 };     // ft/s by skill
 static const float k_corner_share[3] = { 0.55f, 0.7f, 0.85f };
+static const float k_max_lean = 0.7f;           // rad: kept below the bike's 45-degree roll limit
 static const float k_accelerate = 10, k_brake = 16;        // ft/s²
 static const float k_gravity = 32;
 static const float k_frame_height = 2.2f;      // ft above the ground of a standing bike's frame
@@ -148,6 +149,8 @@ static void speed_caps(const Terrain *t, PathSample *p, int n, int skill)
             if (bank > 0 && mu * bank < 0.9f)
                 grip = fminf((mu + bank) / (1 - mu * bank), 3 * mu);
             cap = fminf(cap, sqrtf(grip * k_gravity / k * k_corner_share[skill]));
+            // However much a berm grips, a rider leaning past the bike's roll limit fights it.
+            cap = fminf(cap, sqrtf(tanf(k_max_lean) * k_gravity / k));
         }
         p[i].cap = cap;
     }
