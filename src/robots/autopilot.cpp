@@ -27,7 +27,7 @@ static const int k_stuck_tics = 3 * 128;
 // The bike takes most of a second to roll into a turn: a look-ahead point only half a second on
 // leaves it late into every corner and wide of the line.
 static const int k_lookahead_extra = 3;
-static const float k_downed_lean = 1.1f;         // rad: past anything a line asks for
+static const float k_downed_lean = 0.95f;        // rad: past anything a line asks for
 static const float k_downed_speed = 10;         // ft/s
 static const int k_lost_drag_tics = 19 * 128;
 static const int k_lost_reset_tics = 40 * 128;
