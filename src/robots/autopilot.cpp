@@ -7,6 +7,7 @@
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/drive.h"
+#include "bike/steering.h"
 #include "common/mem.h"
 #include "common/mt.h"
 #include "race/race_rules.h"
@@ -23,6 +24,11 @@ static const float k_tic = 1.0f / 128;
 static const int k_pick_before_end = 10;       // path points left when the next line is picked
 static const float k_first_target_distance = 10;
 static const int k_stuck_tics = 3 * 128;
+// The bike takes most of a second to roll into a turn: a look-ahead point only half a second on
+// leaves it late into every corner and wide of the line.
+static const int k_lookahead_extra = 3;
+static const float k_downed_lean = 0.95f;        // rad: past anything a line asks for
+static const float k_downed_speed = 10;         // ft/s
 static const int k_lost_drag_tics = 19 * 128;
 static const int k_lost_reset_tics = 40 * 128;
 static const float k_max_lean_grip = 1.1780972f;
@@ -364,10 +370,10 @@ bool path_append_line(RobotPath *path, const LineEntry *line)
         q.x = h00 * A.x + h10 * t0x + h01 * B.x + h11 * t1x;
         q.y = h00 * A.y + h10 * t0y + h01 * B.y + h11 * t1y;
         q.z = h00 * A.z + h10 * t0z + h01 * B.z + h11 * t1z;
-        float speed = A.speed + (B.speed - A.speed) * u;
-        if (fabsf(speed) > fabsf(q.speed))
-            speed = q.speed;
-        q.speed = speed;
+        // Magnitudes: an airborne end (negative speed) must not pull the speed through 0.
+        float speed = fabsf(A.speed) + (fabsf(B.speed) - fabsf(A.speed)) * u;
+        if (speed < fabsf(q.speed))
+            q.speed = q.speed < 0 ? -speed : speed;
         q.lean = A.lean + (B.lean - A.lean) * u;
     }
     return true;
@@ -611,6 +617,16 @@ void autopilot(int slot)
         return;
     }
 
+    // A bike lying over, slow: throttle would only spin it round on its side. Stop and let the
+    // rider's foot stand it up before riding on.
+    if (fabsf(lean) > k_downed_lean && v < k_downed_speed) {
+        waiting_inputs(&in);
+        in.gear = -1;
+        in.auto_shift = true;
+        r.throttle = 0;
+        apply(bike, in);
+        return;
+    }
     if (r.lost == 0 && now - r.advance_tic > k_stuck_tics)
         r.lost = 3;
     const dReal *av = dBodyGetAngularVel(bike->body[BODY_FRAME]);
@@ -713,7 +729,7 @@ void autopilot(int slot)
         if (slowed)
             lines_forget_trials(slot);
         bool before_gate = gate_pass_time(session_passes(slot), 0) < 0;
-        int ahead = before_gate ? 4 : (m > 4 && fabsf(lean) < k_pi / 8 ? 3 : 2);
+        int ahead = (before_gate ? 4 : (m > 4 && fabsf(lean) < k_pi / 8 ? 3 : 2)) + k_lookahead_extra;
         float radius;
         target_lean = following_lean(path, at, fraction, ahead, fx, fz, hx, hz, v, g, &radius);
         // The grip under the next path points and under the front wheel a quarter second on.
@@ -733,11 +749,7 @@ void autopilot(int slot)
             target_lean = 0;
         else if (v < 10)
             target_lean *= (v - 7.5f) / 2.5f;
-        float natural = 0;
-        const dReal *front_v = dBodyGetLinearVel(bike->body[BODY_FRONT_WHEEL]);
-        float fwd = (float)(hx * front_v[0] + hz * front_v[2]), side = (float)(-hz * front_v[0] + hx * front_v[2]);
-        if (fabsf(fwd) > 1)
-            natural = -atan2f(side, fwd);
+        float natural = (float)natural_steer(bike);
         in.steer = steering_output(target_lean, lean, roll_rate, n, m, before_gate, natural, steer_angle, steer_rate,
                                    bike->wheel[0].depth > 0, bike->wheel[0].slip);
         // the steering assists as robots ride them

@@ -228,6 +228,18 @@ TEST(RobotPathUpkeep, JunctionsAreSmoothAndNeverFaster)
     }
     EXPECT_EQ(path.points[junction].x, 3);
     EXPECT_EQ(path.points[junction - 6].x, 0);
+    // A line that begins in the air (negative speed) keeps the approach at full speed: the
+    // blend works on magnitudes, never passing through a standstill.
+    RobotPath air = {};
+    ASSERT_TRUE(path_append_line(&air, &ea));
+    std::vector<LinePoint> c = straight(0, -100, 10, 5, -40);
+    LineEntry ec = {};
+    ec.points = c.data();
+    ec.count = 10;
+    ASSERT_TRUE(path_append_line(&air, &ec));
+    for (int i = junction - 5; i < junction; i++)
+        EXPECT_NEAR(fabsf(air.points[i].speed), 40, 1e-3f) << i;
+    xfree(air.points);
     // Points far behind the target are dropped on the next append.
     path.target = 34;
     ASSERT_TRUE(path_append_line(&path, &eb));

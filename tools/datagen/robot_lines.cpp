@@ -24,6 +24,14 @@ static const int k_gate_line_every = 4;
 static const float k_merge_length = 250;       // ft after the gate over which a gate line reaches its offset
 static const float k_straight_cap[3] = { 45, 55, 65 };     // ft/s by skill
 static const float k_corner_share[3] = { 0.55f, 0.7f, 0.85f };
+static const float k_max_lean = 0.7f;           // rad: kept below the bike's 45-degree roll limit
+static const float k_whoops_lead = 10;          // ft before a roller where the whoops pace begins
+static const float k_whoops_speed[3] = { 25, 28, 31 };     // ft/s by skill
+static const int k_landing_passes = 4;
+static const float k_approach = 12;             // ft before a take-off over which its speed is held
+static const float k_flight_reach = 200;        // ft after a take-off searched for the landing
+static const float k_slowest_take_off = 8;      // ft/s
+static const float k_landing_tolerance = 0.2f;  // rad between the arc and the ground at landing
 static const float k_accelerate = 10, k_brake = 16;        // ft/s²
 static const float k_gravity = 32;
 static const float k_frame_height = 2.2f;      // ft above the ground of a standing bike's frame
@@ -31,6 +39,7 @@ static const float k_point_seconds = 0.25f;
 static const float k_takeoff_gap = 0.25f;      // ft the ground must fall below the arc: small kinks are ridden through
 static const float k_slope_span = 3;           // ft behind a sample over which its take-off slope is measured
 static const int k_curvature_span = 8;         // samples either side
+static const int k_join_round = 30;           // samples either side of the start straight's join that are rounded off
 static const int k_laps = 3;                   // the route: the start straight, then three laps
 static const float k_pre_drop_tics = 14 * 128; // a recorded first section counts from the session's start
 
@@ -69,6 +78,22 @@ static void build_route(Route *r, const TrackLayout *layout)
         int k = (layout->join + i) % L.n;
         r->c[on_start + i] = L.c[k];
         r->lap_s[on_start + i] = k * L.step;
+    }
+    // The start straight meets the lap at an angle: round the corner off so that the offset
+    // lines neither cross themselves on its inside nor brake hard for a kink.
+    int from = on_start - k_join_round > 1 ? on_start - k_join_round : 1;
+    int to = on_start + k_join_round < r->n - 1 ? on_start + k_join_round : r->n - 2;
+    for (int pass = 0; on_start > 0 && pass < k_join_round * 4; pass++)
+        for (int i = from; i <= to; i++) {
+            r->c[i].x = (r->c[i - 1].x + 2 * r->c[i].x + r->c[i + 1].x) / 4;
+            r->c[i].z = (r->c[i - 1].z + 2 * r->c[i].z + r->c[i + 1].z) / 4;
+        }
+    for (int i = from - 1; on_start > 0 && i <= to + 1; i++) {
+        float dx = r->c[i + 1].x - r->c[i - 1].x, dz = r->c[i + 1].z - r->c[i - 1].z, len = hypotf(dx, dz);
+        if (len > 0) {
+            r->c[i].tx = dx / len;
+            r->c[i].tz = dz / len;
+        }
     }
 }
 
@@ -131,6 +156,8 @@ static void speed_caps(const Terrain *t, PathSample *p, int n, int skill)
             if (bank > 0 && mu * bank < 0.9f)
                 grip = fminf((mu + bank) / (1 - mu * bank), 3 * mu);
             cap = fminf(cap, sqrtf(grip * k_gravity / k * k_corner_share[skill]));
+            // However much a berm grips, a rider leaning past the bike's roll limit fights it.
+            cap = fminf(cap, sqrtf(tanf(k_max_lean) * k_gravity / k));
         }
         p[i].cap = cap;
     }
@@ -183,11 +210,35 @@ static int fly(const PathSample *p, int from, int to, float v, int *takeoff, flo
     return -1;
 }
 
+// A distance along the lap folded into (-half a lap, half a lap].
+static float wrapped(float d, float lap_length)
+{
+    if (d <= -lap_length / 2)
+        d += lap_length;
+    if (d > lap_length / 2)
+        d -= lap_length;
+    return d;
+}
+
 // Each designed jump, wherever the path meets it: the approach speed that lands it on the
 // landing's downslope most nearly along the ground caps the speed up to its lip.
 static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int skill)
 {
     float lap_length = layout->lap.length;
+    // Whoops: rolled through at a pace that keeps both wheels near the ground, from a little
+    // before the first roller to the last.
+    for (int f = 0; f < layout->feature_count; f++) {
+        const LapFeature &feature = layout->features[f];
+        if (feature.kind != k_feature_whoops)
+            continue;
+        for (int i = 0; i < n; i++) {
+            if (p[i].lap_s < 0)
+                continue;
+            float into = wrapped(p[i].lap_s - feature.begin, lap_length);
+            if (into >= -k_whoops_lead && into <= feature.end - feature.begin)
+                p[i].cap = fminf(p[i].cap, k_whoops_speed[skill]);
+        }
+    }
     for (int f = 0; f < layout->feature_count; f++) {
         const LapFeature &feature = layout->features[f];
         if (feature.kind != k_feature_jump)
@@ -195,10 +246,9 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
         for (int i = 1; i < n; i++) {
             if (p[i].lap_s < 0)
                 continue;
-            float into = p[i].lap_s - feature.begin;
-            if (into < -lap_length / 2)
-                into += lap_length;
-            if (!(into >= -5 && (p[i - 1].lap_s < 0 || into - (p[i].s - p[i - 1].s) < -5)))
+            float into = wrapped(p[i].lap_s - feature.begin, lap_length);
+            float before = p[i - 1].lap_s < 0 ? -1e9f : wrapped(p[i - 1].lap_s - feature.begin, lap_length);
+            if (!(into >= -5 && into < 5 && before < -5))
                 continue;
             // The path enters this jump at sample i: from here to well past its end.
             int to = i;
@@ -259,6 +309,49 @@ static void profile(PathSample *p, int n)
         }
         p[i].airborne = air;
     }
+}
+
+// Every take-off the profile rides into, a designed jump or a crest of the ground: a flight that
+// comes down on flat or rising ground lands nose first, so the approach is slowed to the speed
+// whose arc meets the ground most nearly along it (no flight at all counts as a perfect
+// landing); the profile is then worked out again until no take-off needs a change.
+static void landing_caps(PathSample *p, int n)
+{
+    for (int pass = 0; pass < k_landing_passes; pass++) {
+        profile(p, n);
+        bool changed = false;
+        for (int i = 1; i < n; i++) {
+            if (!p[i].airborne || p[i - 1].airborne)
+                continue;
+            int from = i - 1;
+            while (from > 0 && p[i].s - p[from].s < k_approach)
+                from--;
+            int to = i;
+            while (to + 1 < n && p[to].s - p[i].s < k_flight_reach)
+                to++;
+            float best_v = -1, best_error = 1e9f, now_error = 1e9f;
+            for (float v = k_slowest_take_off; v <= p[i - 1].speed + 0.25f; v += 0.5f) {
+                int takeoff;
+                float flight = 0, ground = 0;
+                int land = fly(p, from, to, v, &takeoff, &flight, &ground);
+                float error = takeoff < 0 ? 0 : land < 0 ? 1e6f : fabsf(atanf(flight) - atanf(ground));
+                if (v + 0.5f > p[i - 1].speed + 0.25f)
+                    now_error = error;
+                if (error <= best_error + 0.02f) {
+                    best_error = fminf(error, best_error);
+                    best_v = v;
+                }
+            }
+            if (best_v > 0 && now_error > k_landing_tolerance && best_v < p[i - 1].speed - 0.25f) {
+                for (int k = from; k < i; k++)
+                    p[k].cap = fminf(p[k].cap, best_v);
+                changed = true;
+            }
+        }
+        if (!changed)
+            break;
+    }
+    profile(p, n);
 }
 
 // A line point at time t along the path (interpolated).
@@ -341,7 +434,7 @@ bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *lay
             PathSample *p = offset_path(t, &route, k_offsets[k], k_offsets[k]);
             speed_caps(t, p, route.n, skill);
             jump_speeds(p, route.n, layout, skill);
-            profile(p, route.n);
+            landing_caps(p, route.n);
             file_path(timing, p, route.n, false);
             xfree(p);
         }
@@ -355,7 +448,7 @@ bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *lay
             PathSample *p = offset_path(t, &route, across, onto);
             speed_caps(t, p, route.n, skill);
             jump_speeds(p, route.n, layout, skill);
-            profile(p, route.n);
+            landing_caps(p, route.n);
             file_path(timing, p, route.n, true);
             xfree(p);
         }
