@@ -196,62 +196,25 @@ static const float k_rider_pose[31] = {
     1.00f, 0.95f, 1.45f, 1.50f,                    // upper arm, forearm, thigh, shin
 };
 
-// The middle joint of a two-bone limb from root to target (lengths a and b), bent towards
-// the pole point.
-static void limb_joint(const double root[3], const double target[3], double a, double b, const double pole[3],
-                       float out[3])
-{
-    double n[3], d = 0;
-    for (int i = 0; i < 3; i++) {
-        n[i] = target[i] - root[i];
-        d += n[i] * n[i];
-    }
-    d = sqrt(d);
-    for (int i = 0; i < 3; i++)
-        n[i] /= d;
-    d = fmin(d, 0.95 * (a + b));
-    double m[3], along = 0, len = 0;
-    for (int i = 0; i < 3; i++)
-        along += (pole[i] - root[i]) * n[i];
-    for (int i = 0; i < 3; i++) {
-        m[i] = pole[i] - root[i] - along * n[i];
-        len += m[i] * m[i];
-    }
-    len = sqrt(len);
-    double h = (a * a - b * b + d * d) / (2 * d);
-    double up = sqrt(fmax(a * a - h * h, 0.0));
-    for (int i = 0; i < 3; i++)
-        out[i] = (float)(root[i] + n[i] * h + m[i] / len * up);
-}
-
-// The nine bones' rest centres (the joint each bone starts at, in rider body coordinates with
-// the rider seated): forearms at the elbows, upper arms at the shoulders, shins at the knees,
-// thighs at the hips, the torso between the hips.
+// The nine bones' rest centres in the rider model's rest pose (rider body coordinates, arms and
+// legs hanging straight down): each bone starts at its joint, forearms at the elbows below the
+// shoulders, upper arms at the shoulders, shins at the knees below the hips, thighs at the hips
+// and the torso at the body's origin.
 static void rider_pose_bones(BikeModel *m)
 {
     float *p = m->rider_pose;
     float *bones = p + 31;
-    const float *r = m->rider_position;
     for (int side = 0; side < 2; side++) {
-        double shoulder[3], grip[3], hip[3], peg[3], elbow_pole[3], knee_pole[3];
+        const float *shoulder = p + 3 + 3 * side, *hip = p + 9 + 3 * side;
         for (int i = 0; i < 3; i++) {
-            shoulder[i] = p[3 + 3 * side + i];
-            hip[i] = p[9 + 3 * side + i];
-            grip[i] = p[15 + 3 * side + i] + m->head_point[i] - r[i];
-            peg[i] = p[21 + 3 * side + i] + m->frame_position[i] - r[i];
+            bones[3 * side + i] = shoulder[i] - (i == 1 ? p[27] : 0);
+            bones[6 + 3 * side + i] = shoulder[i];
+            bones[12 + 3 * side + i] = hip[i] - (i == 1 ? p[29] : 0);
+            bones[18 + 3 * side + i] = hip[i];
         }
-        double out = side ? 1 : -1;
-        elbow_pole[0] = shoulder[0] + out, elbow_pole[1] = shoulder[1] - 1, elbow_pole[2] = shoulder[2] + 1;
-        knee_pole[0] = hip[0] + out * 0.5, knee_pole[1] = hip[1], knee_pole[2] = hip[2] - 2;
-        limb_joint(shoulder, grip, p[27], p[28], elbow_pole, bones + 3 * side);
-        for (int i = 0; i < 3; i++) {
-            bones[6 + 3 * side + i] = (float)shoulder[i];
-            bones[18 + 3 * side + i] = (float)hip[i];
-        }
-        limb_joint(hip, peg, p[29], p[30], knee_pole, bones + 12 + 3 * side);
     }
     for (int i = 0; i < 3; i++)
-        bones[24 + i] = (p[9 + i] + p[12 + i]) / 2;
+        bones[24 + i] = 0;
 }
 
 static const double k_fork_kgmm_per_lbf_ft = 0.0007440819724087572;
