@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "bike/setup.h"
+#include "common/game_data.h"
 #include "common/messages.h"
 
 // Where the figures come from: manufacturer data sheets and owner's manuals (dry masses,
@@ -259,28 +260,26 @@ static float full_torque_at(const Figures &f, bool two_stroke, float rpm)
 
 static void fill_files(BikeModel *m)
 {
-    char stem[16];
-    size_t n = strcspn(m->name, "(");
-    snprintf(stem, sizeof stem, "%.*s", (int)n, m->name);
-    static const char *const own[] = { "_frame.jm", nullptr, ".png", "_ufork.jm", nullptr, "_lfork.jm",
-                                       nullptr, "_swingarm.jm", nullptr, "_fwheel.jm", nullptr,
-                                       "_rwheel.jm", nullptr };
-    static const char *const shared[] = { nullptr, "generic_frame.shp", nullptr, nullptr,
-                                          "generic_ufork.shp", nullptr, "generic_lfork.shp", nullptr,
-                                          "generic_swingarm.shp", nullptr, "generic_fwheel.shp",
-                                          nullptr, "generic_rwheel.shp" };
-    for (int i = 0; i <= BIKE_FILE_REAR_WHEEL_SHAPE; i++) {
-        if (own[i])
-            snprintf(m->files[i], 64, "@%s%s", stem, own[i]);
-        else
-            snprintf(m->files[i], 64, "@%s", shared[i]);
-    }
-    static const char *const rider[] = { "@wheel.png", "@rider_head.jm", "@rider_head.png",
-                                         "@rider_body.jm", "@rider_body_fp.jm", "@rider.shp",
-                                         "@rider_body.png", "@side_plates.jm", "@front_plate.jm",
-                                         "@rider_plate.jm" };
-    for (int i = 0; i < 10; i++)
-        snprintf(m->files[BIKE_FILE_WHEEL_TEXTURE + i], 64, "%s", rider[i]);
+    const char *c = m->class_code;
+    char(*f)[64] = m->files;
+    snprintf(f[BIKE_FILE_FRAME_MODEL], 64, SK_BIKE_FRAME_MODEL, c);
+    snprintf(f[BIKE_FILE_BIKE_TEXTURE], 64, SK_BIKE_TEXTURE, c);
+    const struct { int file; const char *name; } fixed[] = {
+        { BIKE_FILE_FRAME_SHAPE, "@generic_frame.shp" },
+        { BIKE_FILE_UPPER_FORK_MODEL, SK_BIKE_UPPER_FORK_MODEL }, { BIKE_FILE_UPPER_FORK_SHAPE, "@generic_ufork.shp" },
+        { BIKE_FILE_LOWER_FORK_MODEL, SK_BIKE_LOWER_FORK_MODEL }, { BIKE_FILE_LOWER_FORK_SHAPE, "@generic_lfork.shp" },
+        { BIKE_FILE_SWINGARM_MODEL, SK_BIKE_SWINGARM_MODEL }, { BIKE_FILE_SWINGARM_SHAPE, "@generic_swingarm.shp" },
+        { BIKE_FILE_FRONT_WHEEL_MODEL, SK_BIKE_FRONT_WHEEL_MODEL }, { BIKE_FILE_FRONT_WHEEL_SHAPE, "@generic_fwheel.shp" },
+        { BIKE_FILE_REAR_WHEEL_MODEL, SK_BIKE_REAR_WHEEL_MODEL }, { BIKE_FILE_REAR_WHEEL_SHAPE, "@generic_rwheel.shp" },
+        { BIKE_FILE_WHEEL_TEXTURE, SK_WHEEL_TEXTURE },
+        { BIKE_FILE_HEAD_MODEL, SK_RIDER_HEAD_MODEL }, { BIKE_FILE_HEAD_TEXTURE, SK_RIDER_HEAD_TEXTURE },
+        { BIKE_FILE_BODY_MODEL, SK_RIDER_BODY_MODEL }, { BIKE_FILE_FIRST_PERSON_BODY_MODEL, SK_RIDER_FIRST_PERSON_MODEL },
+        { BIKE_FILE_RIDER_SHAPE, "@rider.shp" }, { BIKE_FILE_BODY_TEXTURE, SK_RIDER_BODY_TEXTURE },
+        { BIKE_FILE_SIDE_PLATES_MODEL, SK_SIDE_PLATES_MODEL }, { BIKE_FILE_FRONT_PLATE_MODEL, SK_FRONT_PLATE_MODEL },
+        { BIKE_FILE_RIDER_PLATE_MODEL, SK_RIDER_PLATE_MODEL },
+    };
+    for (const auto &x : fixed)
+        snprintf(f[x.file], 64, "%s", x.name);
 }
 
 static void build_row(BikeModel *m, const Figures &f)

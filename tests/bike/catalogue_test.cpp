@@ -91,9 +91,10 @@ TEST(Catalogue, FirstRowIsTheTellingOne)
     EXPECT_FLOAT_EQ(m->full_torque[25], 2.10f);
     for (int k = 26; k < BIKE_TORQUE_POINTS; k++)
         EXPECT_LT(m->full_torque[k], 0);
-    EXPECT_STREQ(m->files[BIKE_FILE_FRAME_MODEL], "@cr125_frame.jm");
+    EXPECT_STREQ(m->files[BIKE_FILE_FRAME_MODEL], "@mx125_frame.jm");
     EXPECT_STREQ(m->files[BIKE_FILE_FRAME_SHAPE], "@generic_frame.shp");
-    EXPECT_STREQ(m->files[BIKE_FILE_BIKE_TEXTURE], "@cr125.png");
+    EXPECT_STREQ(m->files[BIKE_FILE_BIKE_TEXTURE], "@mx125.png");
+    EXPECT_STREQ(m->files[BIKE_FILE_WHEEL_TEXTURE], "@wheels-black.png");
     EXPECT_FLOAT_EQ(m->rider_mass, 4.6875f);
     // The fork damping bases the design's worked examples use.
     EXPECT_EQ(m->fork_damping[DAMP_HS_COMPRESSION], 60);
