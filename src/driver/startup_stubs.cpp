@@ -21,7 +21,6 @@ void terrain_update_shading(int)
         terrain_reshade(t);
 }
 void renderer_tables_free(void) {}
-void models_delete_all(void) {}
 int camera_for_next_gate(int) { return -1; }
 void free_camera_move(double) {}
 void free_camera_place_above(BikeState *, float) {}
