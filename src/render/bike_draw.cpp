@@ -329,11 +329,19 @@ void draw_bike(BikeState *bike, int view, float alpha)
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glEnable(GL_TEXTURE_2D);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    // With the programs built, "lit" skins the rider and "env" draws the chrome.
+    bool programs = shader_program(SHADER_LIT) != 0;
+    if (programs)
+        shader_use(SHADER_LIT);
     draw_parts(bike, l, view, rider ? &figure : nullptr, palette, false);
     if (g_bike_draw.reflections) {
         glDisable(GL_LIGHTING);
+        if (programs)
+            shader_use(SHADER_ENV);
         bind(g_bike_draw.environment);
         draw_parts(bike, l, view, rider ? &figure : nullptr, palette, true);
         glEnable(GL_LIGHTING);
     }
+    if (programs)
+        shader_use(SHADER_FIXED);
 }
