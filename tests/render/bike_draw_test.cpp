@@ -119,3 +119,81 @@ TEST_F(BikeOnScreen, SideViewIsCentredOnTheGroundLine)
 }
 
 }   // namespace
+
+namespace {
+
+// Which pixels differ from the sky.
+std::vector<bool> mask(const std::vector<unsigned char> &px)
+{
+    std::vector<bool> m((size_t)k_w * k_h);
+    for (size_t i = 0; i < m.size(); i++)
+        m[i] = !BikeOnScreen::sky(&px[i * 3]);
+    return m;
+}
+
+TEST_F(BikeOnScreen, ProgramAndCpuSkinningCoverTheSamePixels)
+{
+    gl_probe();
+    if (!gl_caps.fragment_shader || gl_caps.texture_units < 4 || !shaders_build())
+        GTEST_SKIP() << "no shader programs on this driver";
+    std::vector<bool> seen[2];
+    for (int programs = 0; programs < 2; programs++) {
+        // Models compile for one path: start each from an empty cache.
+        bike_world_destroy();
+        models_delete_all();
+        ASSERT_TRUE(bike_world_create());
+        model_draw_init(programs == 1, true);
+        if (programs == 0)
+            shaders_delete();
+        else
+            ASSERT_TRUE(shaders_build());
+        bike = build_bike(0, "yz250f(2017)", "7");
+        ASSERT_NE(bike, nullptr);
+        // The rider leaning out: arms and legs well away from their rest pose.
+        dBodySetPosition(bike->body[BODY_RIDER], 0, 3.7, 4.2);
+        camera(10);
+        glDisable(GL_TEXTURE_2D);
+        draw_bike(bike, BIKE_VIEW_OUTSIDE, 1);
+        seen[programs] = mask(read());
+    }
+    int either = 0, both = 0;
+    for (size_t i = 0; i < seen[0].size(); i++) {
+        either += seen[0][i] || seen[1][i];
+        both += seen[0][i] && seen[1][i];
+    }
+    ASSERT_GT(either, 1000);
+    EXPECT_GE((double)both / either, 0.98);
+    model_draw_init(false, true);
+}
+
+TEST_F(BikeOnScreen, PlateShowsTheNumberInTheGraphicsColours)
+{
+    // "mx250f-blue.png" asks for white digits on blue.
+    bike = build_bike(0, "yz250f(2017)", "42", nullptr, nullptr, "mx250f-blue.png");
+    ASSERT_NE(bike, nullptr);
+    unsigned plate = bike_plate_texture(0);
+    ASSERT_NE(plate, 0u);
+    std::vector<unsigned char> px(128 * 128 * 4);
+    glBindTexture(GL_TEXTURE_2D, plate);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    int fg = 0, bg = 0;
+    for (size_t i = 0; i < px.size(); i += 4) {
+        const unsigned char *p = &px[i];
+        if (p[0] > 240 && p[1] > 240 && p[2] > 240)
+            fg++;
+        else if (abs(p[0] - 26) < 8 && abs(p[1] - 51) < 8 && abs(p[2] - 179) < 8)
+            bg++;
+    }
+    EXPECT_GT(fg, 128 * 128 / 20) << "the digits";
+    EXPECT_GT(bg, 128 * 128 / 2) << "the ground";
+    // The colours come from the texture's text; none: white with black digits.
+    float b[3], f[3];
+    plate_colours("x[numberforeground:1,0.5,0][numberbackground:0,0,2]", b, f);
+    EXPECT_EQ(f[1], 0.5f);
+    EXPECT_EQ(b[2], 1) << "clamped";
+    plate_colours(nullptr, b, f);
+    EXPECT_EQ(b[0], 1);
+    EXPECT_EQ(f[0], 0);
+}
+
+}   // namespace
