@@ -197,3 +197,33 @@ TEST_F(BikeOnScreen, PlateShowsTheNumberInTheGraphicsColours)
 }
 
 }   // namespace
+
+namespace {
+
+int red_pixels(const std::vector<unsigned char> &px)
+{
+    int n = 0;
+    for (size_t i = 0; i < px.size(); i += 3)
+        n += px[i] > px[i + 1] + 60 && px[i] > px[i + 2] + 60;
+    return n;
+}
+
+TEST_F(BikeOnScreen, HiddenFirstPersonRiderShowsAgainAfterAFall)
+{
+    bike = build_bike(0, "yz250f(2017)", "7", "rider_body-red.png");
+    ASSERT_NE(bike, nullptr);
+    int red[3];
+    const int views[3] = { BIKE_VIEW_OUTSIDE, BIKE_VIEW_FIRST_PERSON_HIDDEN, BIKE_VIEW_FIRST_PERSON_HIDDEN };
+    for (int k = 0; k < 3; k++) {
+        if (k == 2)
+            bike->fall_timer = 200;
+        camera(10);
+        draw_bike(bike, views[k], 1);
+        red[k] = red_pixels(read());
+    }
+    EXPECT_GT(red[0], 300) << "the rider in the red gear";
+    EXPECT_EQ(red[1], 0) << "hidden";
+    EXPECT_GT(red[2], 300) << "fallen: the whole bike and rider";
+}
+
+}   // namespace
