@@ -78,6 +78,9 @@ void draw_bikes_in_view(int view, int width, int height)
     glEnable(GL_LIGHT0);
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_NORMALIZE);
+    // The programs always fog: a faint haze until the lighting file's fog is applied.
+    glFogi(GL_FOG_MODE, GL_EXP);
+    glFogf(GL_FOG_DENSITY, 0.0005f);
     model_set_camera(eye.x, eye.y, eye.z);
     bike_draw_set_ground(session_terrain());
     bool hide = strcmp(choice_label(&g_settings.hide_rider), "Yes") == 0;

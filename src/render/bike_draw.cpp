@@ -15,6 +15,7 @@
 #include "render/model/model.h"
 #include "render/model_draw.h"
 #include "render/texture.h"
+#include "vfs/vfs.h"
 
 enum {
     LOOK_FRAME, LOOK_UPPER_FORK, LOOK_LOWER_FORK, LOOK_SWINGARM, LOOK_FRONT_WHEEL, LOOK_REAR_WHEEL,
@@ -32,6 +33,7 @@ static const int k_model_file[LOOK_MODELS] = {
 struct BikeLooksLoaded {
     const Model *model[LOOK_MODELS];
     unsigned texture[TEX_SETS];
+    unsigned normal_map[TEX_SETS], specular_map[TEX_SETS];    // 0 none
     unsigned plate;
 };
 
@@ -116,7 +118,20 @@ bool paint_number_plate(const char *number, const float background[3], const flo
 
 // --- loading ---
 
-static unsigned load_texture(const char *chosen, const char *fallback)
+// A map beside a texture: "@x.png" -> "@x_norm.png"; 0 when the index has none (the maps are
+// optional: a missing one is no warning).
+static unsigned load_map(const char *texture, const char *suffix)
+{
+    const char *dot = strrchr(texture, '.');
+    if (!dot || texture[0] != '@')
+        return 0;
+    char name[300];
+    snprintf(name, sizeof name, "%.*s%s%s", (int)(dot - texture), texture, suffix, dot);
+    return file_index_find(name + 1) >= 0 ? texture_load(name) : 0;
+}
+
+// A texture set: the chosen texture (else the fallback) with its normal and specular maps.
+static void load_set(BikeLooksLoaded &l, int set, const char *chosen, const char *fallback)
 {
     char name[300];
     if (chosen && chosen[0])
@@ -124,9 +139,13 @@ static unsigned load_texture(const char *chosen, const char *fallback)
     else
         snprintf(name, sizeof name, "%s", fallback);
     unsigned id = texture_load(name);
-    if (!id && strcmp(name, fallback) != 0)
-        id = texture_load(fallback);
-    return id;
+    if (!id && strcmp(name, fallback) != 0) {
+        snprintf(name, sizeof name, "%s", fallback);
+        id = texture_load(name);
+    }
+    l.texture[set] = id;
+    l.normal_map[set] = id ? load_map(name, "_norm") : 0;
+    l.specular_map[set] = id ? load_map(name, "_spec") : 0;
 }
 
 static void release_looks(const BikeState *bike)
@@ -144,10 +163,10 @@ static void load_looks(const BikeState *bike, const BikeLooks *looks)
     BikeLooksLoaded &l = g_bike_draw.slots[bike->slot];
     for (int i = 0; i < LOOK_MODELS; i++)
         l.model[i] = model_get(row->files[k_model_file[i]]);
-    l.texture[TEX_BIKE] = load_texture(looks->bike_texture, row->files[BIKE_FILE_BIKE_TEXTURE]);
-    l.texture[TEX_WHEELS] = load_texture(looks->wheel_texture, row->files[BIKE_FILE_WHEEL_TEXTURE]);
-    l.texture[TEX_HEAD] = load_texture(looks->head_texture, row->files[BIKE_FILE_HEAD_TEXTURE]);
-    l.texture[TEX_BODY] = load_texture(looks->rider_texture, row->files[BIKE_FILE_BODY_TEXTURE]);
+    load_set(l, TEX_BIKE, looks->bike_texture, row->files[BIKE_FILE_BIKE_TEXTURE]);
+    load_set(l, TEX_WHEELS, looks->wheel_texture, row->files[BIKE_FILE_WHEEL_TEXTURE]);
+    load_set(l, TEX_HEAD, looks->head_texture, row->files[BIKE_FILE_HEAD_TEXTURE]);
+    load_set(l, TEX_BODY, looks->rider_texture, row->files[BIKE_FILE_BODY_TEXTURE]);
     // The plate takes its colours from the bike graphics actually shown.
     char name[300];
     const char *chosen = looks->bike_texture;
@@ -191,6 +210,17 @@ void bike_draw_set_reflections(unsigned environment_texture, bool on)
 unsigned bike_plate_texture(int slot)
 {
     return slot >= 0 && slot < BIKE_SLOTS ? g_bike_draw.slots[slot].plate : 0;
+}
+
+bool bike_texture_set(int slot, int set, unsigned *texture, unsigned *normal_map, unsigned *specular_map)
+{
+    if (slot < 0 || slot >= BIKE_SLOTS || set < 0 || set >= TEX_SETS)
+        return false;
+    const BikeLooksLoaded &l = g_bike_draw.slots[slot];
+    *texture = l.texture[set];
+    *normal_map = l.normal_map[set];
+    *specular_map = l.specular_map[set];
+    return true;
 }
 
 // --- drawing ---
@@ -255,41 +285,68 @@ static void draw_skinned(const Model *m, const float at[3], const BonePose *pale
 
 static void bind(unsigned texture) { glBindTexture(GL_TEXTURE_2D, texture); }
 
+// A texture set for the lit pass: with the programs, its maps on units 1 and 2 and the program
+// that reads them.
+static void bind_set(const BikeLooksLoaded &l, int set)
+{
+    bool programs = shader_program(SHADER_LIT) != 0 && glf.glActiveTextureARB;
+    if (programs) {
+        unsigned n = l.normal_map[set], sp = l.specular_map[set];
+        int slot = n && sp ? SHADER_NORM_SPEC_LIT : n ? SHADER_NORM_LIT : SHADER_LIT;
+        if (n) {
+            shader_set_sampler(slot, "tex", 0);
+            shader_set_sampler(slot, "nmap", 1);
+            glf.glActiveTextureARB(GL_TEXTURE1_ARB);
+            glBindTexture(GL_TEXTURE_2D, n);
+            if (sp) {
+                shader_set_sampler(slot, "smap", 2);
+                glf.glActiveTextureARB(GL_TEXTURE2_ARB);
+                glBindTexture(GL_TEXTURE_2D, sp);
+            }
+            glf.glActiveTextureARB(GL_TEXTURE0_ARB);
+        }
+        shader_use(slot);
+    }
+    bind(l.texture[set]);
+}
+
 // The parts in drawing order; `reflective` draws their chrome instead, with the environment.
 static void draw_parts(BikeState *bike, const BikeLooksLoaded &l, int view, const RiderFigure *figure,
                        const BonePose *palette, bool reflective)
 {
-    auto tex = [&](unsigned t) {
+    auto tex = [&](int set) {
         if (!reflective)
-            bind(t);
+            bind_set(l, set);
     };
     Placed frame = body_place(bike->body[BODY_FRAME]), fork = body_place(bike->body[BODY_UPPER_FORK]);
-    tex(l.texture[TEX_BIKE]);
+    tex(TEX_BIKE);
     draw_rigid(l.model[LOOK_FRAME], frame, reflective);
     draw_rigid(l.model[LOOK_UPPER_FORK], fork, reflective);
     draw_rigid(l.model[LOOK_LOWER_FORK], body_place(bike->body[BODY_LOWER_FORK]), reflective);
     if (view != BIKE_VIEW_OUTSIDE) {
-        tex(l.texture[TEX_WHEELS]);
+        tex(TEX_WHEELS);
         draw_rigid(l.model[LOOK_FRONT_WHEEL], body_place(bike->body[BODY_FRONT_WHEEL]), reflective);
     } else {
         draw_rigid(l.model[LOOK_SWINGARM], body_place(bike->body[BODY_SWINGARM]), reflective);
-        tex(l.texture[TEX_WHEELS]);
+        tex(TEX_WHEELS);
         draw_rigid(l.model[LOOK_FRONT_WHEEL], body_place(bike->body[BODY_FRONT_WHEEL]), reflective);
         draw_rigid(l.model[LOOK_REAR_WHEEL], body_place(bike->body[BODY_REAR_WHEEL]), reflective);
     }
     if (figure && view != BIKE_VIEW_FIRST_PERSON_HIDDEN && l.model[LOOK_BODY]) {
         const float at[3] = { figure->body_position.x, figure->body_position.y, figure->body_position.z };
-        tex(l.texture[TEX_BODY]);
+        tex(TEX_BODY);
         const Model *body = view == BIKE_VIEW_FIRST_PERSON && l.model[LOOK_BODY_FP] ? l.model[LOOK_BODY_FP] : l.model[LOOK_BODY];
         draw_skinned(body, at, palette, reflective);
         if (view == BIKE_VIEW_OUTSIDE) {
-            tex(l.texture[TEX_HEAD]);
+            tex(TEX_HEAD);
             draw_rigid(l.model[LOOK_HEAD], frame_place(figure->head_position, figure->head_rotation), reflective);
         }
     }
     if (reflective)
         return;
-    tex(l.plate);
+    if (shader_program(SHADER_LIT))
+        shader_use(SHADER_LIT);
+    bind(l.plate);
     draw_rigid(l.model[LOOK_FRONT_PLATE], fork, false);
     draw_rigid(l.model[LOOK_SIDE_PLATES], frame, false);
     if (figure && view == BIKE_VIEW_OUTSIDE) {

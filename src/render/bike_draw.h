@@ -30,3 +30,7 @@ bool paint_number_plate(const char *number, const float background[3], const flo
 void plate_colours(const char *info, float background[3], float foreground[3]);
 // The plate texture of a slot's bike (0 none), for tests and the HUD.
 unsigned bike_plate_texture(int slot);
+// A slot's texture set (BIKE_SET_*): the texture and its "_norm" and "_spec" maps (0 none).
+// False outside the slots and sets.
+enum { BIKE_SET_GRAPHICS, BIKE_SET_WHEELS, BIKE_SET_HELMET, BIKE_SET_GEAR };
+bool bike_texture_set(int slot, int set, unsigned *texture, unsigned *normal_map, unsigned *specular_map);

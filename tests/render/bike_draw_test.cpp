@@ -71,6 +71,7 @@ struct BikeOnScreen : GlWorld {
         glEnable(GL_LIGHT0);
         glEnable(GL_DEPTH_TEST);
         glDisable(GL_CULL_FACE);
+        glFogf(GL_FOG_DENSITY, 0);      // the programs always fog
         glClearColor(k_sky[0], k_sky[1], k_sky[2], 1);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     }
@@ -224,6 +225,36 @@ TEST_F(BikeOnScreen, HiddenFirstPersonRiderShowsAgainAfterAFall)
     EXPECT_GT(red[0], 300) << "the rider in the red gear";
     EXPECT_EQ(red[1], 0) << "hidden";
     EXPECT_GT(red[2], 300) << "fallen: the whole bike and rider";
+}
+
+}   // namespace
+
+namespace {
+
+TEST_F(BikeOnScreen, NormalMapsBesideATextureJoinItsSet)
+{
+    ASSERT_TRUE(png_write((dirs->home + "rider_body-red_norm.png").c_str(), std::vector<unsigned char>(16 * 16 * 3, 128).data(), 16, 16));
+    vfs_reset_for_tests();
+    gl_probe();
+    bool programs = gl_caps.fragment_shader && gl_caps.texture_units >= 4 && shaders_build();
+    model_draw_init(programs, true);
+    bike = build_bike(0, "yz250f(2017)", "7", "rider_body-red.png");
+    ASSERT_NE(bike, nullptr);
+    unsigned tex, norm, spec;
+    ASSERT_TRUE(bike_texture_set(0, BIKE_SET_GEAR, &tex, &norm, &spec));
+    EXPECT_NE(tex, 0u);
+    EXPECT_NE(norm, 0u);
+    EXPECT_EQ(spec, 0u);
+    ASSERT_TRUE(bike_texture_set(0, BIKE_SET_GRAPHICS, &tex, &norm, &spec));
+    EXPECT_NE(tex, 0u);
+    EXPECT_EQ(norm, 0u) << "the generated set ships no maps";
+    EXPECT_FALSE(bike_texture_set(0, 4, &tex, &norm, &spec));
+    // Drawn through the normal-mapped program where there is one: still the rider in red.
+    camera(10);
+    draw_bike(bike, BIKE_VIEW_OUTSIDE, 1);
+    EXPECT_GT(red_pixels(read()), 300);
+    EXPECT_EQ(shader_current(), 0) << "back to the fixed pipeline";
+    model_draw_init(false, true);
 }
 
 }   // namespace
