@@ -19,7 +19,13 @@ static struct {
     dJointGroupID contacts;
     BikeState *slots;               // BIKE_SLOTS, allocated once
     bool arcade_allowed;
-} g_bikes = { nullptr, nullptr, nullptr, true };
+    BikeRenderHooks render;
+} g_bikes = { nullptr, nullptr, nullptr, true, { nullptr, nullptr } };
+
+void bike_set_render_hooks(const BikeRenderHooks *hooks)
+{
+    g_bikes.render = hooks ? *hooks : BikeRenderHooks{ nullptr, nullptr };
+}
 
 static const double k_pi = 3.14159265358979323846;
 
@@ -228,7 +234,8 @@ static void default_params(BikeState *bike)
     bike->flags = BIKE_FLAG_STEERING | BIKE_FLAG_WHEELIE_BRAKE | BIKE_FLAG_FRONT_ANTILOCK | BIKE_FLAG_REALIGN;
 }
 
-BikeState *build_bike(int slot, const char *model)
+BikeState *build_bike(int slot, const char *model, const char *number, const char *rider_texture,
+                      const char *head_texture, const char *bike_texture, const char *wheel_texture)
 {
     BikeState *bike = bike_slot(slot);
     if (!bike)
@@ -315,6 +322,10 @@ BikeState *build_bike(int slot, const char *model)
     bike->built = true;
     default_params(bike);
     reset_bike(bike);
+    if (g_bikes.render.load) {
+        const BikeLooks looks = { number, rider_texture, head_texture, bike_texture, wheel_texture };
+        g_bikes.render.load(bike, &looks);
+    }
     return bike;
 }
 
@@ -322,6 +333,8 @@ void destroy_bike(BikeState *bike)
 {
     if (!bike || !bike->built)
         return;
+    if (g_bikes.render.release)
+        g_bikes.render.release(bike);
     for (dJointID &j : bike->joint) {
         dJointDestroy(j);
         j = nullptr;

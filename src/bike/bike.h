@@ -153,10 +153,27 @@ void bike_world_step(void);         // one 1/128 s step, then the contact group 
 
 // --- bikes ---
 BikeState *bike_slot(int slot);     // null outside 0..159 or before the world
+// The looks of a bike: its plate number (at most 7 characters) and the texture names chosen
+// for the riding gear, helmet, bike graphics and wheels. Null or "" takes the catalogue row's.
+struct BikeLooks {
+    const char *number;
+    const char *rider_texture, *head_texture, *bike_texture, *wheel_texture;
+};
+
+// The renderer's share of a bike: models and textures loaded as a bike is built and released
+// with it. Either entry may be null; without them (skorva-sim, a server) bikes are physics only.
+struct BikeRenderHooks {
+    void (*load)(const BikeState *bike, const BikeLooks *looks);
+    void (*release)(const BikeState *bike);
+};
+void bike_set_render_hooks(const BikeRenderHooks *hooks);   // null: none
+
 // Builds the named model (with the catalogue's fallback) into a slot, replacing what was
 // there; null for a slot outside 0..159 or without a world. Missing shapes leave that body
-// without collisions.
-BikeState *build_bike(int slot, const char *model);
+// without collisions. The looks go to the render hooks (null: the catalogue's).
+BikeState *build_bike(int slot, const char *model, const char *number = nullptr, const char *rider_texture = nullptr,
+                      const char *head_texture = nullptr, const char *bike_texture = nullptr,
+                      const char *wheel_texture = nullptr);
 void destroy_bike(BikeState *bike);
 const BikeModel *bike_catalogue_row(const BikeState *bike);
 const char *bike_class(const BikeState *bike);

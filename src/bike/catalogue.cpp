@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "bike/setup.h"
+#include "common/game_data.h"
 #include "common/messages.h"
 
 // Where the figures come from: manufacturer data sheets and owner's manuals (dry masses,
@@ -196,62 +197,25 @@ static const float k_rider_pose[31] = {
     1.00f, 0.95f, 1.45f, 1.50f,                    // upper arm, forearm, thigh, shin
 };
 
-// The middle joint of a two-bone limb from root to target (lengths a and b), bent towards
-// the pole point.
-static void limb_joint(const double root[3], const double target[3], double a, double b, const double pole[3],
-                       float out[3])
-{
-    double n[3], d = 0;
-    for (int i = 0; i < 3; i++) {
-        n[i] = target[i] - root[i];
-        d += n[i] * n[i];
-    }
-    d = sqrt(d);
-    for (int i = 0; i < 3; i++)
-        n[i] /= d;
-    d = fmin(d, 0.95 * (a + b));
-    double m[3], along = 0, len = 0;
-    for (int i = 0; i < 3; i++)
-        along += (pole[i] - root[i]) * n[i];
-    for (int i = 0; i < 3; i++) {
-        m[i] = pole[i] - root[i] - along * n[i];
-        len += m[i] * m[i];
-    }
-    len = sqrt(len);
-    double h = (a * a - b * b + d * d) / (2 * d);
-    double up = sqrt(fmax(a * a - h * h, 0.0));
-    for (int i = 0; i < 3; i++)
-        out[i] = (float)(root[i] + n[i] * h + m[i] / len * up);
-}
-
-// The nine bones' rest centres (the joint each bone starts at, in rider body coordinates with
-// the rider seated): forearms at the elbows, upper arms at the shoulders, shins at the knees,
-// thighs at the hips, the torso between the hips.
+// The nine bones' rest centres in the rider model's rest pose (rider body coordinates, arms and
+// legs hanging straight down): each bone starts at its joint, forearms at the elbows below the
+// shoulders, upper arms at the shoulders, shins at the knees below the hips, thighs at the hips
+// and the torso at the body's origin.
 static void rider_pose_bones(BikeModel *m)
 {
     float *p = m->rider_pose;
     float *bones = p + 31;
-    const float *r = m->rider_position;
     for (int side = 0; side < 2; side++) {
-        double shoulder[3], grip[3], hip[3], peg[3], elbow_pole[3], knee_pole[3];
+        const float *shoulder = p + 3 + 3 * side, *hip = p + 9 + 3 * side;
         for (int i = 0; i < 3; i++) {
-            shoulder[i] = p[3 + 3 * side + i];
-            hip[i] = p[9 + 3 * side + i];
-            grip[i] = p[15 + 3 * side + i] + m->head_point[i] - r[i];
-            peg[i] = p[21 + 3 * side + i] + m->frame_position[i] - r[i];
+            bones[3 * side + i] = shoulder[i] - (i == 1 ? p[27] : 0);
+            bones[6 + 3 * side + i] = shoulder[i];
+            bones[12 + 3 * side + i] = hip[i] - (i == 1 ? p[29] : 0);
+            bones[18 + 3 * side + i] = hip[i];
         }
-        double out = side ? 1 : -1;
-        elbow_pole[0] = shoulder[0] + out, elbow_pole[1] = shoulder[1] - 1, elbow_pole[2] = shoulder[2] + 1;
-        knee_pole[0] = hip[0] + out * 0.5, knee_pole[1] = hip[1], knee_pole[2] = hip[2] - 2;
-        limb_joint(shoulder, grip, p[27], p[28], elbow_pole, bones + 3 * side);
-        for (int i = 0; i < 3; i++) {
-            bones[6 + 3 * side + i] = (float)shoulder[i];
-            bones[18 + 3 * side + i] = (float)hip[i];
-        }
-        limb_joint(hip, peg, p[29], p[30], knee_pole, bones + 12 + 3 * side);
     }
     for (int i = 0; i < 3; i++)
-        bones[24 + i] = (p[9 + i] + p[12 + i]) / 2;
+        bones[24 + i] = 0;
 }
 
 static const double k_fork_kgmm_per_lbf_ft = 0.0007440819724087572;
@@ -296,28 +260,26 @@ static float full_torque_at(const Figures &f, bool two_stroke, float rpm)
 
 static void fill_files(BikeModel *m)
 {
-    char stem[16];
-    size_t n = strcspn(m->name, "(");
-    snprintf(stem, sizeof stem, "%.*s", (int)n, m->name);
-    static const char *const own[] = { "_frame.jm", nullptr, ".png", "_ufork.jm", nullptr, "_lfork.jm",
-                                       nullptr, "_swingarm.jm", nullptr, "_fwheel.jm", nullptr,
-                                       "_rwheel.jm", nullptr };
-    static const char *const shared[] = { nullptr, "generic_frame.shp", nullptr, nullptr,
-                                          "generic_ufork.shp", nullptr, "generic_lfork.shp", nullptr,
-                                          "generic_swingarm.shp", nullptr, "generic_fwheel.shp",
-                                          nullptr, "generic_rwheel.shp" };
-    for (int i = 0; i <= BIKE_FILE_REAR_WHEEL_SHAPE; i++) {
-        if (own[i])
-            snprintf(m->files[i], 64, "@%s%s", stem, own[i]);
-        else
-            snprintf(m->files[i], 64, "@%s", shared[i]);
-    }
-    static const char *const rider[] = { "@wheel.png", "@rider_head.jm", "@rider_head.png",
-                                         "@rider_body.jm", "@rider_body_fp.jm", "@rider.shp",
-                                         "@rider_body.png", "@side_plates.jm", "@front_plate.jm",
-                                         "@rider_plate.jm" };
-    for (int i = 0; i < 10; i++)
-        snprintf(m->files[BIKE_FILE_WHEEL_TEXTURE + i], 64, "%s", rider[i]);
+    const char *c = m->class_code;
+    char(*f)[64] = m->files;
+    snprintf(f[BIKE_FILE_FRAME_MODEL], 64, SK_BIKE_FRAME_MODEL, c);
+    snprintf(f[BIKE_FILE_BIKE_TEXTURE], 64, SK_BIKE_TEXTURE, c);
+    const struct { int file; const char *name; } fixed[] = {
+        { BIKE_FILE_FRAME_SHAPE, "@generic_frame.shp" },
+        { BIKE_FILE_UPPER_FORK_MODEL, SK_BIKE_UPPER_FORK_MODEL }, { BIKE_FILE_UPPER_FORK_SHAPE, "@generic_ufork.shp" },
+        { BIKE_FILE_LOWER_FORK_MODEL, SK_BIKE_LOWER_FORK_MODEL }, { BIKE_FILE_LOWER_FORK_SHAPE, "@generic_lfork.shp" },
+        { BIKE_FILE_SWINGARM_MODEL, SK_BIKE_SWINGARM_MODEL }, { BIKE_FILE_SWINGARM_SHAPE, "@generic_swingarm.shp" },
+        { BIKE_FILE_FRONT_WHEEL_MODEL, SK_BIKE_FRONT_WHEEL_MODEL }, { BIKE_FILE_FRONT_WHEEL_SHAPE, "@generic_fwheel.shp" },
+        { BIKE_FILE_REAR_WHEEL_MODEL, SK_BIKE_REAR_WHEEL_MODEL }, { BIKE_FILE_REAR_WHEEL_SHAPE, "@generic_rwheel.shp" },
+        { BIKE_FILE_WHEEL_TEXTURE, SK_WHEEL_TEXTURE },
+        { BIKE_FILE_HEAD_MODEL, SK_RIDER_HEAD_MODEL }, { BIKE_FILE_HEAD_TEXTURE, SK_RIDER_HEAD_TEXTURE },
+        { BIKE_FILE_BODY_MODEL, SK_RIDER_BODY_MODEL }, { BIKE_FILE_FIRST_PERSON_BODY_MODEL, SK_RIDER_FIRST_PERSON_MODEL },
+        { BIKE_FILE_RIDER_SHAPE, "@rider.shp" }, { BIKE_FILE_BODY_TEXTURE, SK_RIDER_BODY_TEXTURE },
+        { BIKE_FILE_SIDE_PLATES_MODEL, SK_SIDE_PLATES_MODEL }, { BIKE_FILE_FRONT_PLATE_MODEL, SK_FRONT_PLATE_MODEL },
+        { BIKE_FILE_RIDER_PLATE_MODEL, SK_RIDER_PLATE_MODEL },
+    };
+    for (const auto &x : fixed)
+        snprintf(f[x.file], 64, "%s", x.name);
 }
 
 static void build_row(BikeModel *m, const Figures &f)

@@ -25,3 +25,31 @@
 #define SK_TILE_MASK_X1Z0 4
 #define SK_TILE_MASK_X0Z1 2
 #define SK_TILE_MASK_X1Z1 1
+
+// Bike and rider models. Catalogue rows share them by class: "%s" is the row's class code
+// ("50", "125", "250", "250f", "450f"). Each part is in its own body's coordinates (the body at
+// its catalogue point, the bike facing -z); the rider's models in rider-body coordinates, the
+// head's about the head point. Frames, forks, swingarm, wheels and the rider body have
+// "_lod5" and "_lod7" siblings.
+#define SK_BIKE_FRAME_MODEL "@mx%s_frame.jm"
+#define SK_BIKE_UPPER_FORK_MODEL "@mx_ufork.jm"
+#define SK_BIKE_LOWER_FORK_MODEL "@mx_lfork.jm"
+#define SK_BIKE_SWINGARM_MODEL "@mx_swingarm.jm"
+#define SK_BIKE_FRONT_WHEEL_MODEL "@mx_fwheel.jm"
+#define SK_BIKE_REAR_WHEEL_MODEL "@mx_rwheel.jm"
+#define SK_RIDER_BODY_MODEL "@rider_body.jm"
+#define SK_RIDER_FIRST_PERSON_MODEL "@rider_body_fp.jm"
+#define SK_RIDER_HEAD_MODEL "@rider_head.jm"
+#define SK_RIDER_PLATE_MODEL "@rider_plate.jm"
+#define SK_SIDE_PLATES_MODEL "@side_plates.jm"
+#define SK_FRONT_PLATE_MODEL "@front_plate.jm"
+
+// Textures: the class's bike graphics "@mx<class>.png" (512 x 512) with its colour variants
+// "mx<class>-<colour>.png", the number plate's colours in a text chunk
+// ("[numberbackground:r,g,b][numberforeground:r,g,b]", 0..1); wheels "wheels-<finish>.png";
+// riding gear "rider_body-<scheme>.png" and helmets "rider_head-<scheme>.png". The catalogue's
+// defaults are the first of each list.
+#define SK_BIKE_TEXTURE "@mx%s.png"
+#define SK_WHEEL_TEXTURE "@wheels-black.png"
+#define SK_RIDER_BODY_TEXTURE "@rider_body-red.png"
+#define SK_RIDER_HEAD_TEXTURE "@rider_head-red.png"

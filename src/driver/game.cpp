@@ -38,7 +38,11 @@
 #include "race/session.h"
 #include "race/session_steps.h"
 #include "robots/robots.h"
+#include "render/bike_draw.h"
 #include "render/font.h"
+#include "render/gl.h"
+#include "render/model/model.h"
+#include "render/model_draw.h"
 #include "render/screens.h"
 #include "render/terrain_render.h"
 #include "render/texture.h"
@@ -171,6 +175,17 @@ static void probe_gl(const StartupSettings *s)
     // Before the settings are set up (no labels yet) shaders count as wanted.
     const ChoiceItem &use = g_settings.use_shader;
     shaders_setup(use.labels ? strcmp(choice_label(&use), "Yes") == 0 : true);
+    model_draw_init(shader_program(SHADER_LIT) != 0, !s->no_vertex_arrays);
+    // The command line's level-of-detail settings replace the detail setting's.
+    float lod_scale, lod_bias;
+    model_lod_from_detail((int)g_settings.model_detail.value, &lod_scale, &lod_bias);
+    if (s->lod_scale != 1 || s->lod_bias != 0) {
+        lod_scale = s->lod_scale;
+        lod_bias = s->lod_bias;
+    }
+    model_set_lod(lod_scale, lod_bias);
+    model_set_verbosity(s->verbosity);
+    bike_draw_init();
     glClearColor(0.196078f, 0.6f, 0.8f, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glEnable(GL_CULL_FACE);
@@ -180,10 +195,18 @@ static void probe_gl(const StartupSettings *s)
         glShadeModel(GL_FLAT);
 }
 
-// The session's hook: textures no session since the last track load has used.
+// The session's hooks: a new track load starts a generation of textures and models; what no
+// session since has used goes.
+static void begin_session_generation(void)
+{
+    texture_begin_session();
+    model_new_generation();
+}
+
 static void release_unused_textures(void)
 {
     texture_release_stale(false);
+    model_release_stale(false);
 }
 
 static void shutdown_game(const StartupSettings *s)
@@ -201,6 +224,7 @@ static void shutdown_game(const StartupSettings *s)
     demo_close();
     free_track();
     bike_world_destroy();
+    bike_draw_shutdown();
     shape_cache_free();
 
     progress_log("Freeing memory (1)");
@@ -421,7 +445,7 @@ int game_main(int argc, char **argv)
     hooks.session_loaded = loop_session_loaded;
     hooks.terrain_rendering_method = terrain_rendering_method;
     hooks.texture_memory_bytes = texture_memory;
-    hooks.textures_begin_session = texture_begin_session;
+    hooks.textures_begin_session = begin_session_generation;
     hooks.textures_release_unused = release_unused_textures;
     hooks.engine_sound_create = engine_sound_create;
     hooks.engine_sound_destroy = engine_sound_destroy;

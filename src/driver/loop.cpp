@@ -13,6 +13,7 @@
 #include "bike/drive.h"
 #include "bike/setup.h"
 #include "common/messages.h"
+#include "driver/bike_view.h"
 #include "driver/args.h"
 #include "driver/bindings.h"
 #include "driver/capture.h"
@@ -554,6 +555,7 @@ static void draw_frame(int width, int height)
     case VIEW_RIDER:
     case VIEW_CHASE:
         render_view(g_loop.view);
+        draw_bikes_in_view(g_loop.view, width, height);
         if (hud) {
             hud_draw();
             results_overlay_draw();
@@ -561,6 +563,7 @@ static void draw_frame(int width, int height)
         break;
     case VIEW_CAMERA:
         render_view(g_loop.view);
+        draw_bikes_in_view(g_loop.view, width, height);
         if (hud)
             results_overlay_draw();
         break;

@@ -11,7 +11,6 @@ void free_series_list(void) {}
 void hud_draw(void) {}
 void results_overlay_draw(void) {}
 void renderer_tables_free(void) {}
-void models_delete_all(void) {}
 int camera_for_next_gate(int) { return -1; }
 void free_camera_move(double) {}
 void free_camera_place_above(BikeState *, float) {}

@@ -17,7 +17,6 @@ void  hud_draw(void);
 void  results_overlay_draw(void);
 void  terrain_update_shading(int budget);
 void  renderer_tables_free(void);
-void  models_delete_all(void);
 int   camera_for_next_gate(int slot);        // -1 when the track assigns none
 void  free_camera_move(double distance);    // along the view direction, kept 2 above the terrain
 void  free_camera_place_above(BikeState *bike, float height);

@@ -428,7 +428,7 @@ static void load_bikes(bool demo, bool server)
             continue;
         copy_text(s->bike, sizeof s->bike, current_bike_name(s->bike));
         // Number plates and textures come with the bike's graphics.
-        BikeState *bike = build_bike(i, s->bike);
+        BikeState *bike = build_bike(i, s->bike, s->number, s->textures[0], s->textures[3], s->textures[1], s->textures[2]);
         RiderSlot *slot = rider_slot(i);
         if (!bike) {
             slot->kind = CONTROL_REPLAYED;

@@ -56,7 +56,7 @@ TEST_F(DemoList, DemosFolderSkdemoFilesByShortName)
 
 TEST(TextureLists, EachListHoldsItsPrefixAndTheSetupKeepsListedNames)
 {
-    config_apply_defaults();        // the bike is "yz250f(2017)": its graphics are "yz250f-*"
+    config_apply_defaults();        // the bike is "yz250f(2017)": its class's graphics are "mx250f-*"
     bike_catalogue_offer();
     snprintf(g_setup.rider_texture, sizeof g_setup.rider_texture, "rider_body-blue.png");
     snprintf(g_setup.head_texture, sizeof g_setup.head_texture, "rider_head-gone.png");
@@ -65,7 +65,7 @@ TEST(TextureLists, EachListHoldsItsPrefixAndTheSetupKeepsListedNames)
     const char *names[] = { "rider_body-blue.png", "rider_body-blue_tnorm.png", "rider_body-blue_tspec.png",
                             "rider_body-red.png.gz", "rider_body-red.png.info", "rider_body.png",
                             "rider_head-white.png", "tracks/rider_body-x.png", "wheels-gold.png",
-                            "yz250f-race.png", "yz250f.png", "yz250f_frame.jm", "crf450-red.png", nullptr };
+                            "mx250f-race.png", "mx250f.png", "mx250f_frame.jm", "mx450f-red.png", nullptr };
     EXPECT_EQ(build_texture_lists(names), 5);
     ASSERT_EQ(texture_list_count(TEXTURES_RIDER), 2);
     EXPECT_STREQ(texture_list_label(TEXTURES_RIDER, 0), "rider_body-blue.png");
@@ -73,20 +73,20 @@ TEST(TextureLists, EachListHoldsItsPrefixAndTheSetupKeepsListedNames)
     ASSERT_EQ(texture_list_count(TEXTURES_HELMET), 1);
     EXPECT_STREQ(texture_list_label(TEXTURES_HELMET, 0), "rider_head-white.png");
     ASSERT_EQ(texture_list_count(TEXTURES_BIKE), 1);
-    EXPECT_STREQ(texture_list_label(TEXTURES_BIKE, 0), "yz250f-race.png");
+    EXPECT_STREQ(texture_list_label(TEXTURES_BIKE, 0), "mx250f-race.png");
     ASSERT_EQ(texture_list_count(TEXTURES_WHEELS), 1);
     EXPECT_EQ(texture_list_label(TEXTURES_WHEELS, 1), nullptr);
 
     EXPECT_STREQ(g_setup.rider_texture, "rider_body-blue.png") << "a listed name is kept";
     EXPECT_STREQ(g_setup.head_texture, "rider_head-white.png") << "a name no longer installed takes the first";
-    EXPECT_STREQ(g_setup.bike_texture, "yz250f-race.png");
+    EXPECT_STREQ(g_setup.bike_texture, "mx250f-race.png");
     EXPECT_STREQ(g_setup.wheel_texture, "wheels-gold.png");
 
     // Another bike has other graphics; with none installed its choice is empty.
     read_setup_pair("bike", "crf450(2019)");
     EXPECT_EQ(build_bike_texture_list(names), 1);
-    EXPECT_STREQ(texture_list_label(TEXTURES_BIKE, 0), "crf450-red.png");
-    read_setup_pair("bike", "kx250f(2008)");
+    EXPECT_STREQ(texture_list_label(TEXTURES_BIKE, 0), "mx450f-red.png");
+    read_setup_pair("bike", "cr125(2002)");
     EXPECT_EQ(build_bike_texture_list(names), 0);
     choose_setup_textures();
     EXPECT_STREQ(g_setup.bike_texture, "");

@@ -8,6 +8,7 @@
 
 #include "common/mem.h"
 #include "render/image/image.h"
+#include "render/model/model.h"
 #include "vfs/archive.h"
 #include "vfs/vfs.h"
 
@@ -96,4 +97,21 @@ inline void fuzz_image(const uint8_t *data, size_t n)
         }
         image_file_free(&f);
     }
+}
+
+inline void fuzz_model(const uint8_t *data, size_t n)
+{
+    Model *m = model_read_memory(data, n, "fuzz");
+    if (!m)
+        return;
+    // Whatever was kept must index inside its own arrays.
+    for (const Mesh *mesh = m->meshes; mesh; mesh = mesh->next) {
+        for (int i = 0; i < mesh->nt * 3; i++)
+            if (mesh->triangles[i] < 0 || mesh->triangles[i] >= mesh->nv)
+                __builtin_trap();
+        for (int i = 0; mesh->bones && i < mesh->nv * 4; i++)
+            if (mesh->bones[i] >= MODEL_MAX_BONES)
+                __builtin_trap();
+    }
+    model_free(m);
 }

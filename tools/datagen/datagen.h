@@ -116,6 +116,8 @@ bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *lay
 // ---- shapes.cpp ----
 // The collision shapes every catalogue row names ("generic_*.shp", "rider.shp") into dir.
 bool write_bike_shapes(const char *dir);
+// ---- models.cpp: the bike and rider models, their levels of detail and textures ----
+bool write_bike_models(const char *dir);
 
 // ---- sounds.cpp: the engines' default sounds ----
 enum { k_sound_columns = 3, k_sound_cycles = 8 };

@@ -54,6 +54,10 @@ int main(int argc, char **argv)
         fprintf(stderr, "datagen: can't write the bike shapes into %s\n", dir);
         return 1;
     }
+    if (!write_bike_models(dir)) {
+        fprintf(stderr, "datagen: can't write the bike and rider models into %s\n", dir);
+        return 1;
+    }
     if (!write_engine_sounds(dir)) {
         fprintf(stderr, "datagen: can't write the engine sounds into %s\n", dir);
         return 1;

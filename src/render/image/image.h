@@ -92,6 +92,8 @@ uint16_t *png_read16(DataFile *f, int *width, int *height);         // 16-bit gr
 // Writers through the file layer ("@name" lands in the home directory); false on failure.
 bool png_write(const char *path, const unsigned char *rgb, int width, int height);     // 8-bit RGB
 bool png_write_rgba(const char *path, const unsigned char *rgba, int width, int height);   // 8-bit RGBA
+// 8-bit RGB with one text chunk (read back as the image's info text).
+bool png_write_rgb_text(const char *path, const unsigned char *rgb, int width, int height, const char *text);
 bool png_write16(const char *path, const uint16_t *grey, int width, int height);       // 16-bit grey
 bool ppm_write(const char *path, const unsigned char *rgb, int width, int height);     // "P6\n%d %d\n255\n"
 

@@ -297,7 +297,7 @@ static void flush_file(png_structp png)
 
 // bytes_per_sample 1: RGB rows; 2: grey rows of host-order 16-bit samples.
 // kind: 3 RGB, 4 RGBA, 16 16-bit grey.
-static bool write_png(const char *path, const void *pixels, int width, int height, int kind)
+static bool write_png(const char *path, const void *pixels, int width, int height, int kind, const char *text = nullptr)
 {
     bool grey16 = kind == 16;
     if (!path || !pixels || width < 1 || height < 1 || width > IMAGE_MAX_SIDE || height > IMAGE_MAX_SIDE)
@@ -328,6 +328,14 @@ static bool write_png(const char *path, const void *pixels, int width, int heigh
     png_set_IHDR(job.png, job.info, (png_uint_32)width, (png_uint_32)height, grey16 ? 16 : 8,
                  grey16 ? PNG_COLOR_TYPE_GRAY : kind == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_text chunk = {};
+    if (text) {
+        chunk.compression = PNG_TEXT_COMPRESSION_NONE;
+        chunk.key = (png_charp) "Comment";
+        chunk.text = (png_charp)text;
+        chunk.text_length = strlen(text);
+        png_set_text(job.png, job.info, &chunk, 1);
+    }
     png_write_info(job.png, job.info);
     if (grey16)
         png_set_swap(job.png);
@@ -353,6 +361,11 @@ bool png_write(const char *path, const unsigned char *rgb, int width, int height
 bool png_write_rgba(const char *path, const unsigned char *rgba, int width, int height)
 {
     return write_png(path, rgba, width, height, 4);
+}
+
+bool png_write_rgb_text(const char *path, const unsigned char *rgb, int width, int height, const char *text)
+{
+    return write_png(path, rgb, width, height, 3, text);
 }
 
 bool png_write16(const char *path, const uint16_t *grey, int width, int height)

@@ -1,0 +1,8 @@
+// libFuzzer target: see fuzz_targets.h.
+#include "fuzz_targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    fuzz_model(data, size);
+    return 0;
+}
