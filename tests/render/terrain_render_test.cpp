@@ -88,6 +88,7 @@ struct GroundScene : GlWorld {
         terrain_unload(&t);
         terrain_set_render_hooks(nullptr);
         ground_break_framebuffer_for_tests(false);
+        ground_set_dynamic_lighting(false);
         textures_delete_all();
         texture_cache_free();
         GlWorld::TearDown();
@@ -259,6 +260,61 @@ TEST_F(GroundScene, EveryMethodCoversTheGroundWithItsTiles)
     }
 }
 
+
+// Lit per pixel under a low sun that shades the ridge's flanks: the two shader choices agree
+// with each other and with the shaded textures of method 3; only the track's "dynamic_lighting"
+// turns the path on.
+TEST_F(GroundScene, ShaderChoicesLightTheGroundLikeTheShadedTextures)
+{
+    if (!gl_caps.fragment_shader || gl_caps.texture_units < 4 || !shaders_build())
+        GTEST_SKIP() << "no shader programs on this driver";
+    terrain_set_lighting(v3(0.2f, 0.6f, -1), v3(0.7f, 0.6f, 0.5f), v3(0.3f, 0.35f, 0.4f));
+    terrain_mark_all_reshade(&t);
+    ground_set_dynamic_lighting(false);
+    start(GROUND_METHOD_SHADERS_DIRECT);
+    EXPECT_EQ(ground_method(), GROUND_METHOD_DIRECT);
+    EXPECT_FALSE(ground_shader_path());
+    EXPECT_FALSE(t.shader_path);
+    ground_set_dynamic_lighting(true);
+    const int cameras[6] = { 0, 2, 3, 8, 13, 19 };
+    std::vector<unsigned char> pictures[3][6];
+    const int methods[3] = { GROUND_METHOD_DIRECT, GROUND_METHOD_SHADERS_DIRECT, GROUND_METHOD_SHADERS_COPY };
+    for (int m = 0; m < 3; m++) {
+        start(methods[m]);
+        EXPECT_EQ(ground_shader_path(), m > 0);
+        EXPECT_EQ(t.shader_path, m > 0);
+        for (int c = 0; c < 6; c++) {
+            pictures[m][c] = draw(k_cameras[cameras[c]]);
+            EXPECT_EQ(holes(pictures[m][c]), 0) << "method " << methods[m] << " camera " << cameras[c];
+        }
+    }
+    EXPECT_TRUE(logged("Terrain lit per pixel with shader programs"));
+    for (int c = 0; c < 6; c++) {
+        EXPECT_LT(mean_difference(pictures[2][c], pictures[1][c]), 8.0) << "camera " << cameras[c];
+        EXPECT_LT(mean_difference(pictures[1][c], pictures[0][c]), 24.0) << "camera " << cameras[c];
+    }
+    // The sun matters: the flank facing away from it is darker than the one facing it.
+    Camera side = { 128, 80, 110, 0, 0.95f };
+    std::vector<unsigned char> px = draw(side);
+    auto brightness = [&](float z) {
+        look(side);
+        long sum = 0, count = 0;
+        for (int y = 0; y < H; y += 3)
+            for (int x = 0; x < W; x += 3) {
+                Vec3 hit;
+                if (cast(x, y, &hit) && fabsf(hit.z - z) < 3) {
+                    const unsigned char *p = &px[(x + y * W) * 3];
+                    sum += p[0] + p[1] + p[2];
+                    count++;
+                }
+            }
+        return count ? (double)sum / count : -1.0;
+    };
+    double facing = brightness(141), away = brightness(159);
+    EXPECT_GT(facing, 0);
+    EXPECT_GT(away, 0);
+    EXPECT_GT(facing, away + 30) << facing << " " << away;
+}
 
 TEST_F(GroundScene, MethodsFallBackAndFramebufferErrorsAreSkipped)
 {
