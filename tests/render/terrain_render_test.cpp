@@ -2,6 +2,7 @@
 // ridge, drawn by each texture method from many cameras over a clear colour no tile uses.
 #include <math.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -270,12 +271,32 @@ TEST_F(GroundScene, ShaderChoicesLightTheGroundLikeTheShadedTextures)
         GTEST_SKIP() << "no shader programs on this driver";
     terrain_set_lighting(v3(0.2f, 0.6f, -1), v3(0.7f, 0.6f, 0.5f), v3(0.3f, 0.35f, 0.4f));
     terrain_mark_all_reshade(&t);
-    ground_set_dynamic_lighting(false);
-    start(GROUND_METHOD_SHADERS_DIRECT);
-    EXPECT_EQ(ground_method(), GROUND_METHOD_DIRECT);
-    EXPECT_FALSE(ground_shader_path());
-    EXPECT_FALSE(t.shader_path);
-    ground_set_dynamic_lighting(true);
+    mkdir((dirs->data + "track").c_str(), 0755);
+    auto lighting = [&](const char *text) {
+        FILE *f = fopen((dirs->data + "track/lighting").c_str(), "w");
+        ASSERT_TRUE(f);
+        fputs(text, f);
+        fclose(f);
+        terrain_render_read_lighting("track");
+    };
+    const struct {
+        const char *text;
+        bool lit;
+    } files[] = {
+        { "sun_vector [ 1 1 1 ]\ndynamic_lighting 1\n", true },
+        { "dynamic_lighting 0\n", false },
+        { " \tdynamic_lighting\t2\r\n", true },
+        { "dynamic_lighting_off 1\n", false },
+        { "", false },
+    };
+    for (const auto &file : files) {
+        lighting(file.text);
+        start(GROUND_METHOD_SHADERS_DIRECT);
+        EXPECT_EQ(ground_method(), GROUND_METHOD_DIRECT);
+        EXPECT_EQ(ground_shader_path(), file.lit) << file.text;
+        EXPECT_EQ(t.shader_path, file.lit) << file.text;
+    }
+    lighting("dynamic_lighting 1\n");
     const int cameras[6] = { 0, 2, 3, 8, 13, 19 };
     std::vector<unsigned char> pictures[3][6];
     const int methods[3] = { GROUND_METHOD_DIRECT, GROUND_METHOD_SHADERS_DIRECT, GROUND_METHOD_SHADERS_COPY };
