@@ -547,3 +547,54 @@ TEST_F(GroundScene, AHillAppearsWhenTheErrorPassSwaps)
 }
 
 } // namespace
+
+// Lit per pixel, a decal's own normal map turns the light on it and its specular map adds a
+// highlight; a flat normal map ("y" in blue) leaves it as it was.
+TEST_F(GroundScene, DecalMapsShowOnTheShaderPath)
+{
+    if (!gl_caps.fragment_shader || gl_caps.texture_units < 4 || !shaders_build())
+        GTEST_SKIP() << "no shader programs on this driver";
+    ground_set_dynamic_lighting(true);
+    terrain_set_lighting(v3(1, 1, 0), v3(0.6f, 0.6f, 0.6f), v3(0.3f, 0.3f, 0.3f));
+    terrain_mark_all_reshade(&t);
+    std::string grey = png("grey.png", 8, 8, 150, 150, 150);
+    unsigned flat = texture_load(png("flat_tnorm.png", 8, 8, 128, 128, 255).c_str());
+    unsigned tilted = texture_load(png("tilted_tnorm.png", 8, 8, 17, 128, 191).c_str());
+    unsigned shiny = texture_load(png("shiny_tspec.png", 8, 8, 255, 0, 0).c_str());
+    ASSERT_TRUE(flat && tilted && shiny);
+    Decal d = decal_make(128, 100, 0, 6, 2);
+    d.texture = texture_load(grey.c_str());
+    d.image = texture_image(grey.c_str());
+    t.decals = &d;
+    t.decal_count = 1;
+    auto on_decal = [&](unsigned normal, unsigned specular) {
+        d.normal_texture = normal;
+        d.specular_texture = specular;
+        start(GROUND_METHOD_SHADERS_DIRECT);
+        EXPECT_TRUE(ground_shader_path());
+        Camera c = { 128, 40, 85, 0, 1.2f };
+        std::vector<unsigned char> px = draw(c);
+        long sum = 0, count = 0;
+        for (int y = 0; y < H; y += 3)
+            for (int x = 0; x < W; x += 3) {
+                Vec3 hit;
+                float u, v;
+                if (!cast(x, y, &hit))
+                    continue;
+                decal_coords(&d, hit.x, hit.z, &u, &v);
+                if (u > 0.15f && u < 0.85f && v > 0.15f && v < 0.85f) {
+                    const unsigned char *p = &px[(x + y * W) * 3];
+                    sum += p[0] + p[1] + p[2];
+                    count++;
+                }
+            }
+        EXPECT_GT(count, 20);
+        return count ? (double)sum / (3 * count) : 0.0;
+    };
+    double plain = on_decal(0, 0);
+    EXPECT_NEAR(on_decal(flat, 0), plain, 6);
+    EXPECT_GT(fabs(on_decal(tilted, 0) - plain), 20);
+    EXPECT_GT(on_decal(0, shiny), plain + 40);
+    t.decals = nullptr;
+    t.decal_count = 0;
+}
