@@ -79,10 +79,13 @@ static void configure(int preset)
     terrain_render_configure(&s);
 }
 
+// The shader choices as the game makes them: only with "use_shader" on.
 static int method_of_setting(void)
 {
     const char *label = choice_label(&g_settings.render_texture);
-    return strstr(label, "Copy") ? 2 : strstr(label, "Direct") ? 3 : 1;
+    int method = strstr(label, "Copy") ? GROUND_METHOD_COPY : strstr(label, "Direct") ? GROUND_METHOD_DIRECT : GROUND_METHOD_SOFTWARE;
+    bool shaders = strncmp(label, "Shaders/", 8) == 0 && strcmp(choice_label(&g_settings.use_shader), "Yes") == 0;
+    return shaders ? method + 2 : method;
 }
 static int g_method;
 static int requested_method(void) { return g_method; }
@@ -218,10 +221,13 @@ int main(void)
         return 1;
     }
     gl_probe();
+    if (gl_caps.fragment_shader && gl_caps.texture_units >= 4)
+        shaders_build();
     glEnable(GL_CULL_FACE);
     terrain_render_install();
     SimulationHooks hooks = {};
     hooks.terrain_rendering_method = requested_method;
+    hooks.lighting_load = terrain_render_read_lighting;
     simulation_set_hooks(&hooks);
     robots_install();
     if (!bike_world_create())
@@ -240,9 +246,10 @@ int main(void)
         for (int k = 0; k < 600; k++)
             frame(&st, true, false, k);
         double total = mean(st.frame);
-        printf("%-9s (%s, %dx%d textures): %.1f fps, frame %.2f ms: terrain_textures_update %.2f, terrain_draw %.2f, "
+        printf("%-9s (%s%s, %dx%d textures): %.1f fps, frame %.2f ms: terrain_textures_update %.2f, terrain_draw %.2f, "
                "terrain_lod_update %.2f, swap %.2f; refinement alone %.2f; %.0f fans, %.0f triangles\n",
-               config_preset_name(p), choice_label(&g_settings.render_texture), 32 << g_settings.ground_texture_dim.chosen,
+               config_preset_name(p), choice_label(&g_settings.render_texture),
+               ground_shader_path() ? ", lit per pixel" : "", 32 << g_settings.ground_texture_dim.chosen,
                32 << g_settings.ground_texture_dim.chosen, 1000 / total, total, mean(st.textures), mean(st.draw),
                mean(st.lod), mean(st.swap), mean(st.refine), st.fans / 600, st.triangles / 600);
     }

@@ -43,6 +43,7 @@
 #include "render/gl.h"
 #include "render/model/model.h"
 #include "render/model_draw.h"
+#include "render/ground_textures.h"
 #include "render/screens.h"
 #include "render/terrain_render.h"
 #include "render/texture.h"
@@ -50,15 +51,20 @@
 #include "ui/menus.h"
 #include "vfs/vfs.h"
 
-// "render_texture": the shader choices compose like the methods they build on.
+// "render_texture": the shader choices compose like the methods they build on and light the
+// ground per pixel where the track's lighting asks for it.
 static int terrain_rendering_method(void)
 {
     const char *label = choice_label(&g_settings.render_texture);
-    if (strcmp(label, "Hardware/Copy") == 0 || strcmp(label, "Shaders/Copy") == 0)
-        return 2;
-    if (strcmp(label, "Hardware/Direct") == 0 || strcmp(label, "Shaders/Direct") == 0)
-        return 3;
-    return 1;
+    if (strcmp(label, "Hardware/Copy") == 0)
+        return GROUND_METHOD_COPY;
+    if (strcmp(label, "Hardware/Direct") == 0)
+        return GROUND_METHOD_DIRECT;
+    if (strcmp(label, "Shaders/Copy") == 0)
+        return GROUND_METHOD_SHADERS_COPY;
+    if (strcmp(label, "Shaders/Direct") == 0)
+        return GROUND_METHOD_SHADERS_DIRECT;
+    return GROUND_METHOD_SOFTWARE;
 }
 
 static const long k_show_wait_us = 62500;
@@ -444,6 +450,7 @@ int game_main(int argc, char **argv)
     SimulationHooks hooks = {};
     hooks.session_loaded = loop_session_loaded;
     hooks.terrain_rendering_method = terrain_rendering_method;
+    hooks.lighting_load = terrain_render_read_lighting;
     hooks.texture_memory_bytes = texture_memory;
     hooks.textures_begin_session = begin_session_generation;
     hooks.textures_release_unused = release_unused_textures;

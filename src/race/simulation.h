@@ -32,7 +32,7 @@ struct SimulationHooks {
     unsigned long (*texture_memory_bytes)(void);    // null: 0
     void (*textures_begin_session)(void);       // a track is about to load: textures from now on are its own
     void (*textures_release_unused)(void);      // older sessions' textures, once a load is done
-    int  (*terrain_rendering_method)(void);     // 1 software, 2 copy, 3 direct; null: 1
+    int  (*terrain_rendering_method)(void);     // 1 software, 2 copy, 3 direct, 4 and 5 copy and direct lit per pixel; null: 1
     bool (*texture_listed)(const char *name);   // one of the game's own textures; null: false
     // Engine sounds of the bikes.
     void (*engine_sound_create)(int slot, BikeState *bike);

@@ -15,6 +15,7 @@
 
 struct GroundTexture {
     unsigned id;
+    unsigned normal, specular;  // the shader path's maps of the same square
     bool ready;
     int stale;                  // frame it went stale; 0 not stale
     int dirty;                  // base textures: -1 must be rebuilt
@@ -66,6 +67,8 @@ static struct {
     unsigned long bytes;
     bool x1270, x1270_checked;
     bool decals_hidden;
+    bool dynamic_lighting;      // the track's lighting asks for per-pixel light
+    bool shader_path;
 } g_ground;
 
 // Probed with a context; headless tests and tools keep the bookkeeping without textures.
@@ -86,6 +89,8 @@ bool ground_level_fits(int n, int level) { return n - level >= 2; }
 int ground_low_detail_count(int n) { return ((1 << (n + 1)) / 128 + 2) / 3; }
 
 void ground_configure(const GroundSettings *s) { g_ground.settings = *s; }
+void ground_set_dynamic_lighting(bool on) { g_ground.dynamic_lighting = on; }
+bool ground_shader_path(void) { return g_ground.shader_path; }
 void ground_hide_decals(bool hidden) { g_ground.decals_hidden = hidden; }
 
 int ground_method(void) { return g_ground.method; }
@@ -129,21 +134,24 @@ void ground_bind(int x0, int z0, int size, LodBinding *out)
         int cells = 2 << level, tx = x0 / cells, tz = z0 / cells;
         const GroundTexture &g = g_ground.clip[level][slot_of(tx, tz)];
         if (in_window(level, tx, tz) && g.ready && (g.id || !has_gl())) {
-            *out = { g.id, tx * cells, tz * cells, cells, level };
+            *out = { g.id, tx * cells, tz * cells, cells, level, g.normal, g.specular };
             return;
         }
     }
     int cells = 2 * GROUND_BASE_TILES, bx = x0 / cells, bz = z0 / cells;
-    unsigned id = 0;
-    if (g_ground.base && bx < g_ground.base_side && bz < g_ground.base_side)
-        id = g_ground.base[bx + bz * g_ground.base_side].id;
-    *out = { id, bx * cells, bz * cells, cells, GROUND_CLIP_LEVELS };
+    GroundTexture none = {};
+    const GroundTexture &g = g_ground.base && bx < g_ground.base_side && bz < g_ground.base_side
+                                 ? g_ground.base[bx + bz * g_ground.base_side] : none;
+    *out = { g.id, bx * cells, bz * cells, cells, GROUND_CLIP_LEVELS, g.normal, g.specular };
 }
 
 // ---- the choice of method
 
 int ground_choose_method(Terrain *t, int requested, int drawable_size)
 {
+    bool shaders = requested == GROUND_METHOD_SHADERS_COPY || requested == GROUND_METHOD_SHADERS_DIRECT;
+    if (shaders)
+        requested -= 2;
     int method = 0;
     g_ground.dim = 32 << (g_ground.settings.dim_index < 0 ? 0 : g_ground.settings.dim_index > 5 ? 5 : g_ground.settings.dim_index);
     if (requested == GROUND_METHOD_DIRECT && gl_caps.framebuffer_object && glf.glGenFramebuffersEXT) {
@@ -181,9 +189,14 @@ int ground_choose_method(Terrain *t, int requested, int drawable_size)
     }
     g_ground.method = method;
     g_ground.lmin = g_ground.settings.lmin < 0 ? 0 : g_ground.settings.lmin > 10 ? 10 : g_ground.settings.lmin;
+    g_ground.shader_path = shaders && g_ground.dynamic_lighting && method != GROUND_METHOD_SOFTWARE &&
+                           shader_program(SHADER_TERRAIN) && shader_program(SHADER_TERRAIN_NORMALS) &&
+                           glf.glActiveTextureARB && glf.glClientActiveTextureARB && glf.glMultiTexCoord2fARB;
+    if (g_ground.shader_path)
+        log_printf("Terrain lit per pixel with shader programs\n");
     if (t) {
         t->texture_method = method;
-        t->shader_path = false;
+        t->shader_path = g_ground.shader_path;
     }
     return method;
 }
@@ -243,7 +256,13 @@ static int pow2_at_least(int v)
     return p;
 }
 
-// The shading of one low-detail block, one texel per vertex, uploaded into its texture.
+// The shader path lights per pixel from the vertex normals instead of the vertex shading.
+static const unsigned char *low_source(const Terrain *t)
+{
+    return g_ground.shader_path && t->normal_bytes ? t->normal_bytes : t->shading;
+}
+
+// The shading (or normals) of one low-detail block, one texel per vertex, into its texture.
 static void low_detail_render(int bx, int bz)
 {
     Terrain *t = g_ground.t;
@@ -255,11 +274,29 @@ static void low_detail_render(int bx, int bz)
     int w = x1 - x0 + 1, h = z1 - z0 + 1;
     unsigned char *block = (unsigned char *)xmalloc((size_t)w * h * 3);
     for (int z = 0; z < h; z++)
-        memcpy(block + (size_t)z * w * 3, t->shading + ((size_t)(z0 + z) * t->dim + x0) * 3, (size_t)w * 3);
+        memcpy(block + (size_t)z * w * 3, low_source(t) + ((size_t)(z0 + z) * t->dim + x0) * 3, (size_t)w * 3);
     glBindTexture(GL_TEXTURE_2D, id);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, block);
     xfree(block);
+}
+
+static void fill(unsigned char *px, int size, unsigned char r, unsigned char g, unsigned char b)
+{
+    for (size_t p = 0; p < (size_t)size * size; p++)
+        px[3 * p] = r, px[3 * p + 1] = g, px[3 * p + 2] = b;
+}
+
+// Upright and lit normals, no specular highlight: the maps before anything is composed.
+static void create_maps(GroundTexture &g)
+{
+    int T = g_ground.dim;
+    unsigned char *px = (unsigned char *)xmalloc((size_t)T * T * 3);
+    fill(px, T, 128, 255, 128);
+    g.normal = new_texture(T, px, ground_mipmapped());
+    fill(px, T, 0, 255, 255);
+    g.specular = new_texture(T, px, ground_mipmapped());
+    xfree(px);
 }
 
 static void placeholder(unsigned char *px, int size, int square, int grey)
@@ -290,7 +327,9 @@ void ground_textures_create(Terrain *t)
         g_ground.low_side = 1;
     g_ground.low_dirty = (uint8_t *)xcalloc((size_t)g_ground.low_side * g_ground.low_side, 1);
     bool gl = has_gl();
-    // Textures are composed from the shading: it must be current first.
+    if (g_ground.shader_path)
+        terrain_prepare_normals(t);
+    // Textures are composed from the shading (or normals): it must be current first.
     terrain_reshade(t);
     if (gl && g_ground.method != GROUND_METHOD_SOFTWARE) {
         log_printf("Creating low detail textures\n");
@@ -335,6 +374,8 @@ void ground_textures_create(Terrain *t)
             g = {};
             if (gl && level_used(level))
                 g.id = new_texture(T, g_ground.pixels, ground_mipmapped());
+            if (gl && level_used(level) && g_ground.shader_path)
+                create_maps(g);
         }
         g_ground.window_known[level] = false;
     }
@@ -346,6 +387,8 @@ void ground_textures_create(Terrain *t)
         g_ground.base[b].part[0] = 1;           // the whole texture
         if (gl)
             g_ground.base[b].id = new_texture(T, g_ground.pixels, ground_mipmapped());
+        if (gl && g_ground.shader_path)
+            create_maps(g_ground.base[b]);
     }
     if (gl && g_ground.settings.verbosity >= 1)
         log_printf("%lu bytes texture memory used after LOD ground textures\n", texture_memory() + g_ground.bytes);
@@ -364,10 +407,15 @@ void ground_textures_release(void)
     for (auto &level : g_ground.clip)
         for (GroundTexture &g : level) {
             drop(g.id);
+            drop(g.normal);
+            drop(g.specular);
             g = {};
         }
-    for (int b = 0; g_ground.base && b < g_ground.base_side * g_ground.base_side; b++)
+    for (int b = 0; g_ground.base && b < g_ground.base_side * g_ground.base_side; b++) {
         drop(g_ground.base[b].id);
+        drop(g_ground.base[b].normal);
+        drop(g_ground.base[b].specular);
+    }
     for (int b = 0; g_ground.low && b < g_ground.low_side * g_ground.low_side; b++)
         drop(g_ground.low[b]);
     for (int i = 0; g_ground.tiles && i < g_ground.tile_count; i++)
@@ -582,8 +630,175 @@ static void part_texels(int x0, int z0, int cells, const int *part, int r[4])
     r[0] = a, r[1] = b, r[2] = c > a ? c - a : 0, r[3] = d > b ? d - b : 0;
 }
 
-// part: only the cells x0, z0, x1, z1 (inclusive) change; null for the whole square.
-static void compose_gl(int x0, int z0, int cells, const int *part)
+// One decal as a quad over the square (x0, z0, cells) drawn to fill the viewport.
+static void draw_decal_quad(const Decal &d, int x0, int z0, int cells)
+{
+    const Terrain *t = g_ground.t;
+    float to_ndc = 2.0f / ((float)cells * t->spacing);
+    float lx = d.cos_angle * d.size * d.aspect, lz = d.sin_angle * d.size * d.aspect;     // along u
+    float wx = -d.sin_angle * d.size, wz = d.cos_angle * d.size;                        // along v
+    float cx = (d.x - x0 * t->spacing) * to_ndc - 1, cz = (d.z - z0 * t->spacing) * to_ndc - 1;
+    // That driver mis-draws big textured quads: a grid of pieces of at most 256 texels.
+    int pieces = 1;
+    if (g_ground.x1270) {
+        float texels = fmaxf(d.size * d.aspect, d.size) * to_ndc * 0.5f * g_ground.dim;
+        pieces = texels > 256 ? (int)ceilf(texels / 256) : 1;
+    }
+    glBegin(GL_QUADS);
+    for (int pv = 0; pv < pieces; pv++)
+        for (int pu = 0; pu < pieces; pu++) {
+            const float corner[4][2] = { { 0, 0 }, { 1, 0 }, { 1, 1 }, { 0, 1 } };
+            for (const auto &q : corner) {
+                float u = (pu + q[0]) / pieces, v = (pv + q[1]) / pieces;
+                glTexCoord2f(u, v);
+                glVertex3f(cx + ((u - 0.5f) * lx + (v - 0.5f) * wx) * to_ndc,
+                           cz + ((u - 0.5f) * lz + (v - 0.5f) * wz) * to_ndc, -1);
+            }
+        }
+    glEnd();
+}
+
+// The low-detail texture under a square and the texture coordinates of the square's corners
+// in it (s0, t0, s1, t1); 0 when there is none.
+static unsigned low_for_square(int x0, int z0, int cells, float st[4])
+{
+    const Terrain *t = g_ground.t;
+    int bx = x0 / GROUND_LOW_DETAIL_CELLS, bz = z0 / GROUND_LOW_DETAIL_CELLS;
+    bx = bx < g_ground.low_side ? bx : g_ground.low_side - 1;
+    bz = bz < g_ground.low_side ? bz : g_ground.low_side - 1;
+    unsigned low = g_ground.low ? g_ground.low[bx + bz * g_ground.low_side] : 0;
+    int sx = low_block_start(bx), sz = low_block_start(bz);
+    int w = pow2_at_least(low_block_end(bx, t->dim) - sx + 1), h = pow2_at_least(low_block_end(bz, t->dim) - sz + 1);
+    float size = (float)(w > h ? w : h);
+    st[0] = (x0 - sx + 0.5f) / size, st[2] = (x0 + cells - sx + 0.5f) / size;
+    st[1] = (z0 - sz + 0.5f) / size, st[3] = (z0 + cells - sz + 0.5f) / size;
+    return low;
+}
+
+static void full_quad(const float st[4])
+{
+    glBegin(GL_QUADS);
+    glTexCoord2f(st[0], st[1]);
+    glVertex3f(-1, -1, -1);
+    glTexCoord2f(st[2], st[1]);
+    glVertex3f(1, -1, -1);
+    glTexCoord2f(st[2], st[3]);
+    glVertex3f(1, 1, -1);
+    glTexCoord2f(st[0], st[3]);
+    glVertex3f(-1, 1, -1);
+    glEnd();
+}
+
+// A T x T viewport showing the square from -1 to 1 at depth 1; part (cells, inclusive) limits
+// the drawing to the texels it covers.
+static void square_begin(int x0, int z0, int cells, const int *part)
+{
+    int T = g_ground.dim;
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glFrustum(-0.5, 0.5, -0.5, 0.5, 0.5, 2);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glViewport(0, 0, T, T);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_BLEND);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_FOG);
+    glDisable(GL_ALPHA_TEST);
+    glDisable(GL_SCISSOR_TEST);
+    glEnable(GL_TEXTURE_2D);
+    glColor4f(1, 1, 1, 1);
+    if (part) {
+        int r[4];
+        part_texels(x0, z0, cells, part, r);
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(r[0], r[1], r[2], r[3]);
+    }
+}
+
+static void square_end(void)
+{
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopAttrib();
+}
+
+// The shader path's normal map: the low-detail normals, then the decals' own normal maps
+// tilted into them by program "terrain_normals" (the low-detail texture on unit 1, addressed
+// through texture matrix 1 from the quad's corners).
+static void compose_normals(int x0, int z0, int cells, const int *part)
+{
+    const Terrain *t = g_ground.t;
+    square_begin(x0, z0, cells, part);
+    float st[4];
+    unsigned low = low_for_square(x0, z0, cells, st);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glBindTexture(GL_TEXTURE_2D, low);
+    full_quad(st);
+    pick_decals(x0, z0, cells);
+    bool any = false;
+    for (int k = 0; k < g_square_decal_count; k++)
+        any = any || t->decals[g_square_decals[k]].normal_texture;
+    if (any && low) {
+        glf.glActiveTextureARB(GL_TEXTURE1_ARB);
+        glBindTexture(GL_TEXTURE_2D, low);
+        glMatrixMode(GL_TEXTURE);
+        glLoadIdentity();
+        glTranslatef(0.5f * (st[0] + st[2]), 0.5f * (st[1] + st[3]), 0);
+        glScalef(0.5f * (st[2] - st[0]), 0.5f * (st[3] - st[1]), 1);
+        glMatrixMode(GL_MODELVIEW);
+        glf.glActiveTextureARB(GL_TEXTURE0_ARB);
+        shader_use(SHADER_TERRAIN_NORMALS);
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        for (int k = 0; k < g_square_decal_count; k++) {
+            const Decal &d = t->decals[g_square_decals[k]];
+            if (!d.normal_texture)
+                continue;
+            glBindTexture(GL_TEXTURE_2D, d.normal_texture);
+            draw_decal_quad(d, x0, z0, cells);
+        }
+        shader_use(SHADER_FIXED);
+        glf.glActiveTextureARB(GL_TEXTURE1_ARB);
+        glMatrixMode(GL_TEXTURE);
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glf.glActiveTextureARB(GL_TEXTURE0_ARB);
+    }
+    square_end();
+}
+
+// The shader path's specular map: no highlight (0, 1, 1), then the decals' own maps.
+static void compose_specular(int x0, int z0, int cells, const int *part)
+{
+    const Terrain *t = g_ground.t;
+    square_begin(x0, z0, cells, part);
+    glClearColor(0, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    pick_decals(x0, z0, cells);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    for (int k = 0; k < g_square_decal_count; k++) {
+        const Decal &d = t->decals[g_square_decals[k]];
+        if (!d.specular_texture)
+            continue;
+        glBindTexture(GL_TEXTURE_2D, d.specular_texture);
+        draw_decal_quad(d, x0, z0, cells);
+    }
+    square_end();
+}
+
+// part: only the cells x0, z0, x1, z1 (inclusive) change; null for the whole square. The
+// shader path lights the picture when drawing it, so it is composed unshaded.
+static void compose_gl(int x0, int z0, int cells, const int *part, bool shade)
 {
     const Terrain *t = g_ground.t;
     int T = g_ground.dim;
@@ -664,60 +879,23 @@ static void compose_gl(int x0, int z0, int cells, const int *part)
         glEnable(GL_BLEND);
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-        float to_ndc = 2.0f / ((float)cells * t->spacing);
         for (int k = 0; k < g_square_decal_count; k++) {
             const Decal &d = t->decals[g_square_decals[k]];
             if (!d.texture)
                 continue;
             glBindTexture(GL_TEXTURE_2D, d.texture);
-            float lx = d.cos_angle * d.size * d.aspect, lz = d.sin_angle * d.size * d.aspect;     // along u
-            float wx = -d.sin_angle * d.size, wz = d.cos_angle * d.size;                        // along v
-            float cx = (d.x - x0 * t->spacing) * to_ndc - 1, cz = (d.z - z0 * t->spacing) * to_ndc - 1;
-            // That driver mis-draws big textured quads: a grid of pieces of at most 256 texels.
-            int pieces = 1;
-            if (g_ground.x1270) {
-                float texels = fmaxf(d.size * d.aspect, d.size) * to_ndc * 0.5f * g_ground.dim;
-                pieces = texels > 256 ? (int)ceilf(texels / 256) : 1;
-            }
-            glBegin(GL_QUADS);
-            for (int pv = 0; pv < pieces; pv++)
-                for (int pu = 0; pu < pieces; pu++) {
-                    const float corner[4][2] = { { 0, 0 }, { 1, 0 }, { 1, 1 }, { 0, 1 } };
-                    for (const auto &q : corner) {
-                        float u = (pu + q[0]) / pieces, v = (pv + q[1]) / pieces;
-                        glTexCoord2f(u, v);
-                        glVertex3f(cx + ((u - 0.5f) * lx + (v - 0.5f) * wx) * to_ndc,
-                                   cz + ((u - 0.5f) * lz + (v - 0.5f) * wz) * to_ndc, -1);
-                    }
-                }
-            glEnd();
+            draw_decal_quad(d, x0, z0, cells);
         }
         glDisable(GL_BLEND);
     }
-    int bx = x0 / GROUND_LOW_DETAIL_CELLS, bz = z0 / GROUND_LOW_DETAIL_CELLS;
-    bx = bx < g_ground.low_side ? bx : g_ground.low_side - 1;
-    bz = bz < g_ground.low_side ? bz : g_ground.low_side - 1;
-    unsigned low = g_ground.low ? g_ground.low[bx + bz * g_ground.low_side] : 0;
+    float st[4];
+    unsigned low = shade ? low_for_square(x0, z0, cells, st) : 0;
     if (low) {
-        int sx = low_block_start(bx), sz = low_block_start(bz);
-        int w = pow2_at_least(low_block_end(bx, t->dim) - sx + 1), h = pow2_at_least(low_block_end(bz, t->dim) - sz + 1);
-        float size = (float)(w > h ? w : h);
-        float s0 = (x0 - sx + 0.5f) / size, s1 = (x0 + cells - sx + 0.5f) / size;
-        float t0 = (z0 - sz + 0.5f) / size, t1 = (z0 + cells - sz + 0.5f) / size;
         glBindTexture(GL_TEXTURE_2D, low);
         glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
         glEnable(GL_BLEND);
         glBlendFunc(GL_DST_COLOR, GL_SRC_COLOR);
-        glBegin(GL_QUADS);
-        glTexCoord2f(s0, t0);
-        glVertex3f(-1, -1, -1);
-        glTexCoord2f(s1, t0);
-        glVertex3f(1, -1, -1);
-        glTexCoord2f(s1, t1);
-        glVertex3f(1, 1, -1);
-        glTexCoord2f(s0, t1);
-        glVertex3f(-1, 1, -1);
-        glEnd();
+        full_quad(st);
     }
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
@@ -730,27 +908,26 @@ static void compose_gl(int x0, int z0, int cells, const int *part)
 static bool g_break_framebuffer;
 void ground_break_framebuffer_for_tests(bool broken) { g_break_framebuffer = broken; }
 
-static void compose(unsigned id, int x0, int z0, int cells, const int *part = nullptr)
+// Method 3 draws into the texture through the framebuffer; method 2 into the back buffer.
+static bool target_begin(unsigned id)
 {
-    if (!id || !has_gl())
-        return;
-    int T = g_ground.dim;
-    if (g_ground.method == GROUND_METHOD_SOFTWARE) {
-        compose_software(x0, z0, cells, g_ground.pixels);
-        upload_software(id);
-        return;
+    if (g_ground.method != GROUND_METHOD_DIRECT)
+        return true;
+    glf.glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, g_ground.fbo);
+    glf.glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D,
+                                  g_break_framebuffer ? 0 : id, 0);
+    GLenum status = glf.glCheckFramebufferStatusEXT(GL_FRAMEBUFFER_EXT);
+    if (status != GL_FRAMEBUFFER_COMPLETE_EXT) {
+        log_printf("Framebuffer error %x\n", (unsigned)status);
+        glf.glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        return false;
     }
+    return true;
+}
+
+static void target_end(unsigned id, int x0, int z0, int cells, const int *part)
+{
     if (g_ground.method == GROUND_METHOD_DIRECT) {
-        glf.glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, g_ground.fbo);
-        glf.glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D,
-                                      g_break_framebuffer ? 0 : id, 0);
-        GLenum status = glf.glCheckFramebufferStatusEXT(GL_FRAMEBUFFER_EXT);
-        if (status != GL_FRAMEBUFFER_COMPLETE_EXT) {
-            log_printf("Framebuffer error %x\n", (unsigned)status);
-            glf.glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-            return;
-        }
-        compose_gl(x0, z0, cells, part);
         glf.glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, 0, 0);
         glf.glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
         if (ground_mipmapped() && glf.glGenerateMipmapEXT) {
@@ -759,12 +936,36 @@ static void compose(unsigned id, int x0, int z0, int cells, const int *part = nu
         }
         return;
     }
-    compose_gl(x0, z0, cells, part);
     glBindTexture(GL_TEXTURE_2D, id);
-    int r[4] = { 0, 0, T, T };
+    int r[4] = { 0, 0, g_ground.dim, g_ground.dim };
     if (part)
         part_texels(x0, z0, cells, part, r);
     glCopyTexSubImage2D(GL_TEXTURE_2D, 0, r[0], r[1], r[0], r[1], r[2], r[3]);
+}
+
+// The picture, and on the shader path its normal and specular maps, each drawn and copied
+// (method 2) or drawn into its texture (method 3) in turn.
+static void compose(const GroundTexture &g, int x0, int z0, int cells, const int *part = nullptr)
+{
+    if (!g.id || !has_gl())
+        return;
+    if (g_ground.method == GROUND_METHOD_SOFTWARE) {
+        compose_software(x0, z0, cells, g_ground.pixels);
+        upload_software(g.id);
+        return;
+    }
+    if (target_begin(g.id)) {
+        compose_gl(x0, z0, cells, part, !g_ground.shader_path);
+        target_end(g.id, x0, z0, cells, part);
+    }
+    if (g.normal && target_begin(g.normal)) {
+        compose_normals(x0, z0, cells, part);
+        target_end(g.normal, x0, z0, cells, part);
+    }
+    if (g.specular && target_begin(g.specular)) {
+        compose_specular(x0, z0, cells, part);
+        target_end(g.specular, x0, z0, cells, part);
+    }
 }
 
 // ---- maintenance
@@ -810,7 +1011,7 @@ void ground_textures_update(const Vec3 &camera)
     for (int b = 0; b < g_ground.base_side * g_ground.base_side; b++)
         if (g_ground.base[b].dirty == -1) {
             const int *part = g_ground.base[b].part[0] <= g_ground.base[b].part[2] ? g_ground.base[b].part : nullptr;
-            compose(g_ground.base[b].id, (b % g_ground.base_side) * base_cells, (b / g_ground.base_side) * base_cells,
+            compose(g_ground.base[b], (b % g_ground.base_side) * base_cells, (b / g_ground.base_side) * base_cells,
                     base_cells, part);
             g_ground.base[b].dirty = 0;
             g_ground.base[b].stale = 0;
@@ -830,7 +1031,7 @@ void ground_textures_update(const Vec3 &camera)
                 GroundTexture &g = g_ground.clip[level][slot_of(tx, tz)];
                 if (g.ready)
                     continue;
-                compose(g.id, tx * cells, tz * cells, cells);
+                compose(g, tx * cells, tz * cells, cells);
                 g.ready = true;
                 g.stale = 0;
                 done = true;
@@ -861,7 +1062,7 @@ void ground_textures_update(const Vec3 &camera)
         }
     }
     if (oldest) {
-        compose(oldest->id, ox, oz, ocells, oldest->part);
+        compose(*oldest, ox, oz, ocells, oldest->part);
         oldest->stale = 0;
     }
 }

@@ -20,6 +20,9 @@ enum {
     GROUND_METHOD_SOFTWARE = 1,
     GROUND_METHOD_COPY = 2,
     GROUND_METHOD_DIRECT = 3,
+    // Requests only: methods 2 and 3 lit per pixel by the shader programs.
+    GROUND_METHOD_SHADERS_COPY = 4,
+    GROUND_METHOD_SHADERS_DIRECT = 5,
 };
 
 struct GroundSettings {
@@ -32,10 +35,15 @@ struct GroundSettings {
 void  ground_configure(const GroundSettings *s);
 void  ground_hide_decals(bool hidden);     // composed without decals from now on
 
-// The method for a requested one (1..3) and what the driver offers; logs the choice and sets
-// t->texture_method. Method 3 without framebuffer objects becomes method 1, whose T is at
-// most 256; method 2 keeps T within the drawable (drawable_size: its smaller side, 0 unknown).
+// The method for a requested one (1..5) and what the driver offers; logs the choice and sets
+// t->texture_method and t->shader_path. Method 3 without framebuffer objects becomes method 1,
+// whose T is at most 256; method 2 keeps T within the drawable (drawable_size: its smaller
+// side, 0 unknown). Requests 4 and 5 are methods 2 and 3 with the shader path, taken only
+// when the terrain programs are built and the track's lighting asks for dynamic lighting.
 int   ground_choose_method(Terrain *t, int requested, int drawable_size);
+// The lighting file's "dynamic_lighting" of the track being loaded.
+void  ground_set_dynamic_lighting(bool on);
+bool  ground_shader_path(void);
 // Creates every texture of t's field (placeholders, all not ready); needs a GL context.
 void  ground_textures_create(Terrain *t);
 void  ground_textures_release(void);

@@ -234,8 +234,10 @@ static const char k_terrain_fragment[] = HEAD
     "    vec4 diffuse = gl_FrontMaterial.diffuse * gl_LightSource[0].diffuse;\n"
     "    vec4 c = (ambient_term(false) + diffuse * max(nl, 0.0) * lit) * texture2D(tex, gl_TexCoord[0].st);\n"
     "    vec4 s = texture2D(smap, gl_TexCoord[0].st);\n"
-    "    float r = reflected(N, L, nl);\n"
-    "    c.rgb += s.r * gl_LightSource[0].specular.rgb * pow(r, s.g * 128.0 + 0.125) * lit;\n"
+    "    if (s.r > 0.0) {\n"          // most of the ground has no highlight
+    "        float r = reflected(N, L, nl);\n"
+    "        c.rgb += s.r * gl_LightSource[0].specular.rgb * pow(r, s.g * 128.0 + 0.125) * lit;\n"
+    "    }\n"
     "    gl_FragColor = fogged(c);\n"
     "}\n";
 

@@ -335,7 +335,7 @@ static void emit_fan(DrawContext &c, int k, int i, int j)
     const Terrain *t = g_lod.t;
     LodFrame *f = c.out;
     int s = (t->dim - 1) >> k, h = s / 2, x0 = j * s, z0 = i * s;
-    LodBinding b = { 0, 0, 0, t->dim - 1, 6 };
+    LodBinding b = { 0, 0, 0, t->dim - 1, 6, 0, 0 };
     if (c.source && c.source->bind)
         c.source->bind(x0, z0, s, &b);
     if (f->fan_count == f->fan_capacity) {

@@ -46,6 +46,7 @@ struct LodBinding {
     int origin_x, origin_z;     // cells
     int size;                   // cells
     int level;                  // clip level 0..5, 6 for the base level
+    unsigned normal, specular;  // the same square's maps on the shader path, else 0
 };
 // The ground-texture side of refinement and binding, given by the texture module.
 struct LodTextureSource {

@@ -1,5 +1,7 @@
 #include "render/terrain_render.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "common/mem.h"
@@ -8,6 +10,7 @@
 #include "render/terrain_lod.h"
 #include "render/texture.h"
 #include "terrain/terrain.h"
+#include "vfs/vfs.h"
 
 static struct {
     bool vertex_arrays = true;
@@ -98,6 +101,75 @@ void terrain_redraw_textures(bool decals_hidden)
 
 static const LodTextureSource k_source = { ground_window, ground_bind };
 
+void terrain_render_read_lighting(const char *folder)
+{
+    bool on = false;
+    char name[1100];
+    snprintf(name, sizeof name, "@%.1000s/lighting", folder ? folder : "");
+    if (DataFile *f = open_data_file(name, "rb")) {
+        char line[1024];
+        while (data_gets(f, line, sizeof line)) {
+            const char *p = line + strspn(line, " \t");
+            size_t key = strcspn(p, " \t\r\n");
+            if (key == 16 && strncmp(p, "dynamic_lighting", 16) == 0)
+                on = atoi(p + key) > 0;
+        }
+        close_data_file(f);
+    }
+    ground_set_dynamic_lighting(on);
+}
+
+// The sun as the terrain's vertex shading sees it, for program "terrain": light 0 with the
+// material at full strength, so that lit per pixel the ground matches the shaded textures.
+static void shader_begin(void)
+{
+    Vec3 sun, color, ambient;
+    terrain_get_lighting(&sun, &color, &ambient);
+    glPushAttrib(GL_LIGHTING_BIT | GL_FOG_BIT);
+    const float position[4] = { sun.x, sun.y, sun.z, 0 };
+    const float diffuse[4] = { color.x, color.y, color.z, 1 }, amb[4] = { ambient.x, ambient.y, ambient.z, 1 };
+    const float one[4] = { 1, 1, 1, 1 };
+    glLightfv(GL_LIGHT0, GL_POSITION, position);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, diffuse);
+    glLightfv(GL_LIGHT0, GL_AMBIENT, amb);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, one);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, one);
+    // The program fogs always: without fog its density must say none.
+    if (!glIsEnabled(GL_FOG))
+        glFogf(GL_FOG_DENSITY, 0);
+    shader_use(SHADER_TERRAIN);
+}
+
+static void shader_end(void)
+{
+    shader_use(SHADER_FIXED);
+    const GLenum units[2] = { GL_TEXTURE2_ARB, GL_TEXTURE1_ARB };
+    for (GLenum unit : units) {
+        glf.glActiveTextureARB(unit);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    glf.glActiveTextureARB(GL_TEXTURE0_ARB);
+    glPopAttrib();
+}
+
+static void bind_maps(const LodBinding &b, bool shaders)
+{
+    if (shaders) {
+        glf.glActiveTextureARB(GL_TEXTURE1_ARB);
+        glBindTexture(GL_TEXTURE_2D, b.normal);
+        glf.glActiveTextureARB(GL_TEXTURE2_ARB);
+        glBindTexture(GL_TEXTURE_2D, b.specular);
+        glf.glActiveTextureARB(GL_TEXTURE0_ARB);
+    }
+    glBindTexture(GL_TEXTURE_2D, b.texture);
+}
+
+static bool same_maps(const LodBinding &a, const LodBinding &b)
+{
+    return a.texture == b.texture && a.normal == b.normal && a.specular == b.specular;
+}
+
 void terrain_draw(const Vec3 &position, const Vec3 &view)
 {
     LodFrame &f = g_render.frame;
@@ -109,21 +181,28 @@ void terrain_draw(const Vec3 &position, const Vec3 &view)
     glEnable(GL_TEXTURE_2D);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glColor4f(1, 1, 1, 1);
+    bool shaders = ground_shader_path();
+    if (shaders)
+        shader_begin();
     if (!g_render.vertex_arrays) {
-        unsigned bound = ~0u;
+        const LodBinding *bound = nullptr;
         for (int e = 0; e < f.fan_count; e++) {
             const LodFan &fan = f.fans[e];
-            if (fan.binding.texture != bound) {
-                glBindTexture(GL_TEXTURE_2D, fan.binding.texture);
-                bound = fan.binding.texture;
+            if (!bound || !same_maps(fan.binding, *bound)) {
+                bind_maps(fan.binding, shaders);
+                bound = &fan.binding;
             }
             glBegin(GL_TRIANGLE_FAN);
             for (int v = fan.first; v < fan.first + fan.count; v++) {
                 glTexCoord2f(f.vertices[v].u, f.vertices[v].v);
+                if (shaders)
+                    glf.glMultiTexCoord2fARB(GL_TEXTURE1_ARB, f.vertices[v].u, f.vertices[v].v);
                 glVertex3f(f.vertices[v].x, f.vertices[v].y, f.vertices[v].z);
             }
             glEnd();
         }
+        if (shaders)
+            shader_end();
         glBindTexture(GL_TEXTURE_2D, 0);
         return;
     }
@@ -135,6 +214,13 @@ void terrain_draw(const Vec3 &position, const Vec3 &view)
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
     glVertexPointer(3, GL_FLOAT, sizeof(LodVertex), &g_render.batch[0].x);
     glTexCoordPointer(2, GL_FLOAT, sizeof(LodVertex), &g_render.batch[0].u);
+    if (shaders) {
+        // The normal and specular maps share the picture's coordinates.
+        glf.glClientActiveTextureARB(GL_TEXTURE1_ARB);
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glTexCoordPointer(2, GL_FLOAT, sizeof(LodVertex), &g_render.batch[0].u);
+        glf.glClientActiveTextureARB(GL_TEXTURE0_ARB);
+    }
     int first = 0, used = 0;
     for (int e = 0; e < f.fan_count; e++) {
         const LodFan &fan = f.fans[e];
@@ -144,11 +230,17 @@ void terrain_draw(const Vec3 &position, const Vec3 &view)
             g_render.batch[used++] = f.vertices[v + 1];
         }
         // Fans stay in their front-to-back order; a run ends where the texture changes.
-        if (e + 1 == f.fan_count || f.fans[e + 1].binding.texture != fan.binding.texture) {
-            glBindTexture(GL_TEXTURE_2D, fan.binding.texture);
+        if (e + 1 == f.fan_count || !same_maps(f.fans[e + 1].binding, fan.binding)) {
+            bind_maps(fan.binding, shaders);
             glDrawArrays(GL_TRIANGLES, first, used - first);
             first = used;
         }
+    }
+    if (shaders) {
+        glf.glClientActiveTextureARB(GL_TEXTURE1_ARB);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        glf.glClientActiveTextureARB(GL_TEXTURE0_ARB);
+        shader_end();
     }
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);

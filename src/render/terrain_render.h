@@ -18,9 +18,13 @@ void  terrain_render_configure(const TerrainRenderSettings *s);
 // Fills the terrain's render hooks (LOD errors, method, textures, tile textures, regions).
 void  terrain_render_install(void);
 
-// Chooses the method for the requested one (1 software, 2 copy, 3 direct) and creates the
-// ground textures and the framebuffer; the loader's last step.
+// Chooses the method for the requested one (1 software, 2 copy, 3 direct; 4 and 5 the copy
+// and direct methods lit per pixel) and creates the ground textures and the framebuffer; the
+// loader's last step.
 void  terrain_render_setup(Terrain *t, int requested);
+// Reads the "dynamic_lighting" of the track folder's lighting file (before the terrain
+// loads): per-pixel light only where the track asks for it.
+void  terrain_render_read_lighting(const char *folder);
 // Once a frame from the main loop: continues the error pass (8,000 units) and refreshes one
 // dirty low-detail texture every 2^reshade_delay calls.
 void  terrain_lod_update(void);

@@ -55,6 +55,14 @@ void terrain_set_lighting(Vec3 sun_vector, Vec3 sun_color, Vec3 ambient)
     g_terrain.ambient = ambient;
 }
 
+void terrain_get_lighting(Vec3 *sun_vector, Vec3 *sun_color, Vec3 *ambient)
+{
+    ensure_light();
+    *sun_vector = g_terrain.sun;
+    *sun_color = g_terrain.sun_color;
+    *ambient = g_terrain.ambient;
+}
+
 static void step_begin(const char *title)
 {
     if (g_terrain.progress && g_terrain.progress->log)
@@ -156,6 +164,13 @@ static void allocate_caches(Terrain *t, bool reshade_all)
 }
 
 static void normal_byte_vertex(Terrain *t, int i, int j);
+static void allocate_normal_bytes(Terrain *t);
+
+void terrain_prepare_normals(Terrain *t)
+{
+    if (!t->normal_bytes && t->heights)
+        allocate_normal_bytes(t);
+}
 
 static void allocate_normal_bytes(Terrain *t)
 {
@@ -489,7 +504,7 @@ bool terrain_load(Terrain *t, const char *folder, int texture_method)
         return fail_load(t, nullptr);
     allocate_caches(t, false);
     if (t->shader_path)
-        allocate_normal_bytes(t);
+        terrain_prepare_normals(t);
     if (g_terrain.hooks.build_textures)
         g_terrain.hooks.build_textures(t);
     load_decals(t);

@@ -82,6 +82,10 @@ bool  terrain_create(Terrain *t, int size_exponent, float spacing);
 // Light used by vertex shading: direction towards the sun (normalised here), sun and ambient
 // colours. Kept across loads; the default is the lighting file's default.
 void  terrain_set_lighting(Vec3 sun_vector, Vec3 sun_color, Vec3 ambient);
+void  terrain_get_lighting(Vec3 *sun_vector, Vec3 *sun_color, Vec3 *ambient);
+// The per-vertex normal bytes of the per-pixel lit ground (once; the loader makes them when
+// the renderer takes that path).
+void  terrain_prepare_normals(Terrain *t);
 void  terrain_mark_all_reshade(Terrain *t);
 
 // Loading-screen progress, installed by the driver; without it step titles are only logged.

@@ -163,11 +163,11 @@ static void fake_bind(int x0, int z0, int size, LodBinding *out)
         if (cells < size || !fake_window(level, &wx, &wz, &ws))
             continue;
         if (x0 >= wx && z0 >= wz && x0 < wx + ws && z0 < wz + ws) {
-            *out = { 1u + level, x0 / cells * cells, z0 / cells * cells, cells, level };
+            *out = { 1u + level, x0 / cells * cells, z0 / cells * cells, cells, level, 0, 0 };
             return;
         }
     }
-    *out = { 9, x0 / 128 * 128, z0 / 128 * 128, 128, 6 };
+    *out = { 9, x0 / 128 * 128, z0 / 128 * 128, 128, 6, 0, 0 };
 }
 
 // Every interior edge of the drawn fans is shared by exactly two fans and the field's border

@@ -2,6 +2,7 @@
 // ridge, drawn by each texture method from many cameras over a clear colour no tile uses.
 #include <math.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -88,6 +89,7 @@ struct GroundScene : GlWorld {
         terrain_unload(&t);
         terrain_set_render_hooks(nullptr);
         ground_break_framebuffer_for_tests(false);
+        ground_set_dynamic_lighting(false);
         textures_delete_all();
         texture_cache_free();
         GlWorld::TearDown();
@@ -221,11 +223,19 @@ static double mean_difference(const std::vector<unsigned char> &a, const std::ve
 
 TEST_F(GroundScene, EveryMethodCoversTheGroundWithItsTiles)
 {
-    std::vector<std::vector<unsigned char>> direct;
-    const int methods[3] = { GROUND_METHOD_DIRECT, GROUND_METHOD_SOFTWARE, GROUND_METHOD_COPY };
+    std::vector<std::vector<unsigned char>> direct, lit_direct;
+    // The shader choices last, lit per pixel under the same light as the shading.
+    bool shaders = gl_caps.fragment_shader && gl_caps.texture_units >= 4 && shaders_build();
+    ground_set_dynamic_lighting(true);
+    const int methods[5] = { GROUND_METHOD_DIRECT, GROUND_METHOD_SOFTWARE, GROUND_METHOD_COPY,
+                             GROUND_METHOD_SHADERS_DIRECT, GROUND_METHOD_SHADERS_COPY };
     for (int m : methods) {
+        bool lit = m >= GROUND_METHOD_SHADERS_COPY;
+        if (lit && !shaders)
+            continue;
         start(m);
-        ASSERT_EQ(ground_method(), m);
+        ASSERT_EQ(ground_method(), lit ? m - 2 : m);
+        ASSERT_EQ(ground_shader_path(), lit);
         for (int ci = 0; ci < 20; ci += (m == GROUND_METHOD_DIRECT ? 1 : 4)) {
             const Camera &c = k_cameras[ci];
             std::vector<unsigned char> px = draw(c);
@@ -253,12 +263,93 @@ TEST_F(GroundScene, EveryMethodCoversTheGroundWithItsTiles)
             EXPECT_EQ(wrong, 0) << "method " << m << " camera " << ci << " of " << checked;
             if (m == GROUND_METHOD_DIRECT)
                 direct.push_back(px);
-            else
+            else if (!lit)
                 EXPECT_LT(mean_difference(px, direct[ci]), 8.0) << "method " << m << " camera " << ci;
+            else
+                EXPECT_LT(mean_difference(px, direct[ci]), 24.0) << "method " << m << " camera " << ci;
+            if (m == GROUND_METHOD_SHADERS_DIRECT)
+                lit_direct.push_back(px);
+            else if (m == GROUND_METHOD_SHADERS_COPY)
+                EXPECT_LT(mean_difference(px, lit_direct[ci / 4]), 8.0) << "camera " << ci;
         }
     }
 }
 
+
+// Lit per pixel under a low sun that shades the ridge's flanks: the two shader choices agree
+// with each other and with the shaded textures of method 3; only the track's "dynamic_lighting"
+// turns the path on.
+TEST_F(GroundScene, ShaderChoicesLightTheGroundLikeTheShadedTextures)
+{
+    if (!gl_caps.fragment_shader || gl_caps.texture_units < 4 || !shaders_build())
+        GTEST_SKIP() << "no shader programs on this driver";
+    terrain_set_lighting(v3(0.2f, 0.6f, -1), v3(0.7f, 0.6f, 0.5f), v3(0.3f, 0.35f, 0.4f));
+    terrain_mark_all_reshade(&t);
+    mkdir((dirs->data + "track").c_str(), 0755);
+    auto lighting = [&](const char *text) {
+        FILE *f = fopen((dirs->data + "track/lighting").c_str(), "w");
+        ASSERT_TRUE(f);
+        fputs(text, f);
+        fclose(f);
+        terrain_render_read_lighting("track");
+    };
+    const struct {
+        const char *text;
+        bool lit;
+    } files[] = {
+        { "sun_vector [ 1 1 1 ]\ndynamic_lighting 1\n", true },
+        { "dynamic_lighting 0\n", false },
+        { " \tdynamic_lighting\t2\r\n", true },
+        { "dynamic_lighting_off 1\n", false },
+        { "", false },
+    };
+    for (const auto &file : files) {
+        lighting(file.text);
+        start(GROUND_METHOD_SHADERS_DIRECT);
+        EXPECT_EQ(ground_method(), GROUND_METHOD_DIRECT);
+        EXPECT_EQ(ground_shader_path(), file.lit) << file.text;
+        EXPECT_EQ(t.shader_path, file.lit) << file.text;
+    }
+    lighting("dynamic_lighting 1\n");
+    const int cameras[3] = { 0, 3, 13 };
+    std::vector<unsigned char> pictures[3][3];
+    const int methods[3] = { GROUND_METHOD_DIRECT, GROUND_METHOD_SHADERS_DIRECT, GROUND_METHOD_SHADERS_COPY };
+    for (int m = 0; m < 3; m++) {
+        start(methods[m]);
+        EXPECT_EQ(ground_shader_path(), m > 0);
+        EXPECT_EQ(t.shader_path, m > 0);
+        for (int c = 0; c < 3; c++) {
+            pictures[m][c] = draw(k_cameras[cameras[c]]);
+            EXPECT_EQ(holes(pictures[m][c]), 0) << "method " << methods[m] << " camera " << cameras[c];
+        }
+    }
+    EXPECT_TRUE(logged("Terrain lit per pixel with shader programs"));
+    for (int c = 0; c < 3; c++) {
+        EXPECT_LT(mean_difference(pictures[2][c], pictures[1][c]), 8.0) << "camera " << cameras[c];
+        EXPECT_LT(mean_difference(pictures[1][c], pictures[0][c]), 24.0) << "camera " << cameras[c];
+    }
+    // The sun matters: the flank facing away from it is darker than the one facing it.
+    Camera side = { 128, 80, 110, 0, 0.95f };
+    std::vector<unsigned char> px = draw(side);
+    auto brightness = [&](float z) {
+        look(side);
+        long sum = 0, count = 0;
+        for (int y = 0; y < H; y += 3)
+            for (int x = 0; x < W; x += 3) {
+                Vec3 hit;
+                if (cast(x, y, &hit) && fabsf(hit.z - z) < 3) {
+                    const unsigned char *p = &px[(x + y * W) * 3];
+                    sum += p[0] + p[1] + p[2];
+                    count++;
+                }
+            }
+        return count ? (double)sum / count : -1.0;
+    };
+    double facing = brightness(141), away = brightness(159);
+    EXPECT_GT(facing, 0);
+    EXPECT_GT(away, 0);
+    EXPECT_GT(facing, away + 30) << facing << " " << away;
+}
 
 TEST_F(GroundScene, MethodsFallBackAndFramebufferErrorsAreSkipped)
 {
@@ -470,3 +561,54 @@ TEST_F(GroundScene, AHillAppearsWhenTheErrorPassSwaps)
 }
 
 } // namespace
+
+// Lit per pixel, a decal's own normal map turns the light on it and its specular map adds a
+// highlight; a flat normal map ("y" in blue) leaves it as it was.
+TEST_F(GroundScene, DecalMapsShowOnTheShaderPath)
+{
+    if (!gl_caps.fragment_shader || gl_caps.texture_units < 4 || !shaders_build())
+        GTEST_SKIP() << "no shader programs on this driver";
+    ground_set_dynamic_lighting(true);
+    terrain_set_lighting(v3(1, 1, 0), v3(0.6f, 0.6f, 0.6f), v3(0.3f, 0.3f, 0.3f));
+    terrain_mark_all_reshade(&t);
+    std::string grey = png("grey.png", 8, 8, 150, 150, 150);
+    unsigned flat = texture_load(png("flat_tnorm.png", 8, 8, 128, 128, 255).c_str());
+    unsigned tilted = texture_load(png("tilted_tnorm.png", 8, 8, 17, 128, 191).c_str());
+    unsigned shiny = texture_load(png("shiny_tspec.png", 8, 8, 255, 0, 0).c_str());
+    ASSERT_TRUE(flat && tilted && shiny);
+    Decal d = decal_make(128, 100, 0, 6, 2);
+    d.texture = texture_load(grey.c_str());
+    d.image = texture_image(grey.c_str());
+    t.decals = &d;
+    t.decal_count = 1;
+    auto on_decal = [&](unsigned normal, unsigned specular) {
+        d.normal_texture = normal;
+        d.specular_texture = specular;
+        start(GROUND_METHOD_SHADERS_DIRECT);
+        EXPECT_TRUE(ground_shader_path());
+        Camera c = { 128, 40, 85, 0, 1.2f };
+        std::vector<unsigned char> px = draw(c);
+        long sum = 0, count = 0;
+        for (int y = 0; y < H; y += 3)
+            for (int x = 0; x < W; x += 3) {
+                Vec3 hit;
+                float u, v;
+                if (!cast(x, y, &hit))
+                    continue;
+                decal_coords(&d, hit.x, hit.z, &u, &v);
+                if (u > 0.15f && u < 0.85f && v > 0.15f && v < 0.85f) {
+                    const unsigned char *p = &px[(x + y * W) * 3];
+                    sum += p[0] + p[1] + p[2];
+                    count++;
+                }
+            }
+        EXPECT_GT(count, 20);
+        return count ? (double)sum / (3 * count) : 0.0;
+    };
+    double plain = on_decal(0, 0);
+    EXPECT_NEAR(on_decal(flat, 0), plain, 6);
+    EXPECT_GT(fabs(on_decal(tilted, 0) - plain), 20);
+    EXPECT_GT(on_decal(0, shiny), plain + 40);
+    t.decals = nullptr;
+    t.decal_count = 0;
+}
