@@ -207,6 +207,21 @@ float drag_steer(float steer_angle, float steer_rate)
     return clampf(-(steer_angle + steer_rate) / 4, -1, 1);
 }
 
+void drag_force(float vx, float vz, float dx, float dz, float *fx, float *fz)
+{
+    *fx = *fz = 0;
+    float d = hypotf(dx, dz);
+    if (!(d > 1e-3f))
+        return;
+    // the hold force's rule: full strength once 1.5 ft/s off the walking pace
+    float ex = vx - 5 * dx / d, ez = vz - 5 * dz / d, e = hypotf(ex, ez);
+    if (!(e * e >= 1.0f / 16))
+        return;
+    float k = clampf((e - 0.25f) * 0.8f, 0, 1) * 2000 / e;
+    *fx = -ex * k;
+    *fz = -ez * k;
+}
+
 // ---- traffic
 
 // A corridor: the four corners of the rectangle a bike is about to ride through.
@@ -617,9 +632,13 @@ void autopilot(int slot)
         return;
     }
 
+    if (r.lost == 0 && now - r.advance_tic > k_stuck_tics)
+        r.lost = 3;
     // A bike lying over, slow: throttle would only spin it round on its side. Stop and let the
-    // rider's foot stand it up before riding on.
-    if (fabsf(lean) > k_downed_lean && v < k_downed_speed) {
+    // rider's foot stand it up before riding on. Once the drag is due it goes first: a bike
+    // pinned on its side under another never stands up by itself.
+    bool dragging = r.lost > 0 && now - r.advance_tic > k_lost_drag_tics;
+    if (fabsf(lean) > k_downed_lean && v < k_downed_speed && !dragging) {
         waiting_inputs(&in);
         in.gear = -1;
         in.auto_shift = true;
@@ -627,8 +646,6 @@ void autopilot(int slot)
         apply(bike, in);
         return;
     }
-    if (r.lost == 0 && now - r.advance_tic > k_stuck_tics)
-        r.lost = 3;
     const dReal *av = dBodyGetAngularVel(bike->body[BODY_FRAME]);
     const dReal *rot = dBodyGetRotation(bike->body[BODY_FRAME]);
     // roll rate: about the frame's own z axis
@@ -658,19 +675,17 @@ void autopilot(int slot)
             drag.sit = 1;
             apply(bike, drag);
             // Hauled towards the target: the front wheel at walking pace, the frame held up.
-            float d = hypotf(px, pz);
-            if (d > 1e-3f) {
-                const dReal *fv = dBodyGetLinearVel(bike->body[BODY_FRONT_WHEEL]);
-                dReal mass = 0;
-                for (dBodyID body : bike->body) {
-                    dMass m;
-                    dBodyGetMass(body, &m);
-                    mass += m.mass;
-                }
-                dBodyAddForce(bike->body[BODY_FRONT_WHEEL], 2000 * (5 * px / d - fv[0]) * k_tic, 0,
-                              2000 * (5 * pz / d - fv[2]) * k_tic);
-                dBodyAddForce(bike->body[BODY_FRAME], 0, mass * 16, 0);
+            const dReal *fv = dBodyGetLinearVel(bike->body[BODY_FRONT_WHEEL]);
+            float pull_x, pull_z;
+            drag_force((float)fv[0], (float)fv[2], px, pz, &pull_x, &pull_z);
+            dReal mass = 0;
+            for (dBodyID body : bike->body) {
+                dMass m;
+                dBodyGetMass(body, &m);
+                mass += m.mass;
             }
+            dBodyAddForce(bike->body[BODY_FRONT_WHEEL], pull_x, 0, pull_z);
+            dBodyAddForce(bike->body[BODY_FRAME], 0, mass * 16, 0);
             return;
         }
         LostRide ride;

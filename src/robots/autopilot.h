@@ -67,6 +67,9 @@ struct LostRide {
 };
 bool lost_ride(float x, float z, float v, float lean, LostRide *out);
 float drag_steer(float steer_angle, float steer_rate);
+// The horizontal force (lbf) that hauls a lost bike's front wheel, moving at (vx, vz), towards
+// a target (dx, dz) away at walking pace; none at the target.
+void drag_force(float vx, float vz, float dx, float dz, float *fx, float *fz);
 
 // Following other bikes. A bike's horizontal position and velocity.
 struct BikeMotion {

@@ -162,6 +162,22 @@ TEST(RobotLost, RidesTowardsTheTargetAndDragsStraight)
     EXPECT_EQ(ride.wanted_lean, 0);
     EXPECT_NEAR(drag_steer(0.4f, 0), -0.1f, 1e-6);
     EXPECT_EQ(drag_steer(-8, 0), 1);
+    // The drag: a standing wheel hauled with the full 2,000 lbf towards the target; at walking
+    // pace already, nothing; at the target itself, nothing (never 0/0).
+    float fx, fz;
+    drag_force(0, 0, 30, -40, &fx, &fz);
+    EXPECT_NEAR(fx, 1200, 1e-2);
+    EXPECT_NEAR(fz, -1600, 1e-2);
+    drag_force(3, -4, 30, -40, &fx, &fz);
+    EXPECT_EQ(fx, 0);
+    EXPECT_EQ(fz, 0);
+    drag_force(1, 0, 0, 0, &fx, &fz);
+    EXPECT_EQ(fx, 0);
+    EXPECT_EQ(fz, 0);
+    // Half a foot a second off the pace: a fifth of the strength, against the error.
+    drag_force(0.5f, -5, 0, -40, &fx, &fz);
+    EXPECT_NEAR(fx, -400, 1e-2);
+    EXPECT_NEAR(fz, 0, 1e-2);
 }
 
 TEST(RobotTraffic, FollowsTheBikeAheadAtADistanceThatGrowsAfterTheStart)
