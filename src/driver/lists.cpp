@@ -20,7 +20,8 @@ struct DemoEntry {
 };
 
 struct TextureList {
-    char **labels;
+    char **labels;                  // the names as stored in setups: "rider_body-red.png"
+    char **shown;                   // what the menus show: "red"
     int count;
 };
 
@@ -190,10 +191,14 @@ static bool texture_label(const char *name, char *out, size_t size)
 
 static void free_texture_list(TextureList *l)
 {
-    for (int i = 0; i < l->count; i++)
+    for (int i = 0; i < l->count; i++) {
         xfree(l->labels[i]);
+        xfree(l->shown[i]);
+    }
     xfree(l->labels);
+    xfree(l->shown);
     l->labels = nullptr;
+    l->shown = nullptr;
     l->count = 0;
 }
 
@@ -208,6 +213,7 @@ static int fill_texture_list(TextureList *l, const char *const *names, const cha
     if (capacity == 0)
         return 0;
     l->labels = (char **)xcalloc((size_t)capacity, sizeof(char *));
+    l->shown = (char **)xcalloc((size_t)capacity, sizeof(char *));
     for (int i = 0; names[i]; i++) {
         char label[256];
         if (strncmp(names[i], prefix, k) != 0 || !texture_label(names[i], label, sizeof label))
@@ -215,8 +221,15 @@ static int fill_texture_list(TextureList *l, const char *const *names, const cha
         bool seen = false;
         for (int j = 0; j < l->count && !seen; j++)
             seen = strcmp(l->labels[j], label) == 0;
-        if (!seen)
-            l->labels[l->count++] = xstrdup(label);
+        if (seen)
+            continue;
+        // Shown: the text between the prefix and the extension, or the whole name if that is empty.
+        const char *dot = strrchr(label + k, '.');
+        size_t n = dot ? (size_t)(dot - (label + k)) : strlen(label + k);
+        l->shown[l->count] = xstrdup(n > 0 ? label + k : label);
+        if (n > 0)
+            l->shown[l->count][n] = 0;
+        l->labels[l->count++] = xstrdup(label);
     }
     return l->count;
 }
@@ -261,6 +274,13 @@ const char *const *texture_list_labels(int list)
     if (list < 0 || list >= TEXTURE_LIST_COUNT || g_lists.textures[list].count == 0)
         return nullptr;
     return g_lists.textures[list].labels;
+}
+
+const char *const *texture_list_shown(int list)
+{
+    if (list < 0 || list >= TEXTURE_LIST_COUNT || g_lists.textures[list].count == 0)
+        return nullptr;
+    return g_lists.textures[list].shown;
 }
 
 const char *texture_list_label(int list, int i)

@@ -40,6 +40,9 @@ int  build_bike_texture_list(const char *const *index_names);
 int  texture_list_count(int list);
 const char *texture_list_label(int list, int i);    // null when out of range
 const char *const *texture_list_labels(int list);    // count labels; null when empty
+// What the menus show for each label: the text between the list's prefix and the extension
+// ("red" for "rider_body-red.png"); the setups keep the labels themselves.
+const char *const *texture_list_shown(int list);
 // The setup's four texture names looked up in their lists: a name that is not listed takes
 // the list's first label ("" when the list is empty).
 void choose_setup_textures(void);

@@ -111,11 +111,12 @@ static char *setup_texture(int list)
     }
 }
 
+// Shows the short names; the setup's value is looked up among the stored ones.
 static ChoiceItem texture_choice(int list, const char *label)
 {
-    ChoiceItem c = { label, texture_list_labels(list), texture_list_count(list), 0 };
-    int at = choice_find(&c, setup_texture(list));
-    c.chosen = at >= 0 ? at : 0;
+    ChoiceItem stored = { label, texture_list_labels(list), texture_list_count(list), 0 };
+    int at = choice_find(&stored, setup_texture(list));
+    ChoiceItem c = { label, texture_list_shown(list), texture_list_count(list), at >= 0 ? at : 0 };
     return c;
 }
 
@@ -156,7 +157,7 @@ static int chooser_names(int list, const char *const **names)
         return g_setup.bike.count;
     default: {
         int textures = TEXTURES_RIDER + (list - CHOOSE_RIDING_GEAR);
-        *names = texture_list_labels(textures);
+        *names = texture_list_shown(textures);
         return texture_list_count(textures);
     }
     }

@@ -76,6 +76,11 @@ TEST(TextureLists, EachListHoldsItsPrefixAndTheSetupKeepsListedNames)
     EXPECT_STREQ(texture_list_label(TEXTURES_BIKE, 0), "mx250f-race.png");
     ASSERT_EQ(texture_list_count(TEXTURES_WHEELS), 1);
     EXPECT_EQ(texture_list_label(TEXTURES_WHEELS, 1), nullptr);
+    // The menus show the text between the prefix and the extension.
+    EXPECT_STREQ(texture_list_shown(TEXTURES_RIDER)[0], "blue");
+    EXPECT_STREQ(texture_list_shown(TEXTURES_RIDER)[1], "red");
+    EXPECT_STREQ(texture_list_shown(TEXTURES_BIKE)[0], "race");
+    EXPECT_STREQ(texture_list_shown(TEXTURES_WHEELS)[0], "gold");
 
     EXPECT_STREQ(g_setup.rider_texture, "rider_body-blue.png") << "a listed name is kept";
     EXPECT_STREQ(g_setup.head_texture, "rider_head-white.png") << "a name no longer installed takes the first";

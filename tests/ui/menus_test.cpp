@@ -271,7 +271,7 @@ TEST_F(Menus, RidingGearComesFromItsListAndANewBikeTakesItsFirstGraphics)
     press("enter");
     ASSERT_EQ(menu_screen(), MENU_CHOOSER);
     EXPECT_EQ(chooser_list(), CHOOSE_RIDING_GEAR);
-    EXPECT_EQ(label(2), "rider_body-blue.png");
+    EXPECT_EQ(label(2), "blue") << "shown without the prefix and the extension";
     open_menu(MENU_CHOOSER, 2);
     press("enter");
     EXPECT_STREQ(g_setup.rider_texture, "rider_body-blue.png");
