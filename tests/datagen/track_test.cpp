@@ -238,4 +238,35 @@ TEST_F(SampleTrack, GeneratedLinesCoverEverySectionAndFasterSkillsLapFaster)
     EXPECT_LT(lap_seconds[2], lap_seconds[1]);
 }
 
+// Every designed jump's take-off is ridden at a speed worked out for its landing, never at the
+// straight's: flown at full speed the kickers throw a bike far past their landings, nose first.
+TEST_F(SampleTrack, GeneratedLinesSlowForEveryJumpTakeOff)
+{
+    ASSERT_TRUE(timing->valid);
+    int first = timing->first_counting, normal = timing->normal_counting;
+    const float amateur_straight = 55;
+    load_lines("sample", first, normal, 1);
+    for (int k = 0; k < layout.feature_count; k++) {
+        const LapFeature &f = layout.features[k];
+        if (f.kind != k_feature_jump)
+            continue;
+        // the middle of the feature's first few feet: the face of a kicker
+        const Centre &c = layout.lap.c[line_sample_at(&layout.lap, f.begin + 4)];
+        float fastest = 0;
+        for (int slot = 0; slot < first + normal; slot++) {
+            for (int i = 0; i < k_line_entries; i++) {
+                const LineEntry *e = line_entry(slot, i);
+                for (int j = 0; j < e->count; j++) {
+                    const LinePoint &p = e->points[j];
+                    if (hypotf(p.x - c.x, p.z - c.z) < 8)
+                        fastest = fmaxf(fastest, fabsf(p.speed));
+                }
+            }
+        }
+        EXPECT_GT(fastest, 0) << "jump at " << f.begin;
+        EXPECT_LT(fastest, amateur_straight - 3) << "jump at " << f.begin;
+    }
+    lines_store_free();
+}
+
 }  // namespace

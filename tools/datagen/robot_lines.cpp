@@ -28,6 +28,7 @@ static const float k_max_lean = 0.7f;           // rad: kept below the bike's 45
 static const float k_whoops_lead = 10;          // ft before a roller where the whoops pace begins
 static const float k_whoops_speed[3] = { 25, 28, 31 };     // ft/s by skill
 static const int k_landing_passes = 4;
+static const float k_double_gap = 60;           // ft from a jump's end to a landing that makes it a double
 static const float k_approach = 12;             // ft before a take-off over which its speed is held
 static const float k_flight_reach = 200;        // ft after a take-off searched for the landing
 static const float k_slowest_take_off = 8;      // ft/s
@@ -179,6 +180,8 @@ static int fly(const PathSample *p, int from, int to, float v, int *takeoff, flo
 {
     float y = p[from].ground + k_frame_height, vy = 0;
     bool air = false;
+    float gap = 0;          // the most the ground has fallen below the arc on this flight
+    int leave = -1;
     *takeoff = -1;
     for (int i = from + 1; i <= to; i++) {
         float ds = p[i].s - p[i - 1].s;
@@ -186,11 +189,14 @@ static int fly(const PathSample *p, int from, int to, float v, int *takeoff, flo
             continue;
         float dt = ds / v, ground = p[i].ground + k_frame_height;
         if (!air) {
+            // Leaving the ground is judged against the whole arc from where the wheels last
+            // pressed on it: a step at a time the ground never falls far below it.
             vy = ground_slope(p, i - 1) * v;
             float arc = y + vy * dt - 0.5f * k_gravity * dt * dt;
-            if (ground < arc - k_takeoff_gap) {
+            if (ground < arc) {
                 air = true;
-                *takeoff = i - 1;
+                leave = i - 1;
+                gap = 0;
                 y = arc;
                 vy -= k_gravity * dt;
             } else {
@@ -200,13 +206,22 @@ static int fly(const PathSample *p, int from, int to, float v, int *takeoff, flo
         }
         float arc = y + vy * dt - 0.5f * k_gravity * dt * dt;
         if (arc <= ground) {
+            if (gap < k_takeoff_gap) {
+                air = false;            // a small kink, ridden through
+                y = ground;
+                continue;
+            }
+            *takeoff = leave;
             *flight_slope = (vy - k_gravity * dt) / v;
             *landing_slope = (p[i].ground - p[i - 1].ground) / ds;
             return i;
         }
+        gap = fmaxf(gap, arc - ground);
         y = arc;
         vy -= k_gravity * dt;
     }
+    if (air && gap >= k_takeoff_gap)
+        *takeoff = leave;
     return -1;
 }
 
@@ -243,6 +258,24 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
         const LapFeature &feature = layout->features[f];
         if (feature.kind != k_feature_jump)
             continue;
+        // A double: a jump whose landing is a second jump close after it is flown to that
+        // landing, and the landing is never taken for a take-off of its own.
+        float reach = feature.end - feature.begin + 5;
+        bool landing_of_double = false;
+        for (int g = 0; g < layout->feature_count; g++) {
+            const LapFeature &other = layout->features[g];
+            if (g == f || other.kind != k_feature_jump)
+                continue;
+            float gap = wrapped(other.begin - feature.end, lap_length);
+            if (gap >= 0 && gap < k_double_gap)
+                reach = fmaxf(reach, wrapped(other.end - feature.begin, lap_length) + 5);
+            // a double's landing is laid out right after its take-off and is the longer of the two
+            float after = wrapped(feature.begin - other.end, lap_length);
+            if (g == f - 1 && after >= 0 && after < k_double_gap && other.end - other.begin < feature.end - feature.begin)
+                landing_of_double = true;
+        }
+        if (landing_of_double)
+            continue;
         for (int i = 1; i < n; i++) {
             if (p[i].lap_s < 0)
                 continue;
@@ -252,7 +285,7 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
                 continue;
             // The path enters this jump at sample i: from here to well past its end.
             int to = i;
-            while (to + 1 < n && p[to].s - p[i].s < feature.end - feature.begin + 60)
+            while (to + 1 < n && p[to].s - p[i].s < reach + 55)
                 to++;
             float best_v = -1, best_error = 1e9f;
             int best_lip = -1;
@@ -260,7 +293,7 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
                 int takeoff;
                 float flight, ground;
                 int land = fly(p, i, to, v, &takeoff, &flight, &ground);
-                if (land < 0 || ground > -0.05f || p[land].s - p[i].s > feature.end - feature.begin + 5)
+                if (land < 0 || ground > -0.05f || p[land].s - p[i].s > reach)
                     continue;
                 float error = fabsf(atanf(flight) - atanf(ground));
                 if (error < best_error) {
