@@ -20,6 +20,7 @@
 
 #include <vector>
 
+#include "bench_home.h"
 #include "bike/bike.h"
 #include "race/race_rules.h"
 #include "race/session.h"
@@ -39,25 +40,8 @@ static bool prepare_data(void)
     if (ready)
         return ok;
     ready = true;
-    if (!getenv("SK_HOME")) {
-        char exe[PATH_MAX];
-        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-        if (n <= 0)
-            return false;
-        exe[n] = 0;
-        char *slash = strrchr(exe, '/');
-        if (!slash)
-            return false;
-        snprintf(slash, sizeof exe - (size_t)(slash - exe), "/game");
-        setenv("SK_HOME", exe, 1);
-    }
-    const char *tmp = getenv("TMPDIR");
-    snprintf(g_home, sizeof g_home, "%s/skerodebenchXXXXXX", tmp && *tmp ? tmp : P_tmpdir);
-    if (!mkdtemp(g_home)) {
-        g_home[0] = 0;
+    if (!bench_home_prepare("skerodebench", g_home, sizeof g_home))
         return false;
-    }
-    setenv("XDG_DATA_HOME", g_home, 1);
     set_session_seed_for_tests(true, 7);
     ok = bike_world_create();
     return ok;
@@ -249,11 +233,6 @@ int main(int argc, char **argv)
     free_track();
     session_tables_free();
     bike_world_destroy();
-    if (g_home[0]) {
-        char cmd[PATH_MAX + 16];
-        snprintf(cmd, sizeof cmd, "rm -rf '%s'", g_home);
-        if (system(cmd) != 0)
-            fprintf(stderr, "could not remove %s\n", g_home);
-    }
+    bench_home_remove(g_home);
     return 0;
 }

@@ -20,6 +20,7 @@
 #include <GL/gl.h>
 #include <ode/ode.h>
 
+#include "bench_home.h"
 #include "bike/bike.h"
 #include "driver/args.h"
 #include "driver/config.h"
@@ -43,25 +44,8 @@ static double now_ms(void)
 
 static bool prepare_data(void)
 {
-    if (!getenv("SK_HOME")) {
-        char exe[PATH_MAX];
-        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-        if (n <= 0)
-            return false;
-        exe[n] = 0;
-        char *slash = strrchr(exe, '/');
-        if (!slash)
-            return false;
-        snprintf(slash, sizeof exe - (size_t)(slash - exe), "/game");
-        setenv("SK_HOME", exe, 1);
-    }
     static char home[PATH_MAX];
-    const char *tmp = getenv("TMPDIR");
-    snprintf(home, sizeof home, "%s/skframebenchXXXXXX", tmp && *tmp ? tmp : P_tmpdir);
-    if (!mkdtemp(home))
-        return false;
-    setenv("XDG_DATA_HOME", home, 1);
-    return true;
+    return bench_home_prepare("skframebench", home, sizeof home);
 }
 
 static void configure(int preset)

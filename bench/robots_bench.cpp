@@ -11,6 +11,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "bench_home.h"
 #include "bike/bike.h"
 #include "race/session.h"
 #include "race/simulation.h"
@@ -25,25 +26,8 @@ static bool prepare_data(void)
     if (ready)
         return ok;
     ready = true;
-    if (!getenv("SK_HOME")) {
-        char exe[PATH_MAX];
-        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-        if (n <= 0)
-            return false;
-        exe[n] = 0;
-        char *slash = strrchr(exe, '/');
-        if (!slash)
-            return false;
-        snprintf(slash, sizeof exe - (size_t)(slash - exe), "/game");
-        setenv("SK_HOME", exe, 1);
-    }
-    const char *tmp = getenv("TMPDIR");
-    snprintf(g_home, sizeof g_home, "%s/skrobotsbenchXXXXXX", tmp && *tmp ? tmp : P_tmpdir);
-    if (!mkdtemp(g_home)) {
-        g_home[0] = 0;
+    if (!bench_home_prepare("skrobotsbench", g_home, sizeof g_home))
         return false;
-    }
-    setenv("XDG_DATA_HOME", g_home, 1);
     set_session_seed_for_tests(true, 9);
     robots_install();
     ok = bike_world_create();
@@ -89,11 +73,6 @@ int main(int argc, char **argv)
     free_track();
     session_tables_free();
     bike_world_destroy();
-    if (g_home[0]) {
-        char cmd[PATH_MAX + 16];
-        snprintf(cmd, sizeof cmd, "rm -rf '%s'", g_home);
-        if (system(cmd) != 0)
-            fprintf(stderr, "could not remove %s\n", g_home);
-    }
+    bench_home_remove(g_home);
     return 0;
 }

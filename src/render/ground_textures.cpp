@@ -802,33 +802,15 @@ static void compose_gl(int x0, int z0, int cells, const int *part, bool shade)
 {
     const Terrain *t = g_ground.t;
     int T = g_ground.dim;
-    glPushAttrib(GL_ALL_ATTRIB_BITS);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glFrustum(-0.5, 0.5, -0.5, 0.5, 0.5, 2);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
-    glViewport(0, 0, T, T);
-    glDisable(GL_DEPTH_TEST);
-    glDisable(GL_CULL_FACE);
-    glDisable(GL_BLEND);
-    glDisable(GL_LIGHTING);
-    glDisable(GL_FOG);
-    glDisable(GL_ALPHA_TEST);
-    glDisable(GL_SCISSOR_TEST);
-    glEnable(GL_TEXTURE_2D);
-    glColor4f(1, 1, 1, 1);
+    square_begin(x0, z0, cells, part);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
     int col0 = x0 / 2, row0 = z0 / 2, side = cells / 2;
     int c_from = 0, c_to = side, r_from = 0, r_to = side;
     if (part) {
-        // Ruts change a few cells of a big texture: the rest of it is left as it is.
+        // Ruts change a few cells of a big texture (square_begin scissors the rest away):
+        // only the tiles over them are drawn.
         int r[4];
         part_texels(x0, z0, cells, part, r);
-        glEnable(GL_SCISSOR_TEST);
-        glScissor(r[0], r[1], r[2], r[3]);
         c_from = r[0] * side / T, c_to = (r[0] + r[2] + T / side - 1) * side / T;
         r_from = r[1] * side / T, r_to = (r[1] + r[3] + T / side - 1) * side / T;
         c_from = c_from > 0 ? c_from - 1 : 0, r_from = r_from > 0 ? r_from - 1 : 0;
@@ -897,11 +879,7 @@ static void compose_gl(int x0, int z0, int cells, const int *part, bool shade)
         glBlendFunc(GL_DST_COLOR, GL_SRC_COLOR);
         full_quad(st);
     }
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
-    glPopAttrib();
+    square_end();
 }
 
 // Test hook: a framebuffer that never completes.

@@ -240,15 +240,15 @@ TEST_F(BikeOnScreen, NormalMapsBesideATextureJoinItsSet)
     model_draw_init(programs, true);
     bike = build_bike(0, "yz250f(2017)", "7", "rider_body-red.png");
     ASSERT_NE(bike, nullptr);
-    unsigned tex, norm, spec;
-    ASSERT_TRUE(bike_texture_set(0, BIKE_SET_GEAR, &tex, &norm, &spec));
+    unsigned tex, norm, specular;
+    ASSERT_TRUE(bike_texture_set(0, BIKE_SET_GEAR, &tex, &norm, &specular));
     EXPECT_NE(tex, 0u);
     EXPECT_NE(norm, 0u);
-    EXPECT_EQ(spec, 0u);
-    ASSERT_TRUE(bike_texture_set(0, BIKE_SET_GRAPHICS, &tex, &norm, &spec));
+    EXPECT_EQ(specular, 0u);
+    ASSERT_TRUE(bike_texture_set(0, BIKE_SET_GRAPHICS, &tex, &norm, &specular));
     EXPECT_NE(tex, 0u);
     EXPECT_EQ(norm, 0u) << "the generated set ships no maps";
-    EXPECT_FALSE(bike_texture_set(0, 4, &tex, &norm, &spec));
+    EXPECT_FALSE(bike_texture_set(0, 4, &tex, &norm, &specular));
     // Drawn through the normal-mapped program where there is one: still the rider in red.
     camera(10);
     draw_bike(bike, BIKE_VIEW_OUTSIDE, 1);
