@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "terrain/erosion.h"
+#include "../sim/sim_run.h"
 
 namespace {
 
@@ -62,33 +63,14 @@ protected:
 
     void SetUp() override
     {
-        std::string pattern = ::testing::TempDir() + "skerosionXXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back(0);
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        root = buf.data();
+        root = sim_make_home("skerosion");
+        ASSERT_FALSE(root.empty());
     }
     void TearDown() override
     {
-        std::string cmd = "rm -rf '" + root + "'";
-        if (system(cmd.c_str()) != 0)
-            ADD_FAILURE() << "could not remove the temporary directory";
+        sim_remove_home(root);
     }
-    std::string sim(const std::string &args)
-    {
-        std::string cmd = "SK_HOME='" SK_GAME_DATA_DIR "' XDG_DATA_HOME='" + root + "' '" SK_SIM_EXE
-                          "' --track tracks/practice --quiet " + args + " 2>&1";
-        std::string out;
-        FILE *p = popen(cmd.c_str(), "r");
-        if (!p)
-            return out;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        EXPECT_EQ(pclose(p), 0) << out;
-        return out;
-    }
+    std::string sim(const std::string &args) { return sim_run(root, "--track tracks/practice --quiet " + args); }
     std::string ride(const char *erode, const std::string &name)
     {
         return sim(std::string("--bikes 1 --tics 900 --script '" SK_TEST_DATA_DIR "/../sim/erode.script' --setup '"

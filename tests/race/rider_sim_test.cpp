@@ -2,6 +2,7 @@
 // practice field, and over the edge of a plateau the rider falls, comes back, stands the bike
 // up and turns it towards the next checkpoint. Read from the trace's named columns.
 #include <gtest/gtest.h>
+#include "../sim/sim_run.h"
 
 #include <math.h>
 #include <stdint.h>
@@ -36,11 +37,8 @@ protected:
 
     void SetUp() override
     {
-        std::string pattern = ::testing::TempDir() + "skridersimXXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back(0);
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        root = buf.data();
+        root = sim_make_home("skridersim");
+        ASSERT_FALSE(root.empty());
     }
     void TearDown() override { std::filesystem::remove_all(root); }
 
@@ -58,17 +56,9 @@ protected:
     {
         write("ride.script", script);
         write("ride.setup", setup + "\n");
-        std::string cmd = "SK_HOME='" SK_GAME_DATA_DIR "' XDG_DATA_HOME='" + root + "' '" SK_SIM_EXE "' --track " +
-                          track + " --bikes 1 --quiet --tics " + std::to_string(tics) + " --script '" + root +
-                          "/ride.script' --setup '" + root + "/ride.setup' --trace 0 --trace-file '" + root +
-                          "/trace.txt' 2>&1";
-        FILE *p = popen(cmd.c_str(), "r");
-        std::string out;
-        char buf[4096];
-        size_t n;
-        while (p && (n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        EXPECT_EQ(p ? pclose(p) : -1, 0) << out;
+        sim_run(root, "--track " + track + " --bikes 1 --quiet --tics " + std::to_string(tics) + " --script '" + root +
+                    "/ride.script' --setup '" + root + "/ride.setup' --trace 0 --trace-file '" + root +
+                    "/trace.txt'");
         Trace t;
         FILE *f = fopen((root + "/trace.txt").c_str(), "r");
         if (!f)

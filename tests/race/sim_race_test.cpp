@@ -17,6 +17,7 @@
 #include "race/puppets.h"
 #include "race/timing.h"
 #include "vfs/vfs.h"
+#include "../sim/sim_run.h"
 
 namespace {
 
@@ -86,11 +87,8 @@ protected:
 
     void SetUp() override
     {
-        std::string pattern = ::testing::TempDir() + "sksimraceXXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back(0);
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        root = buf.data();
+        root = sim_make_home("sksimrace");
+        ASSERT_FALSE(root.empty());
         home = root + "/Skorva/";
         timing = (Timing *)xcalloc(1, sizeof(Timing));
         std::string bytes = read_file(std::string(SK_GAME_DATA_DIR) + "/tracks/practice/timing_gates");
@@ -102,26 +100,10 @@ protected:
     {
         timing_clear(timing);
         xfree(timing);
-        std::string cmd = "rm -rf '" + root + "'";
-        if (system(cmd.c_str()) != 0)
-            ADD_FAILURE() << "could not remove the temporary directory";
+        sim_remove_home(root);
     }
     // Runs skorva-sim on the practice track; returns what it printed.
-    std::string sim(const std::string &args)
-    {
-        std::string cmd = "SK_HOME='" SK_GAME_DATA_DIR "' XDG_DATA_HOME='" + root + "' '" SK_SIM_EXE
-                          "' --track tracks/practice --quiet " + args + " 2>&1";
-        std::string out;
-        FILE *p = popen(cmd.c_str(), "r");
-        if (!p)
-            return out;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        EXPECT_EQ(pclose(p), 0) << out;
-        return out;
-    }
+    std::string sim(const std::string &args) { return sim_run(root, "--track tracks/practice --quiet " + args); }
     float centre_distance(int from, int to) const
     {
         const Vec3 &a = timing->checkpoints[position_checkpoint(timing, from)].centre;

@@ -10,6 +10,7 @@
 #include "common/mem.h"
 #include "race/timing.h"
 #include "vfs/vfs.h"
+#include "../sim/sim_run.h"
 
 namespace {
 
@@ -64,11 +65,8 @@ protected:
 
     void SetUp() override
     {
-        std::string pattern = ::testing::TempDir() + "sklinesXXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back(0);
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        root = buf.data();
+        root = sim_make_home("sklines");
+        ASSERT_FALSE(root.empty());
         home = root + "/Skorva/";
         Timing *t = (Timing *)xcalloc(1, sizeof(Timing));
         std::string bytes = read_file(std::string(SK_GAME_DATA_DIR) + "/tracks/practice/timing_gates");
@@ -81,25 +79,11 @@ protected:
     }
     void TearDown() override
     {
-        std::string cmd = "rm -rf '" + root + "'";
-        if (system(cmd.c_str()) != 0)
-            ADD_FAILURE() << "could not remove the temporary directory";
+        sim_remove_home(root);
     }
     std::string sim(const std::string &args)
     {
-        std::string cmd = "SK_HOME='" SK_GAME_DATA_DIR "' XDG_DATA_HOME='" + root + "' '" SK_SIM_EXE
-                          "' --track tracks/practice --quiet --tics 40000 --log '" + root + "/log.txt' " + args +
-                          " 2>&1";
-        std::string out;
-        FILE *p = popen(cmd.c_str(), "r");
-        if (!p)
-            return out;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        EXPECT_EQ(pclose(p), 0) << out;
-        return out;
+        return sim_run(root, "--track tracks/practice --quiet --tics 40000 --log '" + root + "/log.txt' " + args);
     }
     // An amateur lines file with no lines at all, in the home directory where it comes first.
     void empty_store()

@@ -1,6 +1,7 @@
 // Robots racing the generated tracks on a fresh install: the starting lines alone carry every
 // robot round, none of them long off its line.
 #include <gtest/gtest.h>
+#include "../sim/sim_run.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -43,23 +44,11 @@ std::vector<RobotReport> robot_reports(const std::string &out)
 
 std::string race(const std::string &args)
 {
-    std::string pattern = ::testing::TempDir() + "skraceXXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back(0);
-    if (!mkdtemp(buf.data()))
+    std::string root = sim_make_home("skrace");
+    if (root.empty())
         return "";
-    std::string root = buf.data();
-    std::string cmd = "SK_HOME='" SK_GAME_DATA_DIR "' XDG_DATA_HOME='" + root + "' '" SK_SIM_EXE "' --quiet " + args +
-                      " 2>&1";
-    std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-        char chunk[4096];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof chunk, p)) > 0)
-            out.append(chunk, n);
-        EXPECT_EQ(pclose(p), 0) << out;
-    }
-    EXPECT_EQ(system(("rm -rf '" + root + "'").c_str()), 0);
+    std::string out = sim_run(root, "--quiet " + args);
+    sim_remove_home(root);
     return out;
 }
 
