@@ -13,6 +13,7 @@
 #include "datagen.h"
 #include "race/timing.h"
 #include "terrain/terrain.h"
+#include "terrain/tiles.h"
 #include "vfs/vfs.h"
 
 static const float k_corner_curvature = 1.0f / 220;    // tighter than this is a corner
@@ -205,7 +206,9 @@ static int write_flora(DataFile *f, const Terrain *t, const TrackLayout *layout,
             float x = gx + (hash01(149u, i, j) - 0.5f) * cell * 0.8f;
             float z = gz + (hash01(151u, i, j) - 0.5f) * cell * 0.8f;
             float h = fl.height + fl.spread * hash01(157u, i, j), half = h * fl.aspect / 2;
-            if (x < 8 || z < 8 || x > world - 8 || z > world - 8)
+            // on grass only: not on a dirt pad or a ramp off the lap
+            int tile = tile_at(t, x, z);
+            if (x < 8 || z < 8 || x > world - 8 || z > world - 8 || (tile != 1 && tile != 3))
                 continue;
             if (track_clearance(layout, x, z, 80) < fl.gap + half || blocks_camera(layout, cams, cam_count, x, z, half))
                 continue;
