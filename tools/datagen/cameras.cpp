@@ -149,7 +149,7 @@ static bool write_cameras_file(const char *dir, const Terrain *t, const TrackLay
     DataFile *f = open_data_file(path, "wb");
     if (!f)
         return false;
-    data_printf(f, "# trackside cameras: each covers the checkpoints on its \"gate\" line\n");
+    data_printf(f, "# trackside cameras: the checkpoints each covers, then where it stands\n");
     for (int k = 0; k < count; k++) {
         data_printf(f, "fov %.0f\nautofovsize %.0f\n", cams[k].fov, cams[k].auto_fov_size);
         bool any = false;
