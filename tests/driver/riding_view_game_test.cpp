@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,18 +56,15 @@ double sky_share(const Picture &p, int top, int bottom)
 bool shows_generated_sky(const Picture &p, int top, int bottom)
 {
     long sky = 0, all = 0;
-    std::vector<bool> seen(1 << 15);
-    int distinct = 0;
+    std::set<int> colours;
     for (int y = top; y < bottom; y++)
         for (int x = p.width / 2; x < p.width; x++) {
             const unsigned char *c = (const unsigned char *)p.rgb.data() + ((size_t)y * p.width + x) * 3;
             sky += c[2] >= c[0] && c[2] + 10 >= c[1];
             all++;
-            int key = (c[0] >> 3) << 10 | (c[1] >> 3) << 5 | c[2] >> 3;
-            distinct += !seen[key];
-            seen[key] = true;
+            colours.insert(c[0] << 16 | c[1] << 8 | c[2]);
         }
-    return all && sky > all * 0.95 && distinct > 20;
+    return all && sky > all * 0.95 && colours.size() > 8;
 }
 
 double mean_difference(const Picture &a, const Picture &b)
