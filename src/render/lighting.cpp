@@ -231,6 +231,9 @@ void lighting_finish(Lighting *l)
 {
     if (!(l->near_plane >= k_min_near))
         l->near_plane = k_min_near;
+    // A near plane beyond the farthest far one would push the far plane out with it.
+    if (l->near_plane > k_max_far)
+        l->near_plane = k_max_far;
     float far_plane = l->far_plane < k_max_far ? l->far_plane : k_max_far;
     l->far_plane = far_plane > l->near_plane ? far_plane : l->near_plane;
     float *s = l->sun_vector;
@@ -293,8 +296,16 @@ void lighting_load(const char *folder)
     g_light.env = 0;
     // The textures belong to the session's generation: the cache releases them with it.
     if (gl_caps.major > 0) {
-        for (int i = 0; i < SKY_FACES; i++)
+        for (int i = 0; i < SKY_FACES; i++) {
             g_light.sky[i] = texture_load(l->sky[i]);
+            // Always magnified: the base level alone, which the software rasteriser fills
+            // much faster than a mip chain.
+            if (g_light.sky[i]) {
+                glBindTexture(GL_TEXTURE_2D, g_light.sky[i]);
+                glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+            }
+        }
+        glBindTexture(GL_TEXTURE_2D, 0);
         g_light.env = texture_load(l->sky_env);
         for (int k = 0; k < l->flare_count; k++)
             for (int i = 0; i < l->flares[k].count; i++)

@@ -31,6 +31,8 @@ void sky_draw(void)
     if (program)
         shader_use(SHADER_FIXED);
     glPushAttrib(GL_ENABLE_BIT | GL_DEPTH_BUFFER_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT);
+    // A clear honours the depth mask.
+    glDepthMask(GL_TRUE);
     glClear(GL_DEPTH_BUFFER_BIT);
     // The cube of radius 1 between planes of its own; only the depth rows of the projection
     // change, so the faces cover the view exactly as the world's would.
@@ -45,6 +47,8 @@ void sky_draw(void)
         glLoadMatrixf(p);
     }
     glMatrixMode(GL_MODELVIEW);
+    // Behind everything and just cleared: neither tested nor written.
+    glDisable(GL_DEPTH_TEST);
     glDepthMask(GL_FALSE);
     glDisable(GL_LIGHTING);
     glDisable(GL_FOG);

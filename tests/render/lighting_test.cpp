@@ -41,6 +41,7 @@ TEST(LightingFile, ValuesAreClampedAndTheSunNormalised)
         { "far_plane 2e6\n", 0.25f, 1048576, { k_diag, k_diag, k_diag } },
         { "near_plane 0\n", 0.0009765625f, 5000, { k_diag, k_diag, k_diag } },
         { "near_plane 12\nfar_plane 5\n", 12, 12, { k_diag, k_diag, k_diag } },
+        { "near_plane 1e30\n", 1048576, 1048576, { k_diag, k_diag, k_diag } },
         { "sun_vector [ 0 2 0 ]\n", 0.25f, 5000, { 0, 1, 0 } },
         // A sun of no length or not a number keeps the one before.
         { "sun_vector [ 0 0 0 ]\n", 0.25f, 5000, { k_diag, k_diag, k_diag } },
