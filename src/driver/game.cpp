@@ -230,6 +230,7 @@ static void shutdown_game(const StartupSettings *s)
     sound_release_voices();
     demo_close();
     free_track();
+    lighting_release();
     bike_world_destroy();
     bike_draw_shutdown();
     shape_cache_free();

@@ -316,6 +316,14 @@ void lighting_load(const char *folder)
 
 unsigned lighting_environment_texture(void) { return g_light.env; }
 
+void lighting_release(void)
+{
+    lighting_free(&g_light.state);
+    g_light.ready = false;
+    memset(g_light.sky, 0, sizeof g_light.sky);
+    g_light.env = 0;
+}
+
 void lighting_set_lens_flare(bool on) { g_light.lens_flare = on; }
 
 void lighting_fog_on(void)

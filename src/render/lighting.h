@@ -38,6 +38,7 @@ void lighting_light0(void);
 void lens_flares_draw(const float eye[3]);
 unsigned lighting_environment_texture(void); // GL texture id of "sky_env", 0 when none
 void lighting_set_lens_flare(bool on);       // the "lens_flare" setting; on until told
+void lighting_release(void);                 // at shutdown: the flares freed, defaults again
 
 // The reader without GL, for tests and tools. reset: the defaults (flares freed); read: the
 // lines of f over what is there; finish: clamps, the normalised sun, default names.
