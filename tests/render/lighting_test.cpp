@@ -14,6 +14,7 @@
 #include "gl_fixture.h"
 #include "render/gl.h"
 #include "render/lighting.h"
+#include "render/texture.h"
 
 namespace {
 
@@ -177,6 +178,11 @@ struct LitWorld : GlWorld {
     void TearDown() override
     {
         lighting_set_lens_flare(true);
+        if (!IsSkipped()) {
+            lighting_release();
+            textures_delete_all();
+            texture_cache_free();
+        }
         GlWorld::TearDown();
     }
     void load(const std::string &text)
@@ -355,6 +361,46 @@ TEST_F(LitWorld, FlareShinesAlongTheLineThroughTheCentreOnlyWhenTheSunIsInView)
             EXPECT_NEAR(m[1], 20, 3) << blocker;
             EXPECT_NEAR(t[2], 20, 3) << blocker;
         }
+        end_frame();
+    }
+}
+
+// A point flare 10 ft ahead of an eye away from the origin lands where its direction would;
+// a sun 3.75 px from the right edge (half the 7.5 px fade band) shines at half strength.
+TEST_F(LitWorld, PointFlaresFollowTheEyeAndFlaresFadeAtTheScreenEdge)
+{
+    const unsigned char dark[4][3] = { { 20, 20, 20 }, { 20, 20, 20 }, { 20, 20, 20 }, { 20, 20, 20 } };
+    std::string white = png("white.png", 8, 8, 255, 255, 255);
+    const float tan_x = 0.57735f * 4 / 3;
+    float edge_x = (316.25f / 160 - 1) * tan_x;
+    const struct {
+        const char *anchor;
+        float eye[3];
+        float screen_x, screen_y, strength;
+        int x0, x1, y0, y1;         // the bright texels of the north face
+    } cases[] = {
+        { "flare_point [ 103 2 -10 ]", { 100, 0, 0 }, 160 * (1 + 0.3f / tan_x), 120 * (1 + 0.2f / 0.57735f), 1, 36, 46, 20, 30 },
+        { nullptr, { 0, 0, 0 }, 316.25f, 120, 0.5f, 52, 60, 28, 36 },
+    };
+    for (const auto &c : cases) {
+        std::string file = "n" + std::to_string(&c - cases) + ".png";
+        std::string north = quarters(file.c_str(), dark, c.x0, c.x1, c.y0, c.y1), rest = quarters("d.png", dark);
+        char anchor[100];
+        snprintf(anchor, sizeof anchor, "flare_vector [ %f 0 -1 ]", edge_x);
+        load("sky_n " + north + "\nsky_e " + rest + "\nsky_s " + rest + "\nsky_w " + rest + "\nsky_u " + rest +
+             "\nflare_element [ -1 0 ] [ 0 0.5 0 ] 3 " + white + "\n" + (c.anchor ? c.anchor : anchor) + "\n");
+        int w, h;
+        ASSERT_TRUE(begin_frame(&w, &h));
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        perspective(0.25f, 100);
+        glEnable(GL_DEPTH_TEST);
+        sky_draw();
+        glTranslatef(-c.eye[0], -c.eye[1], -c.eye[2]);
+        lens_flares_draw(c.eye);
+        glDisable(GL_DEPTH_TEST);
+        unsigned char m[3];
+        pixel((int)(W - c.screen_x), (int)(H - c.screen_y), m);
+        EXPECT_NEAR(m[1], 20 + 128 * c.strength, 8) << (c.anchor ? c.anchor : anchor);
         end_frame();
     }
 }
