@@ -30,6 +30,7 @@
 #include "race/world.h"
 #include "render/gl.h"
 #include "render/ground_textures.h"
+#include "render/lighting.h"
 #include "render/terrain_lod.h"
 #include "render/terrain_render.h"
 #include "robots/robots.h"
@@ -197,8 +198,87 @@ static bool load(int preset)
     return true;
 }
 
-int main(void)
+
+// ---- Sky and lens flares ----
+// The sky stage from the riding camera (depth clear and the five faces), then, looking at the
+// sun, the lens flare over the sky and ground: its read-back alone after a glFinish, and on
+// alternate frames as the frame meets it, waiting for the drawing still queued.
+static void sky_camera(Vec3 f, int w, int h)
 {
+    float n = lighting()->near_plane, top = n * tanf(30 * 3.14159265f / 180), right = top * w / h;
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glFrustum(-right, right, -top, top, n, lighting()->far_plane);
+    Vec3 side = v3_normalize(v3(-f.z, 0, f.x));
+    Vec3 up = v3(side.y * f.z - side.z * f.y, side.z * f.x - side.x * f.z, side.x * f.y - side.y * f.x);
+    const float m[16] = { side.x, up.x, -f.x, 0, side.y, up.y, -f.y, 0, side.z, up.z, -f.z, 0, 0, 0, 0, 1 };
+    glMatrixMode(GL_MODELVIEW);
+    glLoadMatrixf(m);
+}
+
+static void sky_stages(int preset)
+{
+    if (!load(preset))
+        return;
+    lighting_set_lens_flare(true);
+    std::vector<double> sky, flare_after_finish, readback_after_finish, flare_in_frame, readback_in_frame;
+    int visible = 0;
+    for (int k = 0; k < 1320; k++) {
+        bool at_sun = k >= 660;
+        Vec3 eye, fwd;
+        camera(&eye, &fwd);
+        if (at_sun)
+            fwd = v3_normalize(v3(lighting()->sun_vector[0], lighting()->sun_vector[1], lighting()->sun_vector[2]));
+        int w = 0, h = 0;
+        if (!begin_frame(&w, &h))
+            return;
+        terrain_textures_update(eye);
+        glViewport(0, 0, w, h);
+        sky_camera(fwd, w, h);
+        glEnable(GL_DEPTH_TEST);
+        glFinish();
+        double t0 = now_ms();
+        sky_draw();
+        glFinish();
+        double t1 = now_ms();
+        lighting_fog_on();
+        glTranslatef(-eye.x, -eye.y, -eye.z);
+        lighting_light0();
+        terrain_draw(eye, fwd);
+        lighting_fog_off();
+        bool finish_first = k & 1;
+        if (finish_first)
+            glFinish();
+        const float at[3] = { eye.x, eye.y, eye.z };
+        double t2 = now_ms();
+        lens_flares_draw(at);
+        glFinish();
+        double t3 = now_ms();
+        end_frame();
+        double readback;
+        int tested;
+        lens_flare_stats(&readback, &tested);
+        bool record = (k % 660) >= 60;
+        if (!record)
+            continue;
+        if (!at_sun) {
+            sky.push_back(t1 - t0);
+            continue;
+        }
+        visible += lighting()->flare_count > 0 && tested > 0;
+        (finish_first ? flare_after_finish : flare_in_frame).push_back(t3 - t2);
+        (finish_first ? readback_after_finish : readback_in_frame).push_back(readback);
+    }
+    printf("%-9s sky: sky_draw %.2f ms; looking at the sun (%d of 600 frames tested a flare): lens_flares_draw %.3f ms "
+           "(read-back %.3f) after glFinish, %.3f ms (read-back %.3f) with the frame's drawing still queued\n",
+           config_preset_name(preset), mean(sky), visible, mean(flare_after_finish), mean(readback_after_finish),
+           mean(flare_in_frame), mean(readback_in_frame));
+}
+
+int main(int argc, char **argv)
+{
+    // "sky": only the sky and flare stages.
+    bool sky_only = argc > 1 && strcmp(argv[1], "sky") == 0;
     setenv("LP_NUM_THREADS", "2", 0);
     if (!prepare_data() || !open_window("frame_bench", 1280, 720, 24, 0, 24, 0, 0)) {
         fprintf(stderr, "frame_bench: needs a display and the generated data\n");
@@ -211,7 +291,7 @@ int main(void)
     terrain_render_install();
     SimulationHooks hooks = {};
     hooks.terrain_rendering_method = requested_method;
-    hooks.lighting_load = terrain_render_read_lighting;
+    hooks.lighting_load = lighting_load;
     simulation_set_hooks(&hooks);
     robots_install();
     if (!bike_world_create())
@@ -220,6 +300,8 @@ int main(void)
     printf("renderer: %s\n", gl_caps.renderer);
     const int presets[2] = { 1, 2 };
     for (int p : presets) {
+        if (sky_only)
+            break;
         if (!load(p)) {
             fprintf(stderr, "frame_bench: the sample track did not load\n");
             return 1;
@@ -236,6 +318,15 @@ int main(void)
                ground_shader_path() ? ", lit per pixel" : "", 32 << g_settings.ground_texture_dim.chosen,
                32 << g_settings.ground_texture_dim.chosen, 1000 / total, total, mean(st.textures), mean(st.draw),
                mean(st.lod), mean(st.swap), mean(st.refine), st.fans / 600, st.triangles / 600);
+    }
+    for (int p : presets)
+        sky_stages(p);
+    if (sky_only) {
+        free_riders();
+        free_track();
+        bike_world_destroy();
+        close_window();
+        return 0;
     }
     // Ruts: the ground in view changes every frame.
     if (!load(1))

@@ -13,6 +13,7 @@
 #include "race/session.h"
 #include "race/world.h"
 #include "render/bike_draw.h"
+#include "render/lighting.h"
 #include "render/model_draw.h"
 
 static Vec3 body_point(dBodyID body, float x, float y, float z)
@@ -64,23 +65,17 @@ void draw_bikes_in_view(int view, int width, int height)
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     glLoadIdentity();
-    float fov = (float)g_settings.fov.value, near_plane = 0.25f, far_plane = 5000;
+    float fov = (float)g_settings.fov.value, near_plane = lighting()->near_plane, far_plane = lighting()->far_plane;
     // The field of view is across the screen.
     float right = near_plane * tanf(fov * (float)M_PI / 360), top = right * height / width;
     glFrustum(-right, right, -top, top, near_plane, far_plane);
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     look(eye, forward, up);
-    const float sun[4] = { 0.3f, 1, 0.4f, 0 }, ambient[4] = { 0.45f, 0.45f, 0.45f, 1 }, diffuse[4] = { 0.8f, 0.8f, 0.8f, 1 };
-    glLightfv(GL_LIGHT0, GL_POSITION, sun);
-    glLightfv(GL_LIGHT0, GL_AMBIENT, ambient);
-    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse);
-    glEnable(GL_LIGHT0);
+    lighting_light0();
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_NORMALIZE);
-    // The programs always fog: a faint haze until the lighting file's fog is applied.
-    glFogi(GL_FOG_MODE, GL_EXP);
-    glFogf(GL_FOG_DENSITY, 0.0005f);
+    lighting_fog_on();
     model_set_camera(eye.x, eye.y, eye.z);
     bike_draw_set_ground(session_terrain());
     bool hide = strcmp(choice_label(&g_settings.hide_rider), "Yes") == 0;
@@ -93,6 +88,7 @@ void draw_bikes_in_view(int view, int width, int height)
             type = hide ? BIKE_VIEW_FIRST_PERSON_HIDDEN : BIKE_VIEW_FIRST_PERSON;
         draw_bike(s->bike, type, 1);
     }
+    lighting_fog_off();
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_LIGHTING);
     glDisable(GL_TEXTURE_2D);

@@ -41,6 +41,7 @@
 #include "render/bike_draw.h"
 #include "render/font.h"
 #include "render/gl.h"
+#include "render/lighting.h"
 #include "render/model/model.h"
 #include "render/model_draw.h"
 #include "render/ground_textures.h"
@@ -229,6 +230,7 @@ static void shutdown_game(const StartupSettings *s)
     sound_release_voices();
     demo_close();
     free_track();
+    lighting_release();
     bike_world_destroy();
     bike_draw_shutdown();
     shape_cache_free();
@@ -450,7 +452,7 @@ int game_main(int argc, char **argv)
     SimulationHooks hooks = {};
     hooks.session_loaded = loop_session_loaded;
     hooks.terrain_rendering_method = terrain_rendering_method;
-    hooks.lighting_load = terrain_render_read_lighting;
+    hooks.lighting_load = lighting_load;
     hooks.texture_memory_bytes = texture_memory;
     hooks.textures_begin_session = begin_session_generation;
     hooks.textures_release_unused = release_unused_textures;

@@ -11,6 +11,7 @@
 #include "driver/startup_stubs.h"
 #include "race/session.h"
 #include "race/world.h"
+#include "render/lighting.h"
 #include "render/terrain_render.h"
 #include "terrain/terrain.h"
 
@@ -48,9 +49,10 @@ static void rider_camera(const Terrain *t, Vec3 *eye, Vec3 *forward)
     *forward = v3_normalize(v3(ahead.x, -0.15f, ahead.z));
 }
 
-static void load_camera(Vec3 eye, Vec3 f)
+// The camera's rotation only: the sky is drawn around the eye before the world moves by it.
+static void load_camera(Vec3 f)
 {
-    float n = 0.5f, far_plane = 4000;
+    float n = lighting()->near_plane, far_plane = lighting()->far_plane;
     float top = n * tanf(g_view.fov * 0.5f * 3.14159265f / 180), right = top * g_view.width / g_view.height;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
@@ -60,7 +62,6 @@ static void load_camera(Vec3 eye, Vec3 f)
     const float m[16] = { side.x, up.x, -f.x, 0, side.y, up.y, -f.y, 0, side.z, up.z, -f.z, 0, 0, 0, 0, 1 };
     glMatrixMode(GL_MODELVIEW);
     glLoadMatrixf(m);
-    glTranslatef(-eye.x, -eye.y, -eye.z);
 }
 
 void render_view(int)
@@ -73,17 +74,22 @@ void render_view(int)
     terrain_textures_update(eye);
     // The copy method composes in the back buffer: the frame starts after it.
     glViewport(0, 0, g_view.width, g_view.height);
-    glClearColor(0.55f, 0.7f, 0.9f, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glClearColor(0, 0, 0, 1);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
-    load_camera(eye, forward);
+    load_camera(forward);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
+    sky_draw();
+    lighting_fog_on();
+    glTranslatef(-eye.x, -eye.y, -eye.z);
+    lighting_light0();
     terrain_draw(eye, forward);
+    lighting_fog_off();
+    lighting_set_lens_flare(strcmp(choice_label(&g_settings.lens_flare), "Yes") == 0);
+    const float at[3] = { eye.x, eye.y, eye.z };
+    lens_flares_draw(at);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_TEXTURE_2D);
     glMatrixMode(GL_PROJECTION);

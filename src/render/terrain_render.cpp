@@ -101,24 +101,6 @@ void terrain_redraw_textures(bool decals_hidden)
 
 static const LodTextureSource k_source = { ground_window, ground_bind };
 
-void terrain_render_read_lighting(const char *folder)
-{
-    bool on = false;
-    char name[1100];
-    snprintf(name, sizeof name, "@%.1000s/lighting", folder ? folder : "");
-    if (DataFile *f = open_data_file(name, "rb")) {
-        char line[1024];
-        while (data_gets(f, line, sizeof line)) {
-            const char *p = line + strspn(line, " \t");
-            size_t key = strcspn(p, " \t\r\n");
-            if (key == 16 && strncmp(p, "dynamic_lighting", 16) == 0)
-                on = atoi(p + key) > 0;
-        }
-        close_data_file(f);
-    }
-    ground_set_dynamic_lighting(on);
-}
-
 // The sun as the terrain's vertex shading sees it, for program "terrain": light 0 with the
 // material at full strength, so that lit per pixel the ground matches the shaded textures.
 static void shader_begin(void)

@@ -22,9 +22,6 @@ void  terrain_render_install(void);
 // and direct methods lit per pixel) and creates the ground textures and the framebuffer; the
 // loader's last step.
 void  terrain_render_setup(Terrain *t, int requested);
-// Reads the "dynamic_lighting" of the track folder's lighting file (before the terrain
-// loads): per-pixel light only where the track asks for it.
-void  terrain_render_read_lighting(const char *folder);
 // Once a frame from the main loop: continues the error pass (8,000 units) and refreshes one
 // dirty low-detail texture every 2^reshade_delay calls.
 void  terrain_lod_update(void);

@@ -12,6 +12,7 @@
 #include "render/decal.h"
 #include "render/gl.h"
 #include "render/ground_textures.h"
+#include "render/lighting.h"
 #include "render/terrain_lod.h"
 #include "render/terrain_render.h"
 #include "render/texture.h"
@@ -283,7 +284,6 @@ TEST_F(GroundScene, ShaderChoicesLightTheGroundLikeTheShadedTextures)
 {
     if (!gl_caps.fragment_shader || gl_caps.texture_units < 4 || !shaders_build())
         GTEST_SKIP() << "no shader programs on this driver";
-    terrain_set_lighting(v3(0.2f, 0.6f, -1), v3(0.7f, 0.6f, 0.5f), v3(0.3f, 0.35f, 0.4f));
     terrain_mark_all_reshade(&t);
     mkdir((dirs->data + "track").c_str(), 0755);
     auto lighting = [&](const char *text) {
@@ -291,7 +291,7 @@ TEST_F(GroundScene, ShaderChoicesLightTheGroundLikeTheShadedTextures)
         ASSERT_TRUE(f);
         fputs(text, f);
         fclose(f);
-        terrain_render_read_lighting("track");
+        lighting_load("track");
     };
     const struct {
         const char *text;
@@ -310,7 +310,9 @@ TEST_F(GroundScene, ShaderChoicesLightTheGroundLikeTheShadedTextures)
         EXPECT_EQ(ground_shader_path(), file.lit) << file.text;
         EXPECT_EQ(t.shader_path, file.lit) << file.text;
     }
-    lighting("dynamic_lighting 1\n");
+    // The file's sun reaches the shading.
+    lighting("dynamic_lighting 1\nsun_vector [ 0.2 0.6 -1 ]\nsun_color [ 0.7 0.6 0.5 ]\nambient [ 0.3 0.35 0.4 ]\n");
+    terrain_mark_all_reshade(&t);
     const int cameras[3] = { 0, 3, 13 };
     std::vector<unsigned char> pictures[3][3];
     const int methods[3] = { GROUND_METHOD_DIRECT, GROUND_METHOD_SHADERS_DIRECT, GROUND_METHOD_SHADERS_COPY };

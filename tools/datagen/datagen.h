@@ -19,6 +19,10 @@ bool write_tile_textures(const char *dir);
 // ---- pictures.cpp: fonts, title, HUD pictures, roost ----
 bool write_pictures(const char *dir);
 
+// ---- sky.cpp: sky faces, the environment map and the sun's lens flare ----
+bool write_sky(const char *dir);
+int  sky_flare_text(char *out, int size);   // the "lighting" lines of the sun's flare
+
 // ---- tilemaps and tileinfo (tileinfo.cpp) ----
 // Tile indices in tileinfo order: 0 dirt, 1 grass, 2 dirt-alt1, 3 grass-alt1, 4 hardpack,
 // 5 sand, 6..19 dirt-grass-MMMM (mask 1..14), 20..33 sand-grass-MMMM.

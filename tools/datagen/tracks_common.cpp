@@ -83,7 +83,7 @@ bool write_track_common(Terrain *t, const char *dir, const char *display_name, b
     xfree(light);
     snprintf(path, sizeof path, "%s/tileinfo", dir);
     ok = ok && write_tileinfo(path);
-    char text[512];
+    char text[2048];
     snprintf(text, sizeof text, "%s\n", display_name);
     ok = ok && write_text(dir, "desc", text);
     snprintf(text, sizeof text,
@@ -92,6 +92,8 @@ bool write_track_common(Terrain *t, const char *dir, const char *display_name, b
              "far_plane 6000\ndynamic_lighting 1\n",
              k_sun_vector[0], k_sun_vector[1], k_sun_vector[2], k_sun_color[0], k_sun_color[1], k_sun_color[2],
              k_ambient[0], k_ambient[1], k_ambient[2]);
+    size_t used = strlen(text);
+    sky_flare_text(text + used, (int)(sizeof text - used));
     ok = ok && write_text(dir, "lighting", text);
     return ok;
 }
