@@ -11,6 +11,7 @@
 #include "driver/startup_stubs.h"
 #include "race/session.h"
 #include "race/world.h"
+#include "render/scenery_draw.h"
 #include "render/terrain_render.h"
 #include "terrain/terrain.h"
 
@@ -84,6 +85,12 @@ void render_view(int)
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
     terrain_draw(eye, forward);
+    // The scenery until the frame composition draws it in its own steps.
+    const float at[3] = { eye.x, eye.y, eye.z }, back[3] = { -forward.x, -forward.y, -forward.z };
+    flaggers_update();
+    statues_draw(at);
+    billboards_set_lookahead(g_settings.billboard_optimize_lookahead);
+    billboards_draw(at, back);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_TEXTURE_2D);
     glMatrixMode(GL_PROJECTION);

@@ -67,7 +67,13 @@ static int bucket_of(const Terrain *t, float v)
     if (!(cell > 0))
         return 0;
     float c = floorf(v / cell);
-    return c < 0 ? 0 : c >= (float)DECAL_GRID ? DECAL_GRID - 1 : (int)c;
+    return !(c >= 0) ? 0 : c >= (float)DECAL_GRID ? DECAL_GRID - 1 : (int)c;
+}
+
+// A cell index within the field (a decal may reach far outside it).
+static int cell_index(const Terrain *t, float c)
+{
+    return !(c >= 0) ? 0 : c >= (float)(t->dim - 1) ? t->dim - 1 : (int)c;
 }
 
 // Indices only grow as decals are added, so appending keeps every bucket sorted.
@@ -86,8 +92,8 @@ static void bucket_decal(Terrain *t, int index)
         }
     const SceneryHooks *h = scenery_hooks();
     if (h->ground_changed && t->spacing > 0)
-        h->ground_changed((int)floorf(x0 / t->spacing), (int)floorf(z0 / t->spacing), (int)ceilf(x1 / t->spacing),
-                          (int)ceilf(z1 / t->spacing));
+        h->ground_changed(cell_index(t, floorf(x0 / t->spacing)), cell_index(t, floorf(z0 / t->spacing)),
+                          cell_index(t, ceilf(x1 / t->spacing)), cell_index(t, ceilf(z1 / t->spacing)));
 }
 
 const int *decal_bucket(int bx, int bz, int *count)
@@ -139,8 +145,8 @@ int decal_add(Terrain *t, float x, float z, float angle, float size, float aspec
             d.specular_texture = find_map(texture, "_tspec");
         }
     }
-    if (h->image_load && texture && t->texture_method == 1)
-        d.image = h->image_load(texture);
+    if (h->image_load && texture)
+        d.image = h->image_load(texture);      // the software composer paints from the picture
     bucket_decal(t, t->decal_count);
     return t->decal_count++;
 }

@@ -462,7 +462,7 @@ static int cell_of(float v)
     if (!(g_scenery.cell_size > 0))
         return 0;
     float c = floorf(v / g_scenery.cell_size);
-    return c < 0 ? 0 : c >= (float)k_grid ? k_grid - 1 : (int)c;
+    return !(c >= 0) ? 0 : c >= (float)k_grid ? k_grid - 1 : (int)c;
 }
 
 void scenery_sort_into_grid(void)
