@@ -14,7 +14,9 @@
 #include "platform/log.h"
 #include "render/scenery/decal.h"
 #include "render/scenery/flaggers.h"
+#include "render/scenery/roost.h"
 #include "render/scenery/scenery.h"
+#include "terrain/tiles.h"
 
 static std::map<std::string, unsigned> g_textures;
 static unsigned test_texture(const char *name)
@@ -285,4 +287,53 @@ TEST_F(Scenery, TheReadersFuzzCorpusLeavesNothingNonFinite)
     }
     closedir(d);
     EXPECT_GE(files, 4);
+}
+
+// A rear wheel spinning in place throws its tile's roost backwards off the contact; every
+// particle is gone once it has fallen back to the ground.
+TEST_F(Scenery, ASpinningWheelThrowsRoostBehindIt)
+{
+    terrain.tiles = (TileType *)xcalloc(1, sizeof(TileType));
+    terrain.tile_count = 1;
+    RoostType &r = terrain.tiles[0].roost[0];
+    r.state = 1;
+    r.texture = 9;
+    r.count = 3;
+    r.slip_threshold = 1;
+    r.slow_angle = 0.2f, r.fast_angle = 1;
+    r.slow_speed = r.fast_speed = 20;     // equal: a step, not 0 / 0
+    r.size = 0.3f;
+    r.vscale = 0.5f;
+    r.randomize = 1;
+    r.a = 255;
+    r.fade_a = 254;
+    roost_pool_create(&terrain);
+    roost_set_density(1000);
+    BikeState *b = bike_on_ground("cr125(2002)");
+    ASSERT_NE(b, nullptr);
+    ride(b, 128);       // settled on its wheels
+    const float rear_z = (float)dBodyGetPosition(b->body[BODY_REAR_WHEEL])[2];
+    for (int k = 0; k < 16; k++) {
+        // Spinning as if driving the bike forwards (-z): the contact slips backwards.
+        dBodySetAngularVel(b->body[BODY_REAR_WHEEL], -60, 0, 0);
+        bike_touches_world(b, &terrain);
+        roost_emit(0, b, k);
+        bike_contacts_empty();
+    }
+    roost_set_density(0);
+    ASSERT_EQ(roost_live_count(), 16 * 3) << "three a tic from the rear wheel, none from the still front";
+    for (int n = 0; n < roost_live_count(); n++) {
+        int index;
+        float v[3];
+        ASSERT_TRUE(roost_particle(n, &index, v));
+        EXPECT_GT(v[2], 5) << "thrown backwards";
+        EXPECT_GT(billboard(index)->z, rear_z) << "behind the wheel";
+        EXPECT_TRUE(isfinite(billboard(index)->y));
+    }
+    for (int tic = 0; tic < 1024 && roost_live_count() > 0; tic++)
+        roost_update();
+    EXPECT_EQ(roost_live_count(), 0);
+    for (int i = 0; i < billboard_count(); i++)
+        EXPECT_EQ(billboard(i)->texture, 0u) << "no slot is left drawn";
+    tiles_free(&terrain);
 }
