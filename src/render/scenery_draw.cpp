@@ -273,6 +273,7 @@ void billboards_draw(const float eye[3], const float back[3])
 }
 
 void scenery_draw_stats(SceneryDrawStats *out) { *out = g_draw.stats; }
+void scenery_draw_reset_max(void) { g_draw.stats.billboards_max = g_draw.stats.billboards; }
 
 const char *billboard_stats_text(char *out, int size)
 {

@@ -35,5 +35,6 @@ struct SceneryDrawStats {
     int statues;
 };
 void scenery_draw_stats(SceneryDrawStats *out);
+void scenery_draw_reset_max(void);          // "renderstats" starts the maxima again
 // "Billboards - %d max=%d"; returns out.
 const char *billboard_stats_text(char *out, int size);

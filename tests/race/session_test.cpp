@@ -715,6 +715,24 @@ TEST_F(SessionGame, GarbageTimingGatesStillRace)
     EXPECT_EQ(ppm_frames(r.out), 2);
 }
 
+// Scenery files of garbage: non-finite numbers, a walk of no length, missing models, textures
+// and shapes, objects a billion feet away. The track loads, warns of the shape and rides.
+TEST_F(SessionGame, GarbageSceneryStillRaces)
+{
+    copy_generated("tracks/practice");
+    put("tracks/practice/flaggers", "[ 1 0 1 ] [ 2 0 2 ] 5 0.5 0 a b c d e\n[ 3 0 3 ] 5 0.5 f g h i\n"
+                                    "[ 4 0 4 ] 5 0.5 99 -99 nan 2 n w\n[ nan 0 0 ] 1 1 0 0 0 0 n w\n");
+    put("tracks/practice/billboards", "[ 1e9 0 1e9 ] 10 1 #zz0000#x.png\n[ -1e9 0 5 ] 1e9 1 @missing.png\n"
+                                      "[ 1 nan 1 ] 1 1 x.png\n");
+    put("tracks/practice/statues", "[ 40 0 40 ] 0 @missing.jm @missing.ppm @missing.shp\n"
+                                   "[ 1e9 0 -1e9 ] -7 null null null\n[ inf 0 0 ] 0 a b c\n");
+    put("tracks/practice/decals", "[ 1e9 1e9 ] 0 1e9 1e9 @missing.png\n[ nan 0 ] 0 1 1 x\n");
+    Run r = run("--record-video --track tracks/practice", 2);
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(ppm_frames(r.out), 2);
+    EXPECT_NE(r.log.find("Warning: missing shape file @missing.shp"), std::string::npos) << r.log;
+}
+
 // A player names a track by its folder (with or without "tracks/" and a trailing "/") or by
 // its name; the track that loads is written back as its folder. Any other name is reported
 // and the first listed track loads, leaving the configured one in the file.

@@ -320,13 +320,22 @@ static void place_solid(WorldSolid *w, const Statue *s, int object)
         w->place.rotation[k] = s->m[k];
 }
 
+static void forget_near_lists(void)
+{
+    for (int i = 0; i < BIKE_SLOTS; i++)
+        if (BikeState *b = bike_slot(i))
+            b->near_solid_count = 0;
+}
+
 int statue_add(float x, float y_offset, float z, float angle, const char *model, const char *texture, const char *shape)
 {
     int capacity = g_scenery.statue_capacity;
     g_scenery.statues = (Statue *)grow(g_scenery.statues, g_scenery.statue_count, &g_scenery.statue_capacity,
                                        sizeof(Statue));
-    if (capacity != g_scenery.statue_capacity)
+    if (capacity != g_scenery.statue_capacity) {
         g_scenery.solids = (WorldSolid *)xrealloc(g_scenery.solids, (size_t)g_scenery.statue_capacity * sizeof(WorldSolid));
+        forget_near_lists();        // they pointed into the old array
+    }
     int i = g_scenery.statue_count++;
     make_statue(&g_scenery.statues[i], x, y_offset, z, angle, model, texture, shape);
     place_solid(&g_scenery.solids[i], &g_scenery.statues[i], i);
@@ -558,9 +567,7 @@ static void statue_free(Statue *s)
 
 void scenery_free_all(void)
 {
-    for (int i = 0; i < BIKE_SLOTS; i++)
-        if (BikeState *b = bike_slot(i))
-            b->near_solid_count = 0;
+    forget_near_lists();
     grid_free();
     roost_pool_free();
     flaggers_free();

@@ -43,11 +43,10 @@ TEST_F(Roost, DensitySetsTheRoundsOfATic)
     for (int k = 0; k < 200; k++)
         ASSERT_EQ(roost_rounds(), 0);
     roost_set_density(250);
-    int total = 0, threes = 0;
+    int threes = 0;
     for (int k = 0; k < 4000; k++) {
         int n = roost_rounds();
         ASSERT_TRUE(n == 2 || n == 3) << n;
-        total += n;
         threes += n == 3;
     }
     EXPECT_NEAR(threes / 4000.0, 0.5, 0.04);
