@@ -233,6 +233,7 @@ static void shutdown_game(const StartupSettings *s)
     free_track();
     bike_world_destroy();
     bike_draw_shutdown();
+    scenery_draw_shutdown();
     shape_cache_free();
 
     progress_log("Freeing memory (1)");

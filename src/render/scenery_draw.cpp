@@ -23,6 +23,8 @@ static struct {
     int capacity;
     SceneryDrawStats stats;
 } g_draw;
+static uint32_t *g_keys;
+static int g_keys_capacity;
 
 // ---- hooks
 
@@ -42,6 +44,17 @@ void scenery_draw_install(void)
     hooks.animation_restart = restart_animation;
     hooks.ground_changed = ground_changed;
     scenery_set_hooks(&hooks);
+}
+
+void scenery_draw_shutdown(void)
+{
+    scenery_set_hooks(nullptr);
+    xfree(g_draw.order);
+    xfree(g_draw.tmp);
+    xfree(g_keys);
+    g_draw.order = g_draw.tmp = nullptr;
+    g_keys = nullptr;
+    g_draw.capacity = g_keys_capacity = 0;
 }
 
 // ---- flaggers
@@ -69,6 +82,23 @@ static void draw_statue(const Statue &s)
         return;
     const float at[3] = { s.x, s.y, s.z };
     float m[16] = { s.m[0], s.m[3], s.m[6], 0, s.m[1], s.m[4], s.m[7], 0, s.m[2], s.m[5], s.m[8], 0, s.x, s.y, s.z, 1 };
+    // With the programs, the lit one that reads the statue's maps on units 1 and 2.
+    if (shader_program(SHADER_LIT) != 0 && glf.glActiveTextureARB) {
+        int slot = s.normal_map && s.specular_map ? SHADER_NORM_SPEC_LIT : s.normal_map ? SHADER_NORM_LIT : SHADER_LIT;
+        if (s.normal_map) {
+            shader_set_sampler(slot, "tex", 0);
+            shader_set_sampler(slot, "nmap", 1);
+            glf.glActiveTextureARB(GL_TEXTURE1_ARB);
+            glBindTexture(GL_TEXTURE_2D, s.normal_map);
+            if (s.specular_map) {
+                shader_set_sampler(slot, "smap", 2);
+                glf.glActiveTextureARB(GL_TEXTURE2_ARB);
+                glBindTexture(GL_TEXTURE_2D, s.specular_map);
+            }
+            glf.glActiveTextureARB(GL_TEXTURE0_ARB);
+        }
+        shader_use(slot);
+    }
     glBindTexture(GL_TEXTURE_2D, s.texture);
     if (s.texture)
         glEnable(GL_TEXTURE_2D);
@@ -90,6 +120,8 @@ void statues_draw(const float eye[3])
         draw_statue(*statue(i));
     for (int i = 0; i < scenery_gate_piece_count(); i++)
         draw_statue(*scenery_gate_piece(i));
+    if (shader_program(SHADER_LIT) != 0)
+        shader_use(SHADER_FIXED);
     glBindTexture(GL_TEXTURE_2D, 0);
     glDisable(GL_TEXTURE_2D);
 }
@@ -122,9 +154,6 @@ void billboard_radix_sort(const uint32_t *keys, int *order, int *tmp, int n)
     }
     // four passes: the result is back in order
 }
-
-static uint32_t *g_keys;
-static int g_keys_capacity;
 
 static void reserve(int n)
 {

@@ -7,6 +7,7 @@
 
 // The scenery's texture, model and ground hooks from the renderer; call once GL is up.
 void scenery_draw_install(void);
+void scenery_draw_shutdown(void);           // the draw lists; the hooks are removed
 
 void flaggers_update(void);                                  // per frame, before drawing (pictures, positions)
 void statues_draw(const float eye[3]);
