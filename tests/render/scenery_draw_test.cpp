@@ -14,9 +14,12 @@
 #include "render/gl.h"
 #include "render/model/model.h"
 #include "render/model_draw.h"
+#include "render/scenery/roost.h"
 #include "render/scenery/scenery.h"
 #include "render/scenery_draw.h"
 #include "render/texture.h"
+#include "terrain/terrain.h"
+#include "terrain/tiles.h"
 #include "vfs/vfs.h"
 
 TEST(BillboardKeys, ClampToTheUnsignedRange)
@@ -239,4 +242,49 @@ TEST_F(SceneryOnScreen, AStatueStandsWhereItsFilePutsIt)
     project(3, 0, 0, &expected_right, &row);
     EXPECT_NEAR(centre_column(-3), expected_left, 12);
     EXPECT_NEAR(centre_column(3), expected_right, 12);
+}
+
+// Roost particles are billboards: thrown off a wheel at the origin towards +x they show to
+// its right, and once they have fallen back through the ground nothing of them is drawn.
+TEST_F(SceneryOnScreen, ThrownParticlesShowBehindTheWheelAndGoAfterLanding)
+{
+    Terrain ground = {};
+    ASSERT_TRUE(terrain_create(&ground, 7, 1.0f));
+    scenery_set_ground(&ground);
+    roost_pool_create(&ground);
+    RoostType type = {};
+    type.state = 1;
+    type.texture = texture_load(png("mud.png", 4, 4, 255, 255, 0).c_str());
+    type.size = 0.4f;
+    type.a = type.r = type.g = type.b = 255;
+    for (int i = 0; i < 40; i++) {
+        const float p[3] = { 0.5f, 0.5f, 0 }, v[3] = { 4 + (float)(i % 8), 6 + (float)(i % 5), 0 };
+        ASSERT_TRUE(roost_spawn(&type, p, v));
+    }
+    for (int tic = 0; tic < 16; tic++)
+        roost_update();
+    auto yellow_columns = [&](int *left, int *right) {
+        camera();
+        billboards_draw(eye, back);
+        std::vector<unsigned char> px = read();
+        *left = *right = 0;
+        for (int r = 0; r < k_h; r++)
+            for (int c = 0; c < k_w; c++) {
+                const unsigned char *p = at(px, c, r);
+                if (p[0] > 200 && p[1] > 200 && p[2] < 60)
+                    (c < k_w / 2 ? *left : *right) += 1;
+            }
+    };
+    int left, right;
+    yellow_columns(&left, &right);
+    EXPECT_GT(right, 40) << "in flight behind the wheel";
+    EXPECT_EQ(left, 0);
+    for (int tic = 0; tic < 512 && roost_live_count() > 0; tic++)
+        roost_update();
+    EXPECT_EQ(roost_live_count(), 0);
+    yellow_columns(&left, &right);
+    EXPECT_EQ(left + right, 0) << "landed: gone";
+    scenery_free_all();
+    scenery_set_ground(nullptr);
+    terrain_unload(&ground);
 }
