@@ -70,7 +70,9 @@ void flaggers_update(void)
             continue;
         down[down_count++] = position_checkpoint(t, passes->next - 1);
     }
-    FlaggerView view = { (race_tic() - gate_drop_tic()) / 128.0, (int)flagger_board(), down, down_count };
+    // The drop as the starting gate sees it (replays run behind a server race).
+    double since_drop = (race_tic() - gate_drop_tic() - session_replay_delay()) / 128.0;
+    FlaggerView view = { since_drop, (int)flagger_board(), down, down_count };
     flaggers_apply(&view);
 }
 
