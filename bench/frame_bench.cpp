@@ -31,6 +31,11 @@
 #include "render/gl.h"
 #include "render/ground_textures.h"
 #include "render/lighting.h"
+#include "render/scenery/roost.h"
+#include "render/scenery/scenery.h"
+#include "render/scenery_draw.h"
+#include "render/texture.h"
+#include "terrain/tiles.h"
 #include "render/terrain_lod.h"
 #include "render/terrain_render.h"
 #include "robots/robots.h"
@@ -198,6 +203,104 @@ static bool load(int preset)
     return true;
 }
 
+// ---- scenery: statues and billboards together, and the roost's tic with the billboards' sort
+
+struct SceneryTimes {
+    std::vector<double> statues, billboards, roost;
+};
+
+static void scenery_frame(SceneryTimes *st, bool record, const RoostType *particles)
+{
+    Vec3 eye, fwd;
+    camera(&eye, &fwd);
+    int w = 0, h = 0;
+    if (!begin_frame(&w, &h))
+        return;
+    glViewport(0, 0, w, h);
+    glClearColor(0.55f, 0.7f, 0.9f, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    load_camera(eye, fwd, w, h);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_CULL_FACE);
+    terrain_draw(eye, fwd);
+    const float at[3] = { eye.x, eye.y, eye.z }, back[3] = { -fwd.x, -fwd.y, -fwd.z };
+    double roost = 0;
+    if (particles) {
+        // Keep the pool full, in view, 10 to 60 ft ahead (spawning is not timed).
+        const Terrain *t = session_terrain();
+        for (int n = roost_live_count(), k = 0; n < ROOST_POOL; n++, k++) {
+            float d = 10 + (float)(k % 50), side = (float)(k % 21) - 10;
+            float x = eye.x + fwd.x * d - fwd.z * side, z = eye.z + fwd.z * d + fwd.x * side;
+            const float p[3] = { x, terrain_height(t, x, z) + 1, z }, v[3] = { 0, 30, 0 };
+            roost_spawn(particles, p, v);
+        }
+        static std::vector<int> order;
+        order.resize((size_t)billboard_count());
+        double t0 = now_ms();
+        roost_update();
+        billboards_collect(at, back, order.data());
+        roost = now_ms() - t0;
+    }
+    glFinish();
+    double t0 = now_ms();
+    statues_draw(at);
+    glFinish();
+    double t1 = now_ms();
+    billboards_draw(at, back);
+    glFinish();
+    double t2 = now_ms();
+    end_frame();
+    if (!record)
+        return;
+    st->statues.push_back(t1 - t0);
+    st->billboards.push_back(t2 - t1);
+    if (particles)
+        st->roost.push_back(roost);
+}
+
+static void scenery_run(const char *preset, const char *what, const RoostType *particles)
+{
+    SceneryTimes st;
+    for (int k = 0; k < 360; k++)
+        scenery_frame(&st, k >= 60, particles);
+    SceneryDrawStats stats;
+    scenery_draw_stats(&stats);
+    printf("%-9s %s: statues %.2f ms + billboards %.2f ms = %.2f ms (%d statues, %d billboards drawn, %d binds)",
+           preset, what, mean(st.statues), mean(st.billboards), mean(st.statues) + mean(st.billboards), stats.statues,
+           stats.billboards, stats.binds);
+    if (particles)
+        printf("; roost_update + sort %.3f ms with %d live particles", mean(st.roost), roost_live_count());
+    printf("\n");
+}
+
+static void scenery_stages(const char *preset)
+{
+    scenery_run(preset, "the track's scenery", nullptr);
+    // A wooded lap: 200 trees of four pictures 20 to 400 ft ahead off both sides of the line,
+    // and 30 statues along it.
+    Vec3 eye, fwd;
+    camera(&eye, &fwd);
+    const char *textures[4] = { "@dirt.png", "@dirt-alt1.png", "@dirt-grass-0001.png", "@dirt-grass-0010.png" };
+    for (int i = 0; i < 200; i++) {
+        float d = 20 + (float)(i % 100) * 4, side = (i % 2 ? 1 : -1) * (25 + (float)((i * 37) % 40));
+        billboard_add(eye.x + fwd.x * d - fwd.z * side, 0, eye.z + fwd.z * d + fwd.x * side, 12, 0.6f,
+                      texture_load(textures[i % 4]), nullptr);
+    }
+    for (int i = 0; i < 30; i++) {
+        float d = 15 + (float)i * 8, side = i % 2 ? 20.0f : -20.0f;
+        statue_add(eye.x + fwd.x * d - fwd.z * side, 0, eye.z + fwd.z * d + fwd.x * side, (float)i, "@mx125_frame.jm",
+                   "@dirt.png", nullptr);
+    }
+    scenery_run(preset, "+30 statues, +200 billboards", nullptr);
+    RoostType type = {};
+    type.state = 1;
+    type.texture = texture_load("@dirt.png");
+    type.size = 0.3f;
+    type.drag = 0.5f;
+    type.a = type.r = type.g = type.b = 255;
+    scenery_run(preset, "with 2,000 roost particles", &type);
+}
+
 
 // ---- Sky and lens flares ----
 // The sky stage from the riding camera (depth clear and the five faces), then, looking at the
@@ -289,6 +392,7 @@ int main(int argc, char **argv)
         shaders_build();
     glEnable(GL_CULL_FACE);
     terrain_render_install();
+    scenery_draw_install();
     SimulationHooks hooks = {};
     hooks.terrain_rendering_method = requested_method;
     hooks.lighting_load = lighting_load;
@@ -307,9 +411,11 @@ int main(int argc, char **argv)
             return 1;
         }
         Stages st;
+        // SK_BENCH_SCENERY_ONLY=1: only the scenery stages below.
+        int frames = getenv("SK_BENCH_SCENERY_ONLY") ? 1 : 600;
         for (int k = 0; k < 60; k++)
             frame(&st, false, false, k);
-        for (int k = 0; k < 600; k++)
+        for (int k = 0; k < frames; k++)
             frame(&st, true, false, k);
         double total = mean(st.frame);
         printf("%-9s (%s%s, %dx%d textures): %.1f fps, frame %.2f ms: terrain_textures_update %.2f, terrain_draw %.2f, "
@@ -317,7 +423,15 @@ int main(int argc, char **argv)
                config_preset_name(p), choice_label(&g_settings.render_texture),
                ground_shader_path() ? ", lit per pixel" : "", 32 << g_settings.ground_texture_dim.chosen,
                32 << g_settings.ground_texture_dim.chosen, 1000 / total, total, mean(st.textures), mean(st.draw),
-               mean(st.lod), mean(st.swap), mean(st.refine), st.fans / 600, st.triangles / 600);
+               mean(st.lod), mean(st.swap), mean(st.refine), st.fans / frames, st.triangles / frames);
+        scenery_stages(config_preset_name(p));
+    }
+    if (getenv("SK_BENCH_SCENERY_ONLY")) {
+        free_riders();
+        free_track();
+        bike_world_destroy();
+        close_window();
+        return 0;
     }
     for (int p : presets)
         sky_stages(p);

@@ -436,6 +436,37 @@ void move_bike(BikeState *bike, float dx, float dy, float dz)
     }
 }
 
+// Every part's shape against the solid scenery near the bike. A rider body that hits it faster
+// than 20 ft/s, or touches it upside down faster than 5 ft/s, falls (unless already down).
+static bool touches_solids(BikeState *bike)
+{
+    bike->scenery_mask = 0;
+    bike->touched_solid_count = 0;
+    bike->scenery_fall = false;
+    for (int k = 0; k < bike->near_solid_count; k++) {
+        const WorldSolid *solid = bike->near_solids[k];
+        bool hit = false;
+        for (int body = 0; body < BODY_COUNT; body++) {
+            if (!shape_contact_placed(shape_get(bike->shape[body]), bike->body[body], solid->shape, &solid->place,
+                                      SHAPE_JOINTS))
+                continue;
+            hit = true;
+            bike->scenery_mask |= 1 << body;
+            if (body != BODY_RIDER || bike->fall_timer > 0)
+                continue;
+            const dReal *v = dBodyGetLinearVel(bike->body[BODY_RIDER]);
+            double speed2 = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+            dVector3 up;
+            dBodyVectorToWorld(bike->body[BODY_RIDER], 0, 1, 0, up);
+            if (speed2 > 400 || (up[1] < 0 && speed2 > 25))
+                bike->scenery_fall = true;
+        }
+        if (hit && bike->touched_solid_count < BIKE_TOUCHED_SOLIDS)
+            bike->touched_solids[bike->touched_solid_count++] = solid->object;
+    }
+    return bike->scenery_mask != 0;
+}
+
 bool bike_touches_world(BikeState *bike, const Terrain *t)
 {
     if (!bike || !bike->built || !t || !t->heights)
@@ -453,7 +484,7 @@ bool bike_touches_world(BikeState *bike, const Terrain *t)
     // bars, frame and rider instead of rolling over them into the ground.
     for (int body : { BODY_FRAME, BODY_UPPER_FORK, BODY_LOWER_FORK, BODY_SWINGARM, BODY_RIDER })
         touched |= shape_ground_contact(shape_get(bike->shape[body]), bike->body[body], t);
-    return touched;
+    return touches_solids(bike) || touched;
 }
 
 int place_bike(BikeState *bike, const Terrain *t, float x, float z, float heading)

@@ -5,6 +5,7 @@
 #include <ode/ode.h>
 #include <stdint.h>
 
+#include "bike/shape.h"
 #include "common/vecmath.h"
 #include "terrain/erosion.h"
 
@@ -101,6 +102,15 @@ struct BikeSuspension {
     float fork_force, shock_torque; // lbf and lbf ft, positive towards extension
 };
 
+// A shape of solid scenery placed in the world (a statue, a starting-gate piece). The scenery
+// owns it; each tic it lists the ones near every bike in the bike's state.
+struct WorldSolid {
+    const Shape *shape;
+    ShapePlace place;
+    int object;                     // the scenery's id for it
+};
+enum { BIKE_NEAR_SOLIDS = 32, BIKE_TOUCHED_SOLIDS = 8 };
+
 struct BikeState {
     bool built;
     int model;                      // catalogue row
@@ -129,6 +139,15 @@ struct BikeState {
     float sit_channel;              // the sit/dab channel of the last tic (its rises toggle)
     int contact_stamp;              // last tic with wheel contact queries
     int collide_stamp;              // last tic this bike met another by joints
+    // Solid scenery near the bike this tic (gathered before bike_touches_world), and what the
+    // last bike_touches_world met of it: the parts that touched (bit 1 << body), the objects
+    // touched (the first eight) and whether the rider hit it hard enough to fall.
+    const WorldSolid *near_solids[BIKE_NEAR_SOLIDS];
+    int near_solid_count;
+    int scenery_mask;
+    int touched_solids[BIKE_TOUCHED_SOLIDS];
+    int touched_solid_count;
+    bool scenery_fall;
 };
 
 // What the rider's part of a control update needs from the race around it.
@@ -184,6 +203,8 @@ void turn_bike(BikeState *bike, float ax, float ay, float az, float angle);
 void move_bike(BikeState *bike, float dx, float dy, float dz);
 // This tic's ground contacts of both wheels and of the other parts' shapes (frame, forks,
 // swingarm, rider); true when any touches.
+// The ground and the solid scenery listed near the bike: contact joints for this step. Fills
+// the bike's scenery mask, touched objects and scenery fall; true when anything touched.
 bool bike_touches_world(BikeState *bike, const Terrain *t);
 // Reset, face heading (about +y), stand on the ground at (x, z), then rise 0.25 ft at a time
 // until nothing touches (at most 400 steps). Returns the number of rises.

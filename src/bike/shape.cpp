@@ -111,6 +111,36 @@ static void world_point(dBodyID body, const float *local, double out[3])
     out[0] = p[0], out[1] = p[1], out[2] = p[2];
 }
 
+// One side of a sphere-list test: a body, a fixed placement (solid scenery) or, with
+// neither, the static world at the origin.
+struct ShapeSide {
+    dBodyID body;
+    const ShapePlace *place;
+};
+
+static void side_point(const ShapeSide &side, const float *local, double out[3])
+{
+    if (!side.place) {
+        world_point(side.body, local, out);
+        return;
+    }
+    const double *m = side.place->rotation, *c = side.place->position;
+    for (int r = 0; r < 3; r++)
+        out[r] = c[r] + m[r * 3] * local[0] + m[r * 3 + 1] * local[1] + m[r * 3 + 2] * local[2];
+}
+
+static void side_centre(const ShapeSide &side, double out[3])
+{
+    out[0] = out[1] = out[2] = 0;
+    if (side.place) {
+        for (int k = 0; k < 3; k++)
+            out[k] = side.place->position[k];
+    } else if (side.body) {
+        const dReal *p = dBodyGetPosition(side.body);
+        out[0] = p[0], out[1] = p[1], out[2] = p[2];
+    }
+}
+
 static void body_velocity_at(dBodyID body, const double p[3], double v[3])
 {
     if (!body) {
@@ -143,20 +173,15 @@ double sphere_pair_push(double stiffness, double damping, double depth, double c
     return isfinite(f) ? fmax(-1000.0, fmin(1000.0, f)) : 0;
 }
 
-bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_b, ShapeResponse response)
+static bool sides_contact(const Shape *a, const ShapeSide &side_a, const Shape *b, const ShapeSide &side_b,
+                          ShapeResponse response)
 {
     if (!a || !b || a->count == 0 || b->count == 0)
         return false;
-    dBodyID ba = body_a, bb = body_b;
-    double ca[3] = { 0, 0, 0 }, cb[3] = { 0, 0, 0 };
-    if (ba) {
-        const dReal *p = dBodyGetPosition(ba);
-        ca[0] = p[0], ca[1] = p[1], ca[2] = p[2];
-    }
-    if (bb) {
-        const dReal *p = dBodyGetPosition(bb);
-        cb[0] = p[0], cb[1] = p[1], cb[2] = p[2];
-    }
+    dBodyID ba = side_a.body, bb = side_b.place ? nullptr : side_b.body;
+    double ca[3], cb[3];
+    side_centre(side_a, ca);
+    side_centre(side_b, cb);
     double dx = cb[0] - ca[0], dy = cb[1] - ca[1], dz = cb[2] - ca[2];
     double reach = (double)a->bound + b->bound;
     if (!(dx * dx + dy * dy + dz * dz < reach * reach))
@@ -165,11 +190,11 @@ bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_
     for (int i = 0; i < a->count; i++) {
         const ShapeSphere *sa = &a->spheres[i];
         double pa[3];
-        world_point(ba, sa->centre, pa);
+        side_point(side_a, sa->centre, pa);
         for (int j = 0; j < b->count; j++) {
             const ShapeSphere *sb = &b->spheres[j];
             double pb[3];
-            world_point(bb, sb->centre, pb);
+            side_point(side_b, sb->centre, pb);
             double d[3] = { pb[0] - pa[0], pb[1] - pa[1], pb[2] - pa[2] };
             double d2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
             double rr = (double)sa->radius + sb->radius;
@@ -217,6 +242,17 @@ bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_
         }
     }
     return touched;
+}
+
+bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_b, ShapeResponse response)
+{
+    return sides_contact(a, { body_a, nullptr }, b, { body_b, nullptr }, response);
+}
+
+bool shape_contact_placed(const Shape *a, dxBody *body_a, const Shape *b, const ShapePlace *place_b,
+                          ShapeResponse response)
+{
+    return sides_contact(a, { body_a, nullptr }, b, { nullptr, place_b }, response);
 }
 
 bool shape_ground_contact(const Shape *shape, dxBody *body, const Terrain *t)

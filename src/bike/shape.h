@@ -41,6 +41,16 @@ struct PlacedSphere {
 // at the origin). True when any pair touches; with SHAPE_JOINTS each touching pair becomes a
 // contact joint in the contact group, with SHAPE_FORCE a force of at most 1000 lbf.
 bool shape_contact(const Shape *a, dxBody *body_a, const Shape *b, dxBody *body_b, ShapeResponse response);
+// Where a shape of solid scenery stands: world position and a row-major rotation (world =
+// rotation x local + position).
+struct ShapePlace {
+    double position[3];
+    double rotation[9];
+};
+// A body's shape against a shape fixed in the world (solid scenery), answered as by
+// shape_contact with the static world as the second body.
+bool shape_contact_placed(const Shape *a, dxBody *body_a, const Shape *b, const ShapePlace *place_b,
+                          ShapeResponse response);
 struct Terrain;
 
 // A shape's spheres against the ground under them: when any sphere is nearer the surface than

@@ -46,6 +46,8 @@
 #include "render/model_draw.h"
 #include "render/ground_textures.h"
 #include "render/screens.h"
+#include "render/scenery/roost.h"
+#include "render/scenery_draw.h"
 #include "render/terrain_render.h"
 #include "render/texture.h"
 #include "terrain/terrain.h"
@@ -233,6 +235,7 @@ static void shutdown_game(const StartupSettings *s)
     lighting_release();
     bike_world_destroy();
     bike_draw_shutdown();
+    scenery_draw_shutdown();
     shape_cache_free();
 
     progress_log("Freeing memory (1)");
@@ -447,8 +450,11 @@ int game_main(int argc, char **argv)
         s->verbosity,
     };
     terrain_render_configure(&terrain_render);
-    if (window_is_open())
+    if (window_is_open()) {
         terrain_render_install();
+        scenery_draw_install();
+    }
+    roost_set_density((float)s->roost_frequency);
     SimulationHooks hooks = {};
     hooks.session_loaded = loop_session_loaded;
     hooks.terrain_rendering_method = terrain_rendering_method;

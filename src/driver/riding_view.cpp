@@ -12,6 +12,7 @@
 #include "race/session.h"
 #include "race/world.h"
 #include "render/lighting.h"
+#include "render/scenery_draw.h"
 #include "render/terrain_render.h"
 #include "terrain/terrain.h"
 
@@ -86,9 +87,14 @@ void render_view(int)
     glTranslatef(-eye.x, -eye.y, -eye.z);
     lighting_light0();
     terrain_draw(eye, forward);
+    // The scenery until the frame composition draws it in its own steps.
+    const float at[3] = { eye.x, eye.y, eye.z }, back[3] = { -forward.x, -forward.y, -forward.z };
+    flaggers_update();
+    statues_draw(at);
+    billboards_set_lookahead(g_settings.billboard_optimize_lookahead);
+    billboards_draw(at, back);
     lighting_fog_off();
     lighting_set_lens_flare(strcmp(choice_label(&g_settings.lens_flare), "Yes") == 0);
-    const float at[3] = { eye.x, eye.y, eye.z };
     lens_flares_draw(at);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_TEXTURE_2D);

@@ -9,6 +9,7 @@
 #include "race/session.h"
 #include "race/simulation.h"
 #include "race/world.h"
+#include "render/scenery/scenery.h"
 
 static const double k_tic = 1.0 / 128;
 static const double k_gate_fall_accel = 32;     // ft/s² at the piece's top
@@ -160,10 +161,19 @@ bool gate_window_open(void)
     return race_tic() <= gate_drop_tic() + session_replay_delay() + k_gate_window_tics;
 }
 
+// The pieces' scenery objects follow their angles (drawn and solid as they stand).
+static void turn_piece_objects(void)
+{
+    const Timing *t = session_timing();
+    for (int i = 0; i < piece_count(); i++)
+        scenery_gate_piece_turn(t->gates[i].piece, g_race.pieces[i].angle);
+}
+
 void starting_gate_pieces_raise(void)
 {
     for (GatePiece &g : g_race.pieces)
         g = { 1, 0, -1 };
+    turn_piece_objects();
 }
 
 void starting_gate_animate(void)
@@ -192,6 +202,7 @@ void starting_gate_animate(void)
         if (g.angle < 0)
             g.angle = 0;
     }
+    turn_piece_objects();
 }
 
 void gate_piece_touch(int piece)
@@ -204,7 +215,7 @@ void gate_pieces_touch(BikeState *bike)
 {
     const Timing *t = session_timing();
     for (int i = 0; bike && i < t->gate_count; i++)
-        if (t->gates[i].piece >= 0 && simulation_hooks()->scenery_object_touches(t->gates[i].piece, bike))
+        if (t->gates[i].piece >= 0 && scenery_object_touches(t->gates[i].piece, bike))
             gate_piece_touch(i);
 }
 

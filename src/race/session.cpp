@@ -22,13 +22,14 @@
 #include "race/simulation.h"
 #include "race/time_trial.h"
 #include "race/world.h"
+#include "render/scenery/flaggers.h"
+#include "render/scenery/roost.h"
+#include "render/scenery/scenery.h"
 #include "terrain/erosion.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
 static const double k_tic = 1.0 / 128;
-static const int k_roost_chunks = 2000;
-static const float k_roost_scale = 0.0078125f;
 static const float k_row_spacing = 10;
 static const float k_row_offset = 0.0625f;
 static const float k_no_gate_spacing = 5;
@@ -212,6 +213,7 @@ static void put_bike(BikeState *bike, float x, float y, float z, float heading)
     reset_bike(bike);
     turn_bike(bike, 0, 1, 0, heading);
     move_bike(bike, x, y, z);
+    scenery_gather_near(bike);
 }
 
 static float bike_speed(const BikeState *bike)
@@ -267,7 +269,7 @@ void free_track(void)
     if (g_session.options.editor)
         above().editor_release_track();
     lines_reset();
-    above().scenery_free_all();
+    scenery_free_all();
     above().cameras_free();
     g_session.camera_count = 0;
     timing_clear(&g_session.timing);
@@ -463,14 +465,14 @@ static void load_bikes(bool demo, bool server)
 
 static void feed_statue_models(Ripemd160 *ctx)
 {
-    int n = above().statue_count();
+    int n = statue_count();
     for (int i = 0; i < n; i++) {
-        const char *model = above().statue_model(i);
+        const char *model = statue_model(i);
         if (!model)
             continue;
         bool seen = false;
         for (int k = 0; k < i && !seen; k++)
-            seen = above().statue_model(k) && strcmp(above().statue_model(k), model) == 0;
+            seen = statue_model(k) && strcmp(statue_model(k), model) == 0;
         if (!seen)
             digest_file(ctx, model, false);
     }
@@ -507,6 +509,7 @@ static bool load_track_files(const char *folder)
     if (verbosity() >= 1)
         log_printf("%lu bytes texture memory used after hf creation\n", above().texture_memory_bytes());
 
+    scenery_set_ground(&g_session.terrain);
     size_t size = 0;
     uint8_t *gates = read_track_file(folder, "/timing_gates", &size);
     timing_clear(&g_session.timing);
@@ -519,11 +522,11 @@ static bool load_track_files(const char *folder)
         xfree(gates);
     }
 
-    above().roost_pool_create(k_roost_chunks, k_roost_scale, 0, 0);
+    roost_pool_create(&g_session.terrain);
 
     progress_log("Loading flaggers");
     if (DataFile *f = open_track_file(folder, "/flaggers")) {
-        above().flaggers_load(f);
+        flaggers_load(f, g_session.timing.checkpoint_count);
         close_data_file(f);
     }
     progress_done("Loading flaggers");
@@ -532,7 +535,7 @@ static bool load_track_files(const char *folder)
 
     if (DataFile *f = open_track_file(folder, "/billboards")) {
         progress_log("Loading billboards");
-        above().billboards_load(f);
+        billboards_load(f);
         close_data_file(f);
         progress_done("Loading billboards");
         if (verbosity() >= 1)
@@ -545,7 +548,7 @@ static bool load_track_files(const char *folder)
         if (bytes) {
             ripemd160_update(&ctx, bytes, size);
             DataFile *f = open_memory_data_file(bytes, size, false);
-            above().statues_load(f);
+            statues_load(f);
             close_data_file(f);
             xfree(bytes);
         }
@@ -558,7 +561,7 @@ static bool load_track_files(const char *folder)
     char name[1100];
     open_track_name(name, sizeof name, folder, "/map.png");
     above().track_map_load(name);
-    above().scenery_sort_into_grid();
+    scenery_sort_into_grid();
     if (g_session.options.editor)
         above().editor_take_track();
     feed_statue_models(&ctx);
@@ -723,7 +726,7 @@ bool load_session(const int *requests, bool from_demo, bool record_demo, int tim
         replay_history_clear(i);
     if (record_demo)
         demo_start_recording();
-    above().scenery_clear_hit_marks();
+    scenery_clear_hit_marks();
     lines_clear_progress();
 
     char script[1100];

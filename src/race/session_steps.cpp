@@ -77,7 +77,6 @@ void robot_set_personality(BikeState *bike, const char *name) { g_robots.set_per
 void robot_autopilot(int slot) { g_robots.autopilot(slot); }
 bool robot_path_target(int slot, float *x, float *z) { return g_robots.path_target(slot, x, z); }
 bool finish_rule_at_standstill(int) { return false; }
-bool scenery_rider_hit(int) { return false; }
 bool lines_standstill_target(int slot, float x, float z, float *tx, float *tz)
 {
     return g_robots.lines_standstill_target(slot, x, z, tx, tz);

@@ -35,8 +35,6 @@ bool  robot_path_target(int slot, float *x, float *z);     // the robot's path t
 // The finish rule as a bike stopped at a standstill meets it: true when it marks the bike
 // finished (the bike then does not turn).
 bool  finish_rule_at_standstill(int slot);
-// The rider body hit solid scenery this tic hard enough to fall.
-bool  scenery_rider_hit(int slot);
 
 // Demos and the network.
 bool  demo_open_playback(const char *file);

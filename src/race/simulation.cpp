@@ -16,6 +16,8 @@
 #include "race/session_steps.h"
 #include "race/time_trial.h"
 #include "race/world.h"
+#include "render/scenery/roost.h"
+#include "render/scenery/scenery.h"
 #include "terrain/erosion.h"
 #include "terrain/terrain.h"
 
@@ -23,36 +25,18 @@
 
 static void nothing(void) {}
 static void nothing_folder(const char *) {}
-static void nothing_file(DataFile *) {}
-static void nothing_roost(int, float, float, float) {}
-static int none_count(void) { return 0; }
 static int none_from_file(DataFile *) { return 0; }
-static const char *no_model(int) { return nullptr; }
-static int no_gate_piece(const char *, const char *, const char *, float, float, float, float) { return -1; }
-static bool touches_nothing(int, BikeState *) { return false; }
 static unsigned long no_memory(void) { return 0; }
 static int software_method(void) { return 1; }
 static bool not_listed(const char *) { return false; }
 static void no_sound(int, BikeState *) {}
 static void no_slot_sound(int) {}
-static void no_roost(int, BikeState *) {}
 
 static const SimulationHooks k_stand_ins = {
     .lighting_load = nothing_folder,
-    .roost_pool_create = nothing_roost,
-    .flaggers_load = nothing_file,
-    .billboards_load = nothing_file,
-    .statues_load = nothing_file,
-    .statue_count = none_count,
-    .statue_model = no_model,
     .track_map_load = nothing_folder,
-    .scenery_sort_into_grid = nothing,
-    .scenery_clear_hit_marks = nothing,
     .cameras_load = none_from_file,
-    .scenery_free_all = nothing,
     .cameras_free = nothing,
-    .scenery_create_gate_piece = no_gate_piece,
-    .scenery_object_touches = touches_nothing,
     .texture_memory_bytes = no_memory,
     .textures_begin_session = nothing,
     .textures_release_unused = nothing,
@@ -66,8 +50,6 @@ static const SimulationHooks k_stand_ins = {
     .script_tic = nothing,
     .editor_take_track = nothing,
     .editor_release_track = nothing,
-    .roost_emit = no_roost,
-    .roost_move_chunks = nothing,
     .session_loaded = nothing,
 };
 
@@ -95,23 +77,12 @@ static bool in_race(void)
 // Each null entry of the caller's table takes the stand-in of the same place.
 void simulation_set_hooks(const SimulationHooks *hooks)
 {
-    static_assert(sizeof(SimulationHooks) == 31 * sizeof(void (*)(void)), "every hook is taken below");
+    static_assert(sizeof(SimulationHooks) == 18 * sizeof(void (*)(void)), "every hook is taken below");
 #define TAKE(name) g_hooks.name = hooks && hooks->name ? hooks->name : k_stand_ins.name
     TAKE(lighting_load);
-    TAKE(roost_pool_create);
-    TAKE(flaggers_load);
-    TAKE(billboards_load);
-    TAKE(statues_load);
-    TAKE(statue_count);
-    TAKE(statue_model);
     TAKE(track_map_load);
-    TAKE(scenery_sort_into_grid);
-    TAKE(scenery_clear_hit_marks);
     TAKE(cameras_load);
-    TAKE(scenery_free_all);
     TAKE(cameras_free);
-    TAKE(scenery_create_gate_piece);
-    TAKE(scenery_object_touches);
     TAKE(texture_memory_bytes);
     TAKE(textures_begin_session);
     TAKE(textures_release_unused);
@@ -125,8 +96,6 @@ void simulation_set_hooks(const SimulationHooks *hooks)
     TAKE(script_tic);
     TAKE(editor_take_track);
     TAKE(editor_release_track);
-    TAKE(roost_emit);
-    TAKE(roost_move_chunks);
     TAKE(session_loaded);
 #undef TAKE
 }
@@ -196,7 +165,7 @@ static bool standstill_target(const BikeState *bike, float *x, float *z)
     return true;
 }
 
-static bool rider_hit_scenery(const BikeState *bike) { return scenery_rider_hit(bike->slot); }
+static bool rider_hit_scenery(const BikeState *bike) { return bike->scenery_fall; }
 
 // Rider, suspension, drive and assists prepare the motors and forces of the next step; the
 // leftover internal force comes out last, once the joints have fed back a step (from tic 2 on).
@@ -223,7 +192,31 @@ static void wheel_query_and_roost(int slot, const Terrain *ground)
     RiderSlot &s = *rider_slot(slot);
     if (s.kind == CONTROL_HUMAN)
         bike_refresh_wheel_queries(s.bike, ground, race_tic());
-    g_hooks.roost_emit(slot, s.bike);
+    roost_emit(slot, s.bike, race_tic());
+}
+
+// Ground and solid scenery: the objects near the bike are gathered first. What it touched is
+// stamped, a starting-gate piece it leans on is held up, and a robot's line is spoiled.
+static void touch_world(int slot, BikeState *bike, const Terrain *ground)
+{
+    scenery_gather_near(bike);
+    bike_touches_world(bike, ground);
+    if (!bike->scenery_mask)
+        return;
+    scenery_mark_hits(bike, race_tic());
+    const Timing *t = session_timing();
+    for (int k = 0; k < bike->touched_solid_count; k++) {
+        int piece;
+        if (!scenery_solid_is_gate_piece(bike->touched_solids[k], &piece))
+            continue;
+        for (int i = 0; i < t->gate_count; i++)
+            if (t->gates[i].piece == piece)
+                gate_piece_touch(i);
+    }
+    const int body_parts = 1 << BODY_FRAME | 1 << BODY_UPPER_FORK | 1 << BODY_LOWER_FORK | 1 << BODY_SWINGARM |
+                           1 << BODY_RIDER;
+    if (bike->scenery_mask & body_parts)
+        lines_scenery_touch(slot);
 }
 
 void simulation_tic(void)
@@ -251,7 +244,7 @@ void simulation_tic(void)
     for (int k = 0; k < n_occupied; k++) {
         RiderSlot &s = *rider_slot(occupied[k]);
         if (s.kind != CONTROL_REPLAYED)
-            bike_touches_world(s.bike, ground);
+            touch_world(occupied[k], s.bike, ground);
         else if (!net && gate_window_open())
             gate_pieces_touch(s.bike);
     }
@@ -308,7 +301,7 @@ void simulation_tic(void)
             passed = bike_gate_passing(s.bike);
         lines_record(slot, passed, expected);
     }
-    g_hooks.roost_move_chunks();
+    roost_update();
     if (gate_window_open())
         starting_gate_animate();
     if (net && race_tic() % 512 == 510)

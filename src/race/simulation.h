@@ -11,24 +11,10 @@ struct DataFile;
 struct SimulationHooks {
     // Track session: the renderer's share of a load ("@<folder>/<file>" names).
     void (*lighting_load)(const char *folder);
-    void (*roost_pool_create)(int chunks, float scale, float x, float z);
-    void (*flaggers_load)(DataFile *f);
-    void (*billboards_load)(DataFile *f);
-    void (*statues_load)(DataFile *f);
-    int  (*statue_count)(void);                 // null: 0
-    const char *(*statue_model)(int statue);    // "@name.jm"; null when none
+    // (The scenery objects and the roost are simulation records: render/scenery/.)
     void (*track_map_load)(const char *name);
-    void (*scenery_sort_into_grid)(void);
-    void (*scenery_clear_hit_marks)(void);
     int  (*cameras_load)(DataFile *f);          // the number of cameras; null: 0
-    void (*scenery_free_all)(void);             // grids, objects, models, billboards, statues, flaggers
     void (*cameras_free)(void);
-    // A starting-gate piece's scenery object; -1 when none was made (null: -1). The race keeps
-    // the piece's angle (race/race_rules.h), which the object is drawn turned by.
-    int  (*scenery_create_gate_piece)(const char *model, const char *texture, const char *shape, float x, float y,
-                                      float z, float heading);
-    // Whether a scenery object touches the bike where both are now (null: false).
-    bool (*scenery_object_touches)(int object, BikeState *bike);
     unsigned long (*texture_memory_bytes)(void);    // null: 0
     void (*textures_begin_session)(void);       // a track is about to load: textures from now on are its own
     void (*textures_release_unused)(void);      // older sessions' textures, once a load is done
@@ -45,10 +31,6 @@ struct SimulationHooks {
     // The editor holds the loaded track while it is on.
     void (*editor_take_track)(void);
     void (*editor_release_track)(void);
-    // Roost thrown by one bike's wheels from its contact records, in the tic's wheel step.
-    void (*roost_emit)(int slot, BikeState *bike);
-    // Roost particles in flight, once a tic after the bikes' control updates.
-    void (*roost_move_chunks)(void);
     // A session finished loading: the driver takes its setup reference and places its cameras.
     void (*session_loaded)(void);
 };

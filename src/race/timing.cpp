@@ -7,7 +7,7 @@
 #include "common/mem.h"
 #include "common/messages.h"
 #include "platform/log.h"
-#include "race/simulation.h"
+#include "render/scenery/scenery.h"
 #include "vfs/vfs.h"
 
 static const double k_pi = 3.14159265358979323846;
@@ -47,7 +47,7 @@ bool timing_add_gate(Timing *t, float x, float y, float z, float heading, const 
     g->texture = xstrdup(texture ? texture : k_gate_default_texture);
     g->shape = xstrdup(shape ? shape : k_gate_default_shape);
     // the piece stands 3 ft behind the riders' line, facing the same way
-    g->piece = simulation_hooks()->scenery_create_gate_piece(g->model, g->texture, g->shape, x - 3 * sinf(g->heading), y,
+    g->piece = scenery_create_gate_piece(g->model, g->texture, g->shape, x - 3 * sinf(g->heading), y,
                                          z - 3 * cosf(g->heading), g->heading);
     return true;
 }

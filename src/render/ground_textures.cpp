@@ -5,7 +5,7 @@
 
 #include "common/mem.h"
 #include "platform/log.h"
-#include "render/decal.h"
+#include "render/scenery/decal.h"
 #include "render/gl.h"
 #include "render/image/image.h"
 #include "render/terrain_lod.h"

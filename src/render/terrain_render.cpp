@@ -7,6 +7,7 @@
 #include "common/mem.h"
 #include "render/gl.h"
 #include "render/ground_textures.h"
+#include "render/scenery/decal.h"
 #include "render/terrain_lod.h"
 #include "render/texture.h"
 #include "terrain/terrain.h"
@@ -68,6 +69,9 @@ void terrain_render_install(void)
     hooks.load_tile_texture = texture_load;
     hooks.texture_memory = hook_memory;
     hooks.mark_region = hook_region;
+    hooks.load_decals = decals_load;
+    hooks.save_decals = decals_save;
+    hooks.free_decals = decals_free;
     terrain_set_render_hooks(&hooks);
 }
 

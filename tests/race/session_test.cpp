@@ -19,6 +19,7 @@
 #include "race/simulation.h"
 #include "race/time_trial.h"
 #include "race/world.h"
+#include "render/scenery/scenery.h"
 
 class Session : public TerrainFiles {
 protected:
@@ -170,41 +171,31 @@ TEST_F(Session, LoadingLogsItsStepsInOrder)
 
 static std::string g_calls;
 static void lighting(const char *folder) { g_calls += std::string("lighting ") + folder + "|"; }
-static void statues(DataFile *) { g_calls += "statues|"; }
-static int five_statues(void) { return 5; }
-static const char *statue_model(int statue)
-{
-    static const char *const models[5] = { "@tracks/a/rock.jm", "@tracks/a/tree.jm", "@tracks/a/rock.jm", nullptr,
-                                           "@tracks/a/hay.jm" };
-    return models[statue];
-}
 static int three_cameras(DataFile *) { g_calls += "cameras|"; return 3; }
 static void sound(int slot, BikeState *) { g_calls += "sound " + std::to_string(slot) + "|"; }
 static void loaded(void) { g_calls += "loaded|"; }
-static void scenery_free(void) { g_calls += "free|"; }
 
 TEST_F(Session, TheLayersAboveTakePartThroughHooks)
 {
     put_track("tracks/a");
-    put("tracks/a/statues", "rock\n");
+    put("tracks/a/statues", "[1 0 1] 0 @tracks/a/rock.jm null null\n[2 0 1] 0 @tracks/a/tree.jm null null\n"
+                            "[3 0 1] 0 @tracks/a/rock.jm null null\n[4 0 1] 0 null null null\n"
+                            "[5 0 1] 0 @tracks/a/hay.jm null null\n");
     put("tracks/a/cameras", "\n");
     put("tracks/a/rock.jm", "a model");
     put("tracks/a/tree.jm", "another");
     put("tracks/a/hay.jm", "a third");
     SimulationHooks hooks = {};
     hooks.lighting_load = lighting;
-    hooks.statues_load = statues;
-    hooks.statue_count = five_statues;
-    hooks.statue_model = statue_model;
     hooks.cameras_load = three_cameras;
     hooks.engine_sound_create = sound;
     hooks.session_loaded = loaded;
-    hooks.scenery_free_all = scenery_free;
     simulation_set_hooks(&hooks);
     ASSERT_TRUE(bike_world_create());
     g_calls.clear();
     requests[0] = requests[1] = REQUEST_ROBOT;
     bool ok = load("tracks/a", requests);
+    int statues = statue_count();
     int cameras = track_camera_count();
     std::string hash = hash_now();
     free_riders();
@@ -213,7 +204,9 @@ TEST_F(Session, TheLayersAboveTakePartThroughHooks)
     shape_cache_free();
     simulation_set_hooks(nullptr);
     ASSERT_TRUE(ok);
-    EXPECT_EQ(g_calls, "lighting tracks/a|statues|cameras|sound 0|sound 1|loaded|free|");
+    EXPECT_EQ(g_calls, "lighting tracks/a|cameras|sound 0|sound 1|loaded|");
+    EXPECT_EQ(statues, 5);
+    EXPECT_EQ(statue_count(), 0) << "freed with the track";
     EXPECT_EQ(cameras, 3);
     EXPECT_EQ(hash, expected_hash("tracks/a", { "statues", "rock.jm", "tree.jm", "hay.jm" }))
         << "each model once, in the order the statues first use it";
@@ -451,19 +444,14 @@ TEST_F(Session, CompressedTrackFilesAreReadUpTo16MiB)
     EXPECT_FALSE(logged("larger than 16 MB"));
 
     put("tracks/a/timing_gates.gz", gzip(gates + std::string(limit + 1 - gates.size(), ' ')));
-    put("tracks/a/statues.gz", gzip("rock\n" + std::string(limit, '\n')));
-    SimulationHooks hooks = {};
-    hooks.statues_load = statues;
-    simulation_set_hooks(&hooks);
-    g_calls.clear();
+    put("tracks/a/statues.gz", gzip("[1 0 1] 0 null null null\n" + std::string(limit, '\n')));
     session_force_reload();
     bool ok = load("tracks/a", requests);
-    simulation_set_hooks(nullptr);
     ASSERT_TRUE(ok);
     EXPECT_TRUE(track_is_loaded());
     EXPECT_FALSE(session_timing()->valid);
     EXPECT_EQ(session_timing()->gate_count, 0);
-    EXPECT_EQ(g_calls, "") << "the statues file was handed on";
+    EXPECT_EQ(statue_count(), 0) << "the statues file was read";
     EXPECT_TRUE(logged("Warning: 'tracks/a/timing_gates' is larger than 16 MB; the track loads without it\n"));
     EXPECT_TRUE(logged("Warning: 'tracks/a/statues' is larger than 16 MB; the track loads without it\n"));
     EXPECT_EQ(hash_now(), expected_hash("tracks/a")) << "a skipped file adds nothing to the hash";
@@ -726,6 +714,24 @@ TEST_F(SessionGame, GarbageTimingGatesStillRace)
     Run r = run("--record-video --track tracks/practice", 2);
     ASSERT_EQ(r.status, 0) << r.log;
     EXPECT_EQ(ppm_frames(r.out), 2);
+}
+
+// Scenery files of garbage: non-finite numbers, a walk of no length, missing models, textures
+// and shapes, objects a billion feet away. The track loads, warns of the shape and rides.
+TEST_F(SessionGame, GarbageSceneryStillRaces)
+{
+    copy_generated("tracks/practice");
+    put("tracks/practice/flaggers", "[ 1 0 1 ] [ 2 0 2 ] 5 0.5 0 a b c d e\n[ 3 0 3 ] 5 0.5 f g h i\n"
+                                    "[ 4 0 4 ] 5 0.5 99 -99 nan 2 n w\n[ nan 0 0 ] 1 1 0 0 0 0 n w\n");
+    put("tracks/practice/billboards", "[ 1e9 0 1e9 ] 10 1 #zz0000#x.png\n[ -1e9 0 5 ] 1e9 1 @missing.png\n"
+                                      "[ 1 nan 1 ] 1 1 x.png\n");
+    put("tracks/practice/statues", "[ 40 0 40 ] 0 @missing.jm @missing.ppm @missing.shp\n"
+                                   "[ 1e9 0 -1e9 ] -7 null null null\n[ inf 0 0 ] 0 a b c\n");
+    put("tracks/practice/decals", "[ 1e9 1e9 ] 0 1e9 1e9 @missing.png\n[ nan 0 ] 0 1 1 x\n");
+    Run r = run("--record-video --track tracks/practice", 2);
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(ppm_frames(r.out), 2);
+    EXPECT_NE(r.log.find("Warning: missing shape file @missing.shp"), std::string::npos) << r.log;
 }
 
 // A player names a track by its folder (with or without "tracks/" and a trailing "/") or by

@@ -42,7 +42,6 @@ TEST_F(World, SlotsClocksAndSeed)
 
 static std::string g_calls;
 static void script_tic(void) { g_calls += "script "; }
-static void roost(void) { g_calls += "roost "; }
 
 TEST_F(World, TicCountsWrapsAndCallsTheLayersAbove)
 {
@@ -55,12 +54,11 @@ TEST_F(World, TicCountsWrapsAndCallsTheLayersAbove)
 
     SimulationHooks hooks = {};
     hooks.script_tic = script_tic;
-    hooks.roost_move_chunks = roost;
     simulation_set_hooks(&hooks);
     g_calls.clear();
     simulation_tic();
-    EXPECT_EQ(g_calls, "script roost ") << "scripts first, roost after the bikes";
-    EXPECT_EQ(simulation_hooks()->statue_count(), 0) << "a missing hook answers nothing there";
+    EXPECT_EQ(g_calls, "script ");
+    EXPECT_EQ(simulation_hooks()->cameras_load(nullptr), 0) << "a missing hook answers nothing there";
     EXPECT_EQ(simulation_hooks()->terrain_rendering_method(), 1);
     simulation_set_hooks(nullptr);
     g_calls.clear();
@@ -68,31 +66,3 @@ TEST_F(World, TicCountsWrapsAndCallsTheLayersAbove)
     EXPECT_EQ(g_calls, "");
 }
 
-static std::string g_roost;
-static void roost_emit(int slot, BikeState *) { g_roost += std::to_string(slot) + " "; }
-
-TEST_F(World, EveryOccupiedSlotThrowsRoostInARotatingOrder)
-{
-    // Bikes not built (no physics world here): every step passes over them but the roost's.
-    BikeState bikes[3] = {};
-    const int slots[3] = { 2, 5, 9 }, kinds[3] = { CONTROL_ROBOT, CONTROL_REPLAYED, CONTROL_HUMAN };
-    for (int k = 0; k < 3; k++) {
-        rider_slot(slots[k])->bike = &bikes[k];
-        rider_slot(slots[k])->kind = kinds[k];
-    }
-    SimulationHooks hooks = {};
-    hooks.roost_emit = roost_emit;
-    simulation_set_hooks(&hooks);
-    // The order starts at race_tic modulo the number of occupied slots, replayed ones included,
-    // online as offline.
-    const char *expected[] = { "2 5 9 ", "5 9 2 ", "9 2 5 ", "2 5 9 ", "5 9 2 " };
-    set_race_tic(-3);
-    for (int tic = 0; tic < 5; tic++) {
-        simulation_set_network_for_tests(tic >= 3, true, tic == 4);
-        g_roost.clear();
-        simulation_tic();
-        EXPECT_EQ(g_roost, expected[tic]) << "tic " << tic;
-    }
-    simulation_set_network_for_tests(false, false, false);
-    clear_rider_slots();
-}

@@ -9,7 +9,7 @@
 
 #include "common/mem.h"
 #include "gl_fixture.h"
-#include "render/decal.h"
+#include "render/scenery/decal.h"
 #include "render/gl.h"
 #include "render/ground_textures.h"
 #include "render/lighting.h"
