@@ -737,7 +737,12 @@ int run_main_loop(void)
     }
     if (quit_signal_received())
         log_printf("Signal %d: ending the game\n", quit_signal_received());
-    if (g_loop.settings && g_loop.settings->verbosity >= 1)
+    if (g_loop.settings && g_loop.settings->verbosity >= 1) {
         log_printf("Main loop: %d frames, %lld tics, %.3f s of game time\n", frames, tics, game_clock() - started);
+        // The frame intervals as "fpshist" reports them, for runs that end without a console.
+        const int *h = g_loop.timing.histogram;
+        log_printf("Frame intervals: 128=%d 64=%d 32=%d 16=%d 8=%d 4=%d 2=%d 1=%d\n", h[0], h[1], h[2], h[3], h[4], h[5],
+                   h[6], h[7]);
+    }
     return frames;
 }

@@ -326,11 +326,15 @@ static void rider_panel(const HudInput *in, int h)
     const SessionSlot *slot = session_slot(in->slot);
     float unit = board * 0.2f, x = s * 0.08f;
     text_at(x, board * 0.72f, unit * 1.3f, 0, 0, 0, 1, slot ? slot->number : "", false);
-    char lines[4][HUD_TEXT];
+    char lines[4][HUD_TEXT], text[4 * HUD_TEXT + 4] = "";
     int n = hud_panel_lines(&f, lines);
-    float left = s * 0.37109375f;
-    for (int i = 0; i < n; i++)
-        text_at(left, board * 0.72f - i * unit * 1.05f, unit, 0, 0, 0, 1, lines[i], false);
+    // One batch of text: the lines joined by line feeds.
+    for (int i = 0; i < n; i++) {
+        strcat(text, lines[i]);
+        if (i + 1 < n)
+            strcat(text, "\n");
+    }
+    text_at(s * 0.37109375f, board * 0.72f, unit, 0, 0, 0, 1, text, false);
 }
 
 static void battle_bar(const HudInput *in, int w, int h)

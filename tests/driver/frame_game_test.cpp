@@ -201,3 +201,22 @@ TEST_F(FrameInTheGame, PlainModeDrawsNoSky)
     EXPECT_GT(share(f.back(), { 0.3f, 0, 0.7f, 0.06f }, is_clear_colour), 0.95);
     EXPECT_LT(share(f.back(), { 0, 0.6f, 1, 0.7f }, is_skyish), 0.02) << "the ground is still drawn";
 }
+
+TEST_F(FrameInTheGame, RobotAtStartUpIsFollowedByTheCameraOfItsNextGate)
+{
+    // Camera 0 high over a far corner covers no gate; camera 1 near the gate covers them all.
+    std::string gates = "gate";
+    for (int g = 0; g < 256; g++)
+        gates += " " + std::to_string(g);
+    write_file(home + "tracks/sample/cameras", "addcamera 20 300 20\nautofovsize 12\n" + gates + "\naddcamera 235 20 640\n");
+    write_file(home + "config", "track=tracks/sample\nxres=1280\nyres=720\nvideo_mode=Windowed\n");
+    GameRun r = run({ "--lock-fps", "30", "--nosound", "--record-video" },
+                    { "SK_QUIT_AFTER_FRAMES=6", "SK_TEST_SEED=7", "SK_TEST_KEYS=1:esc" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<Frame> f = frames_of(r.out);
+    ASSERT_EQ(f.size(), 6u);
+    // Zoomed on the robot from close by, looking down on it: ground to the top of the picture
+    // (the far camera would show the sky there) and the robot in the middle.
+    EXPECT_LT(share(f.back(), { 0, 0.06f, 1, 0.15f }, is_skyish), 0.05);
+    EXPECT_GT(busy(f.back(), { 0.4f, 0.3f, 0.6f, 0.7f }), 0.05);
+}
