@@ -279,7 +279,28 @@ static void frame_views(int preset)
             title_ms += now_ms() - t0;
         end_frame();
     }
-    printf("hud %-8s with the race title: %.3f ms\n", config_preset_name(preset), title_ms / 100);
+    // What any drawing after a glFinish costs on this driver: one small quad.
+    double quad_ms = 0;
+    for (int k = 0; k < 160; k++) {
+        int w = 0, h = 0;
+        if (!begin_frame(&w, &h))
+            continue;
+        glFinish();
+        double t0 = now_ms();
+        glDisable(GL_TEXTURE_2D);
+        glBegin(GL_QUADS);
+        glVertex2f(0, 0);
+        glVertex2f(0.01f, 0);
+        glVertex2f(0.01f, 0.01f);
+        glVertex2f(0, 0.01f);
+        glEnd();
+        glFinish();
+        if (k >= 60)
+            quad_ms += now_ms() - t0;
+        end_frame();
+    }
+    printf("hud %-8s with the race title: %.3f ms; one quad after a glFinish: %.3f ms\n", config_preset_name(preset),
+           title_ms / 100, quad_ms / 100);
     set_race_tic(4 * 128);
     for (int riding = 1; riding >= 0; riding--) {
         g_stages.ms.clear();

@@ -412,6 +412,16 @@ static float wrap_pi(float a)
     return a;
 }
 
+// With automatic switching, the camera of the viewed rider's next gate.
+static void auto_switch_camera(void)
+{
+    if (!g_loop.auto_camera)
+        return;
+    int cam = camera_for_next_gate(viewed_slot());
+    if (cam >= 0 && cam != g_loop.camera)
+        g_loop.camera = cam;
+}
+
 static void camera_from_channels(const float *c)
 {
     if (g_loop.view == VIEW_CHASE) {
@@ -426,11 +436,7 @@ static void camera_from_channels(const float *c)
         if (high && !g_loop.auto_camera_was_high)
             g_loop.auto_camera = !g_loop.auto_camera;
         g_loop.auto_camera_was_high = high;
-        if (g_loop.auto_camera) {
-            int cam = camera_for_next_gate(viewed_slot());
-            if (cam >= 0 && cam != g_loop.camera)
-                g_loop.camera = cam;
-        }
+        auto_switch_camera();
         if (g_loop.camera == -1) {
             double &v = g_loop.free_speed;
             if (c[CHANNEL_THROTTLE] > 0.5f)
@@ -563,6 +569,10 @@ static void pick_view(void)
         start_view(s);
     else if (s.kind == CONTROL_HUMAN && !spy_camera && g_loop.view != VIEW_EDITOR && g_loop.view != VIEW_CHASE)
         g_loop.view = VIEW_RIDER;
+    // Behind a menu the tics take no camera input, yet the ride goes on: the cameras still
+    // follow it from gate to gate.
+    if (g_loop.view == VIEW_CAMERA && menu_screen() != MENU_NONE)
+        auto_switch_camera();
 }
 
 static void draw_frame(int width, int height)
