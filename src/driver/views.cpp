@@ -177,6 +177,10 @@ void hud_draw(void)
     in.render_stats = s->draw_render_stats || console_switch(SWITCH_RENDER_STATS);
     in.longest_step = in.draw_fps ? loop_take_longest_step() : 0;
     in.ping_shown = net_connected() && net_in_race();
+    const char *number, *bike, *name;
+    for (int row = 0, slot, ping; in.ping_shown && net_player_row(row, &slot, &ping, &number, &bike, &name); row++)
+        if (slot == in.slot)
+            in.ping_ms = ping;
     in.ping_offset_ms = (int)lround((net_server_tic() - race_tic()) * TIC_SECONDS * 1000);
     in.lean_indicator = yes(g_setup.lean_indicator);
     in.suspension_graph = console_switch(SWITCH_SUSPENSION_GRAPH);
