@@ -5,6 +5,8 @@
 // (terrain_textures_update), its drawing (terrain_draw), the main loop's error pass and
 // low-detail refresh (terrain_lod_update) and the buffer swap. A last run raises 64 vertices
 // in view every frame, as ruts would, and compares the slowest frame with the median.
+// The whole frame follows for each preset: the riding and the chase view of slot 0 through
+// frame_draw with the HUD over it, each of the frame's stages, the HUD and the swap timed.
 // The data comes from SK_HOME, else the "game" folder beside this executable.
 #include <limits.h>
 #include <math.h>
@@ -15,6 +17,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
+#include <string>
 #include <vector>
 
 #include <GL/gl.h>
@@ -28,18 +32,25 @@
 #include "race/session.h"
 #include "race/simulation.h"
 #include "race/world.h"
+#include "render/bike_draw.h"
+#include "render/cameras.h"
+#include "render/font.h"
+#include "render/frame.h"
 #include "render/gl.h"
 #include "render/ground_textures.h"
+#include "render/hud.h"
 #include "render/lighting.h"
+#include "render/model/model.h"
+#include "render/model_draw.h"
 #include "render/scenery/roost.h"
 #include "render/scenery/scenery.h"
 #include "render/scenery_draw.h"
-#include "render/texture.h"
-#include "terrain/tiles.h"
 #include "render/terrain_lod.h"
 #include "render/terrain_render.h"
+#include "render/texture.h"
 #include "robots/robots.h"
 #include "terrain/terrain.h"
+#include "terrain/tiles.h"
 
 static double now_ms(void)
 {
@@ -201,6 +212,145 @@ static bool load(int preset)
                        atan2f(-ahead.x, -ahead.z));
     }
     return true;
+}
+
+// ---- The whole frame through frame_draw: the riding and chase views of slot 0 with the HUD.
+// Each stage is timed by the frame's stage hook (glFinish first, here only).
+
+static struct {
+    double mark;
+    std::map<std::string, double> ms;
+    std::vector<std::string> order;
+} g_stages;
+
+static void stage_timer(const char *label)
+{
+    glFinish();
+    double t = now_ms();
+    if (!g_stages.ms.count(label))
+        g_stages.order.push_back(label);
+    g_stages.ms[label] += t - g_stages.mark;
+    g_stages.mark = t;
+}
+
+static void view_camera(bool riding, Camera *cam)
+{
+    BikeState *bike = rider_slot(0)->bike;
+    if (riding) {
+        static GimbalState gimbal;
+        FirstPersonSettings fp = { (float)g_settings.first_person_height.value, (float)g_settings.first_person_angle.value,
+                                   (float)g_settings.first_person_gimbal.value, (float)g_settings.fov.value };
+        camera_first_person(bike, &fp, &gimbal, 1 / 60.0, cam);
+        return;
+    }
+    dBodyID frame = bike->body[BODY_FRAME];
+    ChaseInput in = {};
+    dVector3 c, f;
+    dBodyGetRelPointPos(frame, 0, 2.52, 0.52, c);
+    dBodyVectorToWorld(frame, 0, 0, -1, f);
+    in.centre = v3((float)c[0], (float)c[1], (float)c[2]);
+    in.heading = v3((float)f[0], (float)f[1], (float)f[2]);
+    in.own = true;
+    in.third_distance = (float)g_settings.third_person_distance.value;
+    in.third_height = (float)g_settings.third_person_height.value;
+    in.fov = (float)g_settings.fov.value;
+    chase_camera_place(&in, cam);
+    cam->bike = 0;
+}
+
+static void frame_views(int preset)
+{
+    FrameHooks hooks = {};
+    hooks.stage_done = stage_timer;
+    frame_set_hooks(&hooks);
+    FrameOptions options = {};
+    frame_configure(&options);
+    HudInput hud = {};
+    hud.slot = 0;
+    hud.track_name = "Sample Track";
+    hud.lean_indicator = true;
+    hud.map_scale = 1;
+    // The race title shows in a race's first 3 s only: the HUD is measured without it, and
+    // once with it.
+    double title_ms = 0;
+    for (int k = 0; k < 160; k++) {
+        int w = 0, h = 0;
+        if (!begin_frame(&w, &h))
+            continue;
+        glFinish();
+        double t0 = now_ms();
+        hud_draw_view(&hud);
+        glFinish();
+        if (k >= 60)
+            title_ms += now_ms() - t0;
+        end_frame();
+    }
+    // What any drawing after a glFinish costs on this driver: one small quad.
+    double quad_ms = 0;
+    for (int k = 0; k < 160; k++) {
+        int w = 0, h = 0;
+        if (!begin_frame(&w, &h))
+            continue;
+        glFinish();
+        double t0 = now_ms();
+        glDisable(GL_TEXTURE_2D);
+        glBegin(GL_QUADS);
+        glVertex2f(0, 0);
+        glVertex2f(0.01f, 0);
+        glVertex2f(0.01f, 0.01f);
+        glVertex2f(0, 0.01f);
+        glEnd();
+        glFinish();
+        if (k >= 60)
+            quad_ms += now_ms() - t0;
+        end_frame();
+    }
+    printf("hud %-8s with the race title: %.3f ms; one quad after a glFinish: %.3f ms\n", config_preset_name(preset),
+           title_ms / 100, quad_ms / 100);
+    set_race_tic(4 * 128);
+    for (int riding = 1; riding >= 0; riding--) {
+        g_stages.ms.clear();
+        g_stages.order.clear();
+        std::vector<double> frames;
+        double hud_ms = 0, swap_ms = 0;
+        for (int k = 0; k < 660; k++) {
+            int w = 0, h = 0;
+            if (!begin_frame(&w, &h))
+                continue;
+            set_projection(w, h, (float)g_settings.fov.value);
+            Camera cam = {};
+            view_camera(riding, &cam);
+            glFinish();
+            double t0 = now_ms();
+            g_stages.mark = t0;
+            frame_draw(&cam, riding);
+            double t1 = now_ms();
+            hud_draw_view(&hud);
+            glFinish();
+            double t2 = now_ms();
+            end_frame();
+            double t3 = now_ms();
+            terrain_lod_update();
+            double t4 = now_ms();
+            if (k == 59) {
+                g_stages.ms.clear();
+                g_stages.order.clear();
+                hud_ms = swap_ms = 0;
+            }
+            if (k < 60)
+                continue;
+            frames.push_back(t4 - t0);
+            hud_ms += t2 - t1;
+            swap_ms += t3 - t2 + t4 - t3;
+        }
+        double n = (double)frames.size(), total = mean(frames);
+        printf("frame_draw %-8s %-6s: %.1f fps, frame %.2f ms:", config_preset_name(preset), riding ? "riding" : "chase",
+               1000 / total, total);
+        for (const std::string &label : g_stages.order)
+            printf(" %s %.2f,", label.c_str(), g_stages.ms[label] / n);
+        printf(" hud %.3f, swap+lod %.2f\n", hud_ms / n, swap_ms / n);
+    }
+    frame_set_hooks(nullptr);
 }
 
 // ---- scenery: statues and billboards together, and the roost's tic with the billboards' sort
@@ -380,8 +530,9 @@ static void sky_stages(int preset)
 
 int main(int argc, char **argv)
 {
-    // "sky": only the sky and flare stages.
+    // "sky": only the sky and flare stages; SK_BENCH_SCENERY_ONLY=1: only the scenery stages.
     bool sky_only = argc > 1 && strcmp(argv[1], "sky") == 0;
+    bool scenery_only = getenv("SK_BENCH_SCENERY_ONLY") != nullptr;
     setenv("LP_NUM_THREADS", "2", 0);
     if (!prepare_data() || !open_window("frame_bench", 1280, 720, 24, 0, 24, 0, 0)) {
         fprintf(stderr, "frame_bench: needs a display and the generated data\n");
@@ -401,6 +552,12 @@ int main(int argc, char **argv)
     if (!bike_world_create())
         return 1;
     config_apply_defaults();
+    model_draw_init(shader_program(SHADER_LIT) != 0, true);
+    float lod_scale, lod_bias;
+    model_lod_from_detail((int)g_settings.model_detail.value, &lod_scale, &lod_bias);
+    model_set_lod(lod_scale, lod_bias);
+    bike_draw_init();
+    fonts_load();
     printf("renderer: %s\n", gl_caps.renderer);
     const int presets[2] = { 1, 2 };
     for (int p : presets) {
@@ -411,8 +568,7 @@ int main(int argc, char **argv)
             return 1;
         }
         Stages st;
-        // SK_BENCH_SCENERY_ONLY=1: only the scenery stages below.
-        int frames = getenv("SK_BENCH_SCENERY_ONLY") ? 1 : 600;
+        int frames = scenery_only ? 1 : 600;
         for (int k = 0; k < 60; k++)
             frame(&st, false, false, k);
         for (int k = 0; k < frames; k++)
@@ -424,9 +580,11 @@ int main(int argc, char **argv)
                ground_shader_path() ? ", lit per pixel" : "", 32 << g_settings.ground_texture_dim.chosen,
                32 << g_settings.ground_texture_dim.chosen, 1000 / total, total, mean(st.textures), mean(st.draw),
                mean(st.lod), mean(st.swap), mean(st.refine), st.fans / frames, st.triangles / frames);
+        if (!scenery_only)
+            frame_views(p);
         scenery_stages(config_preset_name(p));
     }
-    if (getenv("SK_BENCH_SCENERY_ONLY")) {
+    if (scenery_only) {
         free_riders();
         free_track();
         bike_world_destroy();

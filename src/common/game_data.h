@@ -53,3 +53,8 @@
 #define SK_WHEEL_TEXTURE "@wheels-black.png"
 #define SK_RIDER_BODY_TEXTURE "@rider_body-red.png"
 #define SK_RIDER_HEAD_TEXTURE "@rider_head-red.png"
+
+// The rev counter's dial "@tach.png": 0 rpm at the lower left (225 degrees counter-clockwise
+// from 3 o'clock), SK_TACH_MAX_RPM after SK_TACH_SWEEP_DEGREES clockwise, ticks every 500 rpm.
+#define SK_TACH_MAX_RPM 12000.0f
+#define SK_TACH_SWEEP_DEGREES 270.0f

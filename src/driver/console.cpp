@@ -20,6 +20,7 @@
 #include "race/session.h"
 #include "race/session_steps.h"
 #include "race/world.h"
+#include "render/cameras.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -132,6 +133,7 @@ static void add_key_here(void)
 {
     CameraKey k;
     free_camera_get(k.position, k.rotation, &k.fov);
+    k.fov = (float)g_settings.fov.value;     // the free camera follows the configured one
     k.tic = race_tic();
     if (add_key(k))
         post_message("Keyframe added");

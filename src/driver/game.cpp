@@ -29,6 +29,7 @@
 #include "driver/loading.h"
 #include "driver/loop.h"
 #include "driver/startup_stubs.h"
+#include "driver/views.h"
 #include "platform/clock.h"
 #include "platform/input.h"
 #include "platform/log.h"
@@ -39,6 +40,9 @@
 #include "race/session_steps.h"
 #include "robots/robots.h"
 #include "render/bike_draw.h"
+#include "render/cameras.h"
+#include "render/frame.h"
+#include "render/hud.h"
 #include "render/font.h"
 #include "render/gl.h"
 #include "render/lighting.h"
@@ -428,6 +432,7 @@ int game_main(int argc, char **argv)
                             compress.labels && strcmp(choice_label(&compress), "Always") == 0);
 
     loop_init(s);
+    views_init();
     if (window_is_open()) {
         bindings_resolve();
         for (int i = 0; i < NAMED_KEYS; i++)
@@ -457,6 +462,10 @@ int game_main(int argc, char **argv)
     roost_set_density((float)s->roost_frequency);
     SimulationHooks hooks = {};
     hooks.session_loaded = loop_session_loaded;
+    hooks.cameras_load = cameras_load;
+    hooks.cameras_free = cameras_free;
+    if (window_is_open())
+        hooks.track_map_load = track_map_load;
     hooks.terrain_rendering_method = terrain_rendering_method;
     hooks.lighting_load = lighting_load;
     hooks.texture_memory_bytes = texture_memory;

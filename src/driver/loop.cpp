@@ -13,7 +13,6 @@
 #include "bike/drive.h"
 #include "bike/setup.h"
 #include "common/messages.h"
-#include "driver/bike_view.h"
 #include "driver/args.h"
 #include "driver/bindings.h"
 #include "driver/capture.h"
@@ -21,6 +20,7 @@
 #include "driver/key_script.h"
 #include "driver/frame_timing.h"
 #include "driver/startup_stubs.h"
+#include "driver/views.h"
 #include "platform/clock.h"
 #include "platform/input.h"
 #include "platform/log.h"
@@ -31,6 +31,8 @@
 #include "race/session_steps.h"
 #include "race/simulation.h"
 #include "race/time_trial.h"
+#include "render/cameras.h"
+#include "render/frame.h"
 #include "render/screens.h"
 #include "render/texture.h"
 #include "ui/menus.h"
@@ -159,6 +161,13 @@ void loop_reset_for_tests(void)
     reset_state();
     world_reset_for_tests();
     menu_reset_for_tests();
+}
+
+double loop_take_longest_step(void)
+{
+    double longest = g_loop.timing.longest_step;
+    g_loop.timing.shortest_step = g_loop.timing.longest_step = 0;
+    return longest;
 }
 
 void frame_histogram(int out[8])
@@ -403,6 +412,16 @@ static float wrap_pi(float a)
     return a;
 }
 
+// With automatic switching, the camera of the viewed rider's next gate.
+static void auto_switch_camera(void)
+{
+    if (!g_loop.auto_camera)
+        return;
+    int cam = camera_for_next_gate(viewed_slot());
+    if (cam >= 0 && cam != g_loop.camera)
+        g_loop.camera = cam;
+}
+
 static void camera_from_channels(const float *c)
 {
     if (g_loop.view == VIEW_CHASE) {
@@ -417,11 +436,7 @@ static void camera_from_channels(const float *c)
         if (high && !g_loop.auto_camera_was_high)
             g_loop.auto_camera = !g_loop.auto_camera;
         g_loop.auto_camera_was_high = high;
-        if (g_loop.auto_camera) {
-            int cam = camera_for_next_gate(viewed_slot());
-            if (cam >= 0 && cam != g_loop.camera)
-                g_loop.camera = cam;
-        }
+        auto_switch_camera();
         if (g_loop.camera == -1) {
             double &v = g_loop.free_speed;
             if (c[CHANNEL_THROTTLE] > 0.5f)
@@ -523,6 +538,23 @@ int loop_advance(double step)
 
 // ---- one frame
 
+// The first view of a track: the player's own bike from its rider's eyes; a robot or a replay
+// (the ride behind the start-up menu) from the track's cameras, switching along the lap, or
+// from the chase camera on a track without them.
+static void start_view(const RiderSlot &s)
+{
+    if (s.kind == CONTROL_HUMAN) {
+        g_loop.view = VIEW_RIDER;
+    } else if (track_camera_count() > 0) {
+        g_loop.view = VIEW_CAMERA;
+        g_loop.auto_camera = true;
+        int cam = camera_for_next_gate(viewed_slot());
+        g_loop.camera = cam >= 0 ? cam : 0;
+    } else {
+        g_loop.view = VIEW_CHASE;
+    }
+}
+
 static void pick_view(void)
 {
     if (!track_is_loaded()) {
@@ -534,15 +566,17 @@ static void pick_view(void)
     if (!s.bike)
         g_loop.view = VIEW_CAMERA;
     else if (g_loop.view == VIEW_TITLE)
-        g_loop.view = VIEW_RIDER;
+        start_view(s);
     else if (s.kind == CONTROL_HUMAN && !spy_camera && g_loop.view != VIEW_EDITOR && g_loop.view != VIEW_CHASE)
         g_loop.view = VIEW_RIDER;
+    // Behind a menu the tics take no camera input, yet the ride goes on: the cameras still
+    // follow it from gate to gate.
+    if (g_loop.view == VIEW_CAMERA && menu_screen() != MENU_NONE)
+        auto_switch_camera();
 }
 
 static void draw_frame(int width, int height)
 {
-    // Animated textures follow the race clock, so they stop while the game is paused.
-    texture_animate(race_tic() * TIC_SECONDS);
     if (width != g_loop.width || height != g_loop.height) {
         g_loop.width = width;
         g_loop.height = height;
@@ -555,7 +589,6 @@ static void draw_frame(int width, int height)
     case VIEW_RIDER:
     case VIEW_CHASE:
         render_view(g_loop.view);
-        draw_bikes_in_view(g_loop.view, width, height);
         if (hud) {
             hud_draw();
             results_overlay_draw();
@@ -563,9 +596,11 @@ static void draw_frame(int width, int height)
         break;
     case VIEW_CAMERA:
         render_view(g_loop.view);
-        draw_bikes_in_view(g_loop.view, width, height);
-        if (hud)
+        if (hud) {
+            if (g_loop.auto_camera && rider_slot(viewed_slot())->bike && rider_slot(viewed_slot())->kind == CONTROL_REPLAYED)
+                camera_view_name_draw();
             results_overlay_draw();
+        }
         break;
     case VIEW_EDITOR:
         render_view(g_loop.view);
@@ -712,7 +747,12 @@ int run_main_loop(void)
     }
     if (quit_signal_received())
         log_printf("Signal %d: ending the game\n", quit_signal_received());
-    if (g_loop.settings && g_loop.settings->verbosity >= 1)
+    if (g_loop.settings && g_loop.settings->verbosity >= 1) {
         log_printf("Main loop: %d frames, %lld tics, %.3f s of game time\n", frames, tics, game_clock() - started);
+        // The frame intervals as "fpshist" reports them, for runs that end without a console.
+        const int *h = g_loop.timing.histogram;
+        log_printf("Frame intervals: 128=%d 64=%d 32=%d 16=%d 8=%d 4=%d 2=%d 1=%d\n", h[0], h[1], h[2], h[3], h[4], h[5],
+                   h[6], h[7]);
+    }
     return frames;
 }

@@ -62,6 +62,8 @@ bool   loop_close_requested(void);
 bool   build_setup_change_report(const double *reference, const double *current, char *out, int size);
 void   setup_report_take_reference(void);      // start-up and end of every track load
 
+// The longest frame step since the last call (0 none); the shortest and longest start again.
+double loop_take_longest_step(void);
 // Frame statistics: the histogram of frame intervals, then cleared ("fpshist").
 void   frame_histogram(int out[8]);
 void   clear_frame_histogram(void);
