@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -104,4 +105,25 @@ TEST_F(RidingViewInTheGame, EveryMethodShowsTheTracksGround)
     EXPECT_LT(mean_difference(pictures[2], pictures[0]), 8) << "copy against direct";
     EXPECT_LT(mean_difference(pictures[3], pictures[4]), 8) << "the two shader choices";
     EXPECT_LT(mean_difference(pictures[4], pictures[0]), 24) << "shaders against direct";
+}
+
+// A track maker's broken lighting file in the home directory, over the sample track's own:
+// the unknown key is reported, nothing else stops the ride, and the default sky still shows.
+TEST_F(RidingViewInTheGame, ABrokenLightingFileIsReportedAndTheRideGoesOn)
+{
+    std::string bad = "sun_vector [ 0 0 0 ]\nsun_color [ nan 1 1 ]\nambient [ 1 inf 1 ]\nfog [ 1 0 0 ] nan\n"
+                      "near_plane -3\nfar_plane 1e30\nsky_n\nsun_vecter [ 1 1 1 ]\n";
+    for (int i = 0; i < 9; i++)
+        bad += "flare_element [ 1 0 ] [ 1 1 1 ] 64 @missing.png\n";
+    bad += "flare_vector [ 0 1 0 ]\nflare_point [ nan 0 0 ]\n";
+    std::filesystem::create_directories(home + "tracks/sample");
+    write_file(home + "tracks/sample/lighting", bad);
+    write_file(home + "config", "track=tracks/sample\n");
+    GameRun r = run({ "--lock-fps", "30", "--nosound", "--record-video" }, { "SK_QUIT_AFTER_FRAMES=4" });
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.log.find("Error reading lighting: Unknown identifier 'sun_vecter'"), std::string::npos) << r.log;
+    Picture p = last_frame(r.out);
+    ASSERT_GT(p.width, 0);
+    EXPECT_TRUE(shows_generated_sky(p, 0, p.height / 20));
+    EXPECT_LT(sky_share(p, p.height * 2 / 3, p.height * 3 / 4), 0.01);
 }
