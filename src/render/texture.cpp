@@ -37,10 +37,12 @@ struct Animation {
     int current;
 };
 
+// Each picture lives in its own block: callers keep the pointer while the list grows and
+// shrinks around it.
 struct CachedImage {
     char *name;
     int generation;
-    Image image;
+    Image *image;
 };
 
 struct Uploaded {
@@ -676,15 +678,17 @@ const Image *texture_image(const char *name)
         if (strcmp(c.name, name) == 0) {
             if (c.generation != 0)
                 c.generation = g_tex.generation;
-            return &c.image;
+            return c.image;
         }
     }
     Image img;
     if (!image_read(name, &img))
         return nullptr;
+    Image *kept = (Image *)xmalloc(sizeof(Image));
+    *kept = img;
     g_tex.images = (CachedImage *)grow(g_tex.images, g_tex.image_count, &g_tex.image_capacity, sizeof(CachedImage));
-    g_tex.images[g_tex.image_count] = { xstrdup(name), g_tex.generation, img };
-    return &g_tex.images[g_tex.image_count++].image;
+    g_tex.images[g_tex.image_count] = { xstrdup(name), g_tex.generation, kept };
+    return g_tex.images[g_tex.image_count++].image;
 }
 
 void texture_begin_session(void)
@@ -734,7 +738,8 @@ void texture_release_stale(bool all)
         }
         if (g_tex.verbosity >= 1)
             log_printf("deleting image %.900s\n", c.name);
-        image_free(&c.image);
+        image_free(c.image);
+        xfree(c.image);
         xfree(c.name);
     }
     g_tex.image_count = kept;
@@ -829,7 +834,8 @@ void texture_cache_free(void)
         xfree(g_tex.entries[i].name);
     }
     for (int i = 0; i < g_tex.image_count; i++) {
-        image_free(&g_tex.images[i].image);
+        image_free(g_tex.images[i].image);
+        xfree(g_tex.images[i].image);
         xfree(g_tex.images[i].name);
     }
     for (int i = 0; i < g_tex.alias_count; i++) {
