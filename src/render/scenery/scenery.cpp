@@ -415,16 +415,27 @@ int scenery_create_gate_piece(const char *model, const char *texture, const char
     return i;
 }
 
+static bool piece_is_tall(const Statue *s)
+{
+    const Shape *shape = shape_get(s->shape);
+    for (int i = 0; shape && i < shape->count; i++)
+        if (shape->spheres[i].centre[1] + shape->spheres[i].radius > 3.25f)
+            return true;
+    return false;
+}
+
 void scenery_gate_piece_turn(int object, float angle)
 {
     if (object < 0 || object >= g_scenery.piece_count || !isfinite(angle))
         return;
     Statue &s = g_scenery.pieces[object];
-    // Facing the riders' way (a model faces -z), it falls forwards about its hinge, the local
-    // x axis through its origin: upright at 1, flat at 0.
+    // The model lies as it lands when the gate has dropped (angle 0), its hinge on the local x
+    // axis through its origin; standing (angle 1) it is turned 3/16 of a half turn about the
+    // hinge, its free end lifted towards the riders. A piece whose shape stands taller than
+    // 3.25 ft is no drop panel and keeps its own orientation.
     float turn[9], tilt[9];
     axis_rotation(0, 1, 0, g_scenery.piece_heading[object], turn);
-    axis_rotation(1, 0, 0, -(1 - angle) * k_pi * 0.5f, tilt);
+    axis_rotation(1, 0, 0, piece_is_tall(&s) ? 0 : -angle * 0.5890486f, tilt);
     multiply(turn, tilt, s.m);
     place_solid(&g_scenery.piece_solids[object], &s, object | k_piece_flag);
 }

@@ -183,18 +183,24 @@ TEST_F(Scenery, AStatueShapeStopsABike)
     EXPECT_GT(run_into(true), 52) << "held in front of the wall";
 }
 
-TEST_F(Scenery, AGatePieceFallsForwardsAndTouchesOnlyWhileUp)
+TEST_F(Scenery, AGatePieceTurnsAboutItsHingeByItsAngle)
 {
+    // A drop panel lies as modelled once down; standing, its free end (towards the riders, +z)
+    // is lifted by 3/16 of a half turn. A piece taller than 3.25 ft never turns.
     data_file("gate.shp", "1\n0 1.5 0\n1 0.6 20000 100\n");
+    data_file("tower.shp", "1\n0 3 0\n1 0.6 20000 100\n");
     int piece = scenery_create_gate_piece(nullptr, nullptr, "@gate.shp", 60, 0, 60, 0);
+    int tower = scenery_create_gate_piece(nullptr, nullptr, "@tower.shp", 70, 0, 60, 0);
     ASSERT_GE(piece, 0);
+    ASSERT_GE(tower, 0);
     const Statue *s = scenery_gate_piece(piece);
-    EXPECT_NEAR(s->m[4], 1, 1e-6) << "upright";
+    EXPECT_NEAR(s->m[4], cosf(0.5890486f), 1e-6) << "standing";
+    EXPECT_NEAR(s->m[5], sinf(0.5890486f), 1e-6) << "the +z end lifted";
+    EXPECT_NEAR(s->m[7], -sinf(0.5890486f), 1e-6) << "its up axis leans forwards, -z";
+    EXPECT_NEAR(scenery_gate_piece(tower)->m[4], 1, 1e-6);
     scenery_gate_piece_turn(piece, 0);
-    // Its up axis now points forwards (-z for heading 0), down the riders' way.
-    EXPECT_NEAR(s->m[1], 0, 1e-6);
-    EXPECT_NEAR(s->m[4], 0, 1e-6);
-    EXPECT_NEAR(s->m[7], -1, 1e-6);
+    EXPECT_NEAR(s->m[4], 1, 1e-6) << "down";
+    EXPECT_NEAR(s->m[7], 0, 1e-6);
     EXPECT_EQ(scenery_create_gate_piece(nullptr, nullptr, nullptr, NAN, 0, 0, 0), -1);
 }
 
