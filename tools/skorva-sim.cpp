@@ -12,7 +12,7 @@
 // the home directory. --minutes makes a timed race with --laps extra laps. --puppets makes the
 // first riders scripted puppets at V ft/s ("c": cutting every lap after the first; 0: standing).
 // --gate-drop drops the starting gate that many seconds after the start instead of the
-// session's own 13 to 15 s, so a ride can leave the line at once.
+// session's own 13 to 15 s; a ride (--script, --setup) has it drop at once unless told.
 // The data comes from SK_HOME, else the "game" folder beside this executable.
 // --bike gives the first bike that model. --rev takes the first bike from the autopilot: it
 // stands with the clutch lever pulled while the throttle idles 1 s, opens over 2 s, holds 1 s,
@@ -916,8 +916,9 @@ int main(int argc, char **argv)
     } else if (!trace_open() || !robots_run_loaded()) {
         status = 2;
     } else {
-        if (g_sim.gate_drop >= 0)
-            set_gate_drop_tic(g_sim.gate_drop * 128);
+        // A scripted ride leaves the line at once unless told when the gate drops.
+        if (g_sim.gate_drop >= 0 || ride_player())
+            set_gate_drop_tic(g_sim.gate_drop >= 0 ? g_sim.gate_drop * 128 : 0);
         // With no requests the session seats a robot; --bikes 0 means none.
         if (g_sim.bikes == 0 && !ride_player())
             free_riders();
