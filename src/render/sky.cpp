@@ -35,13 +35,14 @@ void sky_draw(void)
     glDepthMask(GL_TRUE);
     glClear(GL_DEPTH_BUFFER_BIT);
     // The cube of radius 1 between planes of its own; only the depth rows of the projection
-    // change, so the faces cover the view exactly as the world's would.
+    // change, so the faces cover the view exactly as the world's would. The near plane stays
+    // well inside the cube: with a wide view the side faces come close to the eye's plane.
     float p[16];
     glGetFloatv(GL_PROJECTION_MATRIX, p);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     if (p[11] != 0) {
-        const float n = 0.5f, f = 4;
+        const float n = 0.01f, f = 4;
         p[10] = p[11] * (f + n) / (f - n);
         p[14] = p[11] * 2 * f * n / (f - n);
         glLoadMatrixf(p);

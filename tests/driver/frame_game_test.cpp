@@ -84,9 +84,10 @@ double busy(const Frame &f, Box b)
     });
 }
 
-// The HUD's places: pit board, rev counter and shifter, lean indicator, race title.
+// The HUD's places: pit board, rev counter and shifter, lean indicator, race title, track map.
 const Box k_hud[] = {
     { 0, 0.8f, 0.3f, 1 }, { 0.6f, 0.6f, 1, 1 }, { 0.3f, 0.92f, 0.7f, 1 }, { 0.15f, 0.1f, 0.85f, 0.45f },
+    { 0.83f, 0, 1, 0.3f },
 };
 
 bool in_hud(const Frame &f, int x, int y)
@@ -138,8 +139,9 @@ TEST_F(FrameInTheGame, RidingViewWithItsHudAndWithout)
     ASSERT_EQ(f.height, 720);
     // Sky above, ground below the horizon.
     EXPECT_GT(share(f, { 0, 0, 1, 0.08f }, is_skyish), 0.9);
-    if (data_has_sky())
+    if (data_has_sky()) {
         EXPECT_LT(share(f, { 0, 0, 1, 0.08f }, is_clear_colour), 0.5) << "the sky's pictures, not the clear colour";
+    }
     EXPECT_LT(share(f, { 0, 0.6f, 1, 0.7f }, is_skyish), 0.02) << "the ground";
     // The bars and arms at the lower centre, under the lean indicator.
     EXPECT_GT(busy(g, { 0.35f, 0.8f, 0.65f, 1 }), 0.02);

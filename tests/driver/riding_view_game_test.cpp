@@ -88,7 +88,7 @@ TEST_F(RidingViewInTheGame, EveryMethodShowsTheTracksGround)
     std::vector<Picture> pictures;
     for (int m = 0; m < 5; m++) {
         write_file(home + "config", std::string("track=tracks/sample\nrender_texture=") + methods[m] + "\n");
-        GameRun r = run({ "--lock-fps", "30", "--nosound", "--record-video" }, { "SK_QUIT_AFTER_FRAMES=4" });
+        GameRun r = run({ "--lock-fps", "30", "--nosound", "--record-video" }, { "SK_QUIT_AFTER_FRAMES=4", "SK_START_AS_PLAYER=1" });
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.log.find(std::string("Terrain texture rendering with ") + logged[m]), std::string::npos) << methods[m];
         // The sample track's lighting asks for dynamic lighting: the shader choices take it.
@@ -119,7 +119,7 @@ TEST_F(RidingViewInTheGame, ABrokenLightingFileIsReportedAndTheRideGoesOn)
     std::filesystem::create_directories(home + "tracks/sample");
     write_file(home + "tracks/sample/lighting", bad);
     write_file(home + "config", "track=tracks/sample\n");
-    GameRun r = run({ "--lock-fps", "30", "--nosound", "--record-video" }, { "SK_QUIT_AFTER_FRAMES=4" });
+    GameRun r = run({ "--lock-fps", "30", "--nosound", "--record-video" }, { "SK_QUIT_AFTER_FRAMES=4", "SK_START_AS_PLAYER=1" });
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.log.find("Error reading lighting: Unknown identifier 'sun_vecter'"), std::string::npos) << r.log;
     Picture p = last_frame(r.out);

@@ -268,10 +268,11 @@ TEST_F(GroundScene, EveryMethodCoversTheGroundWithItsTiles)
                 EXPECT_LT(mean_difference(px, direct[ci]), 8.0) << "method " << m << " camera " << ci;
             else
                 EXPECT_LT(mean_difference(px, direct[ci]), 24.0) << "method " << m << " camera " << ci;
-            if (m == GROUND_METHOD_SHADERS_DIRECT)
+            if (m == GROUND_METHOD_SHADERS_DIRECT) {
                 lit_direct.push_back(px);
-            else if (m == GROUND_METHOD_SHADERS_COPY)
+            } else if (m == GROUND_METHOD_SHADERS_COPY) {
                 EXPECT_LT(mean_difference(px, lit_direct[ci / 4]), 8.0) << "camera " << ci;
+            }
         }
     }
 }
