@@ -15,6 +15,7 @@
 #include "race/world.h"
 #include "render/font.h"
 #include "render/gl.h"
+#include "render/scenery_draw.h"
 #include "render/terrain_render.h"
 #include "render/texture.h"
 #include "terrain/terrain.h"
@@ -471,9 +472,14 @@ int render_stats_lines(char lines[8][HUD_TEXT])
     if (shader > max_shader)
         max_shader = shader;
     int n = 0;
-    snprintf(lines[n++], HUD_TEXT, "Billboards - %d max=%d", 0, 0);
+    SceneryDrawStats sc;
+    scenery_draw_stats(&sc);
+    static int max_binds;
+    if (sc.binds > max_binds)
+        max_binds = sc.binds;
+    snprintf(lines[n++], HUD_TEXT, "Billboards - %d max=%d", sc.billboards, sc.billboards_max);
     snprintf(lines[n++], HUD_TEXT, "Decals - %d max=%d", 0, 0);
-    snprintf(lines[n++], HUD_TEXT, "Texture Changes - %d max=%d", 0, 0);
+    snprintf(lines[n++], HUD_TEXT, "Texture Changes - %d max=%d", sc.binds, max_binds);
     snprintf(lines[n++], HUD_TEXT, "Shader Changes - %d max=%d", shader, max_shader);
     snprintf(lines[n++], HUD_TEXT, "Terrain texture age - %d", t.texture_age);
     snprintf(lines[n++], HUD_TEXT, "Reshades pending - %d", t.reshades_pending);
