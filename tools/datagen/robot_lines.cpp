@@ -24,10 +24,14 @@ static const int k_gate_line_every = 4;
 static const float k_merge_length = 250;       // ft after the gate over which a gate line reaches its offset
 static const float k_straight_cap[3] = { 45, 55, 65 };     // ft/s by skill
 static const float k_corner_share[3] = { 0.55f, 0.7f, 0.85f };
+static const float k_crest_span = 8;           // ft either side over which a crest's bend is measured
 static const float k_max_lean = 0.7f;           // rad: kept below the bike's 45-degree roll limit
 static const float k_whoops_lead = 10;          // ft before a roller where the whoops pace begins
 static const float k_whoops_speed[3] = { 25, 28, 31 };     // ft/s by skill
 static const int k_landing_passes = 4;
+// A designed jump is flown to its landing at whatever pace that takes, even past the skill's
+// straight-line pace: rolled instead, its steep back face pitches a bike onto its nose.
+static const float k_jump_cap = 70;            // ft/s
 static const float k_double_gap = 60;           // ft from a jump's end to a landing that makes it a double
 static const float k_approach = 12;             // ft before a take-off over which its speed is held
 static const float k_flight_reach = 200;        // ft after a take-off searched for the landing
@@ -138,6 +142,22 @@ static PathSample *offset_path(const Terrain *t, const Route *r, float from, flo
     return p;
 }
 
+// How sharply the ground bends down over a crest at sample i (1/ft, 0 in a dip or on the level):
+// its height's second derivative along the path over a few feet either side.
+static float crest_curvature(const PathSample *p, int n, int i)
+{
+    int a = i, b = i;
+    while (a > 0 && p[i].s - p[a].s < k_crest_span)
+        a--;
+    while (b + 1 < n && p[b].s - p[i].s < k_crest_span)
+        b++;
+    float ha = p[i].s - p[a].s, hb = p[b].s - p[i].s;
+    if (!(ha > 0) || !(hb > 0))
+        return 0;
+    float bend = ((p[b].ground - p[i].ground) / hb - (p[i].ground - p[a].ground) / ha) / (0.5f * (ha + hb));
+    return bend < 0 ? -bend : 0;
+}
+
 // The corner and straight caps: grip times the share the skill dares, helped by the bank.
 static void speed_caps(const Terrain *t, PathSample *p, int n, int skill)
 {
@@ -156,9 +176,15 @@ static void speed_caps(const Terrain *t, PathSample *p, int n, int skill)
             float grip = mu;
             if (bank > 0 && mu * bank < 0.9f)
                 grip = fminf((mu + bank) / (1 - mu * bank), 3 * mu);
-            cap = fminf(cap, sqrtf(grip * k_gravity / k * k_corner_share[skill]));
+            // Over a crest the ground falls away under the wheels and presses on them less:
+            // the grip and the lean that hold a turn go with the weight the wheels carry, g
+            // less v² times the ground's curvature. With a = v² / weight held, v² = a·g / (1 + a·c).
+            float c = crest_curvature(p, n, i);
+            float a = grip * k_corner_share[skill] / k;
+            cap = fminf(cap, sqrtf(a * k_gravity / (1 + a * c)));
             // However much a berm grips, a rider leaning past the bike's roll limit fights it.
-            cap = fminf(cap, sqrtf(tanf(k_max_lean) * k_gravity / k));
+            a = tanf(k_max_lean) / k;
+            cap = fminf(cap, sqrtf(a * k_gravity / (1 + a * c)));
         }
         p[i].cap = cap;
     }
@@ -179,6 +205,7 @@ static float ground_slope(const PathSample *p, int i)
 static int fly(const PathSample *p, int from, int to, float v, int *takeoff, float *flight_slope, float *landing_slope)
 {
     float y = p[from].ground + k_frame_height, vy = 0;
+    float v0 = v;
     bool air = false;
     float gap = 0;          // the most the ground has fallen below the arc on this flight
     int leave = -1;
@@ -189,6 +216,11 @@ static int fly(const PathSample *p, int from, int to, float v, int *takeoff, flo
             continue;
         float dt = ds / v, ground = p[i].ground + k_frame_height;
         if (!air) {
+            // Climbing a face costs the speed its height is worth: a bike reaching its foot at
+            // v leaves the lip slower, and the flight is that of the lip's speed.
+            float rise = p[i - 1].ground - p[from].ground;
+            v = sqrtf(fmaxf(v0 * v0 - 2 * k_gravity * rise, 1));
+            dt = ds / v;
             // Leaving the ground is judged against the whole arc from where the wheels last
             // pressed on it: a step at a time the ground never falls far below it.
             vy = ground_slope(p, i - 1) * v;
@@ -261,14 +293,21 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
         // A double: a jump whose landing is a second jump close after it is flown to that
         // landing, and the landing is never taken for a take-off of its own.
         float reach = feature.end - feature.begin + 5;
+        float landing_from = -1e9f;     // along the lap from the jump's start: where a flight may come down
         bool landing_of_double = false;
         for (int g = 0; g < layout->feature_count; g++) {
             const LapFeature &other = layout->features[g];
             if (g == f || other.kind != k_feature_jump)
                 continue;
             float gap = wrapped(other.begin - feature.end, lap_length);
-            if (gap >= 0 && gap < k_double_gap)
+            if (gap >= 0 && gap < k_double_gap) {
                 reach = fmaxf(reach, wrapped(other.end - feature.begin, lap_length) + 5);
+                // short of the landing's crest a flight lands on the take-off's steep back or the
+                // landing's face: both pitch a bike onto its nose
+                if (g == f + 1 && other.end - other.begin > feature.end - feature.begin)
+                    landing_from = fmaxf(landing_from, wrapped(other.begin - feature.begin, lap_length) +
+                                                           0.5f * (other.end - other.begin));
+            }
             // a double's landing is laid out right after its take-off and is the longer of the two
             float after = wrapped(feature.begin - other.end, lap_length);
             if (g == f - 1 && after >= 0 && after < k_double_gap && other.end - other.begin < feature.end - feature.begin)
@@ -289,11 +328,12 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
                 to++;
             float best_v = -1, best_error = 1e9f;
             int best_lip = -1;
-            for (float v = 10; v <= k_straight_cap[skill]; v += 0.5f) {
+            for (float v = 10; v <= k_jump_cap; v += 0.5f) {
                 int takeoff;
                 float flight, ground;
                 int land = fly(p, i, to, v, &takeoff, &flight, &ground);
-                if (land < 0 || ground > -0.05f || p[land].s - p[i].s > reach)
+                if (land < 0 || ground > -0.05f || p[land].s - p[i].s > reach ||
+                    wrapped(p[land].lap_s - feature.begin, lap_length) < landing_from)
                     continue;
                 float error = fabsf(atanf(flight) - atanf(ground));
                 if (error < best_error) {
