@@ -27,11 +27,8 @@ static const float k_corner_share[3] = { 0.55f, 0.7f, 0.85f };
 static const float k_crest_span = 8;           // ft either side over which a crest's bend is measured
 static const float k_max_lean = 0.7f;           // rad: kept below the bike's 45-degree roll limit
 static const float k_whoops_lead = 10;          // ft before a roller where the whoops pace begins
-static const float k_whoops_speed[3] = { 25, 28, 31 };     // ft/s by skill
+static const float k_whoops_speed[3] = { 12, 14, 16 };     // ft/s by skill
 static const int k_landing_passes = 4;
-// A designed jump is flown to its landing at whatever pace that takes, even past the skill's
-// straight-line pace: rolled instead, its steep back face pitches a bike onto its nose.
-static const float k_jump_cap = 70;            // ft/s
 static const float k_double_gap = 60;           // ft from a jump's end to a landing that makes it a double
 static const float k_approach = 12;             // ft before a take-off over which its speed is held
 static const float k_flight_reach = 200;        // ft after a take-off searched for the landing
@@ -57,6 +54,7 @@ struct PathSample {
     float cap, speed;       // ft/s
     float y;                // frame height, on the ground or on the flight arc
     bool airborne;
+    bool designed;          // on a designed jump's approach or among whoops: paced by the design
     float t;                // s from the gate
 };
 
@@ -282,8 +280,10 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
             if (p[i].lap_s < 0)
                 continue;
             float into = wrapped(p[i].lap_s - feature.begin, lap_length);
-            if (into >= -k_whoops_lead && into <= feature.end - feature.begin)
+            if (into >= -k_whoops_lead && into <= feature.end - feature.begin) {
                 p[i].cap = fminf(p[i].cap, k_whoops_speed[skill]);
+                p[i].designed = true;
+            }
         }
     }
     for (int f = 0; f < layout->feature_count; f++) {
@@ -327,8 +327,8 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
             while (to + 1 < n && p[to].s - p[i].s < reach + 55)
                 to++;
             float best_v = -1, best_error = 1e9f;
-            int best_lip = -1;
-            for (float v = 10; v <= k_jump_cap; v += 0.5f) {
+            int best_lip = -1, best_land = -1;
+            for (float v = 10; v <= k_straight_cap[skill]; v += 0.5f) {
                 int takeoff;
                 float flight, ground;
                 int land = fly(p, i, to, v, &takeoff, &flight, &ground);
@@ -340,10 +340,13 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
                     best_error = error;
                     best_v = v;
                     best_lip = takeoff;
+                    best_land = land;
                 }
             }
             for (int k = i; best_v > 0 && k <= best_lip; k++)
                 p[k].cap = fminf(p[k].cap, best_v);
+            for (int k = i; best_v > 0 && k <= best_land; k++)
+                p[k].designed = true;
         }
     }
 }
@@ -394,7 +397,9 @@ static void landing_caps(PathSample *p, int n)
         profile(p, n);
         bool changed = false;
         for (int i = 1; i < n; i++) {
-            if (!p[i].airborne || p[i - 1].airborne)
+            // A designed jump's take-off has its pace already, and a roller's crest is no
+            // take-off: the whoops pace rolls them.
+            if (!p[i].airborne || p[i - 1].airborne || p[i - 1].designed)
                 continue;
             int from = i - 1;
             while (from > 0 && p[i].s - p[from].s < k_approach)
