@@ -21,6 +21,9 @@
 static const float k_offsets[] = { -10, -5, 0, 5, 10 };    // ft to the rider's right of the centre
 static const int k_offset_count = (int)(sizeof k_offsets / sizeof k_offsets[0]);
 static const int k_gate_line_every = 4;
+static const float k_jump_spread = 0.5f;       // of the offsets, kept over a jump
+static const float k_jump_close_up = 15;       // ft either side of a jump over which the lines keep close
+static const float k_jump_ease = 40;           // ft over which they close up and spread out again
 static const float k_merge_length = 250;       // ft after the gate over which a gate line reaches its offset
 static const float k_straight_cap[3] = { 45, 55, 65 };     // ft/s by skill
 static const float k_corner_share[3] = { 0.55f, 0.7f, 0.85f };
@@ -106,14 +109,45 @@ static float tile_grip(const Terrain *t, float x, float z)
     return tile ? tile->friction_value[0] : 1.0f;
 }
 
+// A distance along the lap folded into (-half a lap, half a lap].
+static float wrapped(float d, float lap_length)
+{
+    if (d <= -lap_length / 2)
+        d += lap_length;
+    if (d > lap_length / 2)
+        d -= lap_length;
+    return d;
+}
+
+// How far across the track the lines spread at 'lap_s' ft along the lap (1: fully): over a jump
+// they close up towards the middle, where its faces are full height; a bike pushed wide there
+// by another must not come off the side of a kicker.
+static float spread_at(const TrackLayout *layout, float lap_s)
+{
+    if (lap_s < 0)
+        return 1;
+    float spread = 1;
+    for (int f = 0; f < layout->feature_count; f++) {
+        const LapFeature &feature = layout->features[f];
+        if (feature.kind != k_feature_jump)
+            continue;
+        float into = wrapped(lap_s - feature.begin, layout->lap.length), length = feature.end - feature.begin;
+        float near = into < 0 ? -into : into > length ? into - length : 0;
+        float close = 1 - smoothstep(k_jump_close_up, k_jump_close_up + k_jump_ease, near);
+        spread = fminf(spread, 1 - (1 - k_jump_spread) * close);
+    }
+    return spread;
+}
+
 // The path at a lateral offset; a gate line starts at 'from' and eases onto 'offset'.
-static PathSample *offset_path(const Terrain *t, const Route *r, float from, float offset)
+static PathSample *offset_path(const Terrain *t, const Route *r, const TrackLayout *layout, float from, float offset)
 {
     PathSample *p = (PathSample *)xcalloc((size_t)r->n, sizeof(PathSample));
     for (int i = 0; i < r->n; i++) {
         const Centre &c = r->c[i];
         float along = i > 0 ? p[i - 1].s + hypotf(c.x - r->c[i - 1].x, c.z - r->c[i - 1].z) : 0;
         float o = from + (offset - from) * smoothstep(0, k_merge_length, along);
+        o *= spread_at(layout, r->lap_s[i]);
         o = clampf(o, -c.half_width + 2, c.half_width - 2);
         p[i].x = c.x - c.tz * o;        // the rider's right is (-tz, tx)
         p[i].z = c.z + c.tx * o;
@@ -253,16 +287,6 @@ static int fly(const PathSample *p, int from, int to, float v, int *takeoff, flo
     if (air && gap >= k_takeoff_gap)
         *takeoff = leave;
     return -1;
-}
-
-// A distance along the lap folded into (-half a lap, half a lap].
-static float wrapped(float d, float lap_length)
-{
-    if (d <= -lap_length / 2)
-        d += lap_length;
-    if (d > lap_length / 2)
-        d -= lap_length;
-    return d;
 }
 
 // Each designed jump, wherever the path meets it: the approach speed that lands it on the
@@ -509,7 +533,7 @@ bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *lay
     for (int skill = 0; ok && skill < 3; skill++) {
         ok = lines_store_create(timing->first_counting, timing->normal_counting);
         for (int k = 0; ok && k < k_offset_count; k++) {
-            PathSample *p = offset_path(t, &route, k_offsets[k], k_offsets[k]);
+            PathSample *p = offset_path(t, &route, layout, k_offsets[k], k_offsets[k]);
             speed_caps(t, p, route.n, skill);
             jump_speeds(p, route.n, layout, skill);
             landing_caps(p, route.n);
@@ -523,7 +547,7 @@ bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *lay
             for (float o : k_offsets)
                 if (fabsf(o - across) < fabsf(onto - across))
                     onto = o;
-            PathSample *p = offset_path(t, &route, across, onto);
+            PathSample *p = offset_path(t, &route, layout, across, onto);
             speed_caps(t, p, route.n, skill);
             jump_speeds(p, route.n, layout, skill);
             landing_caps(p, route.n);
