@@ -32,8 +32,8 @@
 // --skill picks the robots' lines file (default 1, "lines_amateur"); --learn writes the lines the
 // run learned back into the home directory's copy; --debug logs the lines' verbose lines;
 // --practice makes every robot the tester. Robots driven by the autopilot are reported with
-// their lap times, falls and time lost, and the autopilot's cost; --robot-trace writes
-// "tic,slot,x,y,z,speed,laps,lost" for each of them every 32 tics.
+// their lap times, falls, time lost and bikes overturned with the rider on, and the autopilot's
+// cost; --robot-trace writes "tic,slot,x,y,z,speed,laps,lost" for each of them every 32 tics.
 // Exit status: 0 all bikes stayed sound, 1 a bike went non-finite, left the world or sank below
 // the ground, 2 no run (a bad option, script or setup line, or no track).
 //
@@ -66,6 +66,7 @@
 #include "common/mem.h"
 #include "platform/log.h"
 #include "race/puppets.h"
+#include "race/race_rules.h"
 #include "race/results.h"
 #include "race/session.h"
 #include "race/simulation.h"
@@ -136,7 +137,12 @@ static struct {
     FILE *trace_file;
     int falls[BIKE_SLOTS], contact_falls[BIKE_SLOTS], lost_tics[BIKE_SLOTS];
     int fall_count[BIKE_SLOTS];
-} g_robots_run = { 1, false, 0, false, nullptr, nullptr, {}, {}, {}, {} };
+    int overturned[BIKE_SLOTS];     // times the bike went over with its rider still on it
+    bool over[BIKE_SLOTS];
+} g_robots_run = { 1, false, 0, false, nullptr, nullptr, {}, {}, {}, {}, {}, {} };
+
+// A bike past 75 degrees from upright is over; it is back up once within 45 degrees.
+static const double k_over_up = 0.26, k_back_up = 0.7;
 
 // Returns how many arguments it took: 0 none of these, -1 a bad value.
 static int robots_option(const char *a, const char *v)
@@ -202,7 +208,17 @@ static void robots_run_after_tic(void)
                 g_robots_run.contact_falls[i]++;
         }
         g_robots_run.fall_count[i] = b->fall_count;
-        g_robots_run.lost_tics[i] += robot_lost_counter(i) > 0;
+        // A bike thrown over without the rider's fall (the rider stays on whatever the bike
+        // does unless the body is jolted hard) is no fall, but it is reported beside them.
+        double up = dBodyGetRotation(b->body[BODY_FRAME])[5];
+        if (!g_robots_run.over[i] && up < k_over_up && bike_fall_timer(b) == 0) {
+            g_robots_run.over[i] = true;
+            g_robots_run.overturned[i]++;
+        } else if (up > k_back_up) {
+            g_robots_run.over[i] = false;
+        }
+        // after the finish a robot runs out of line and waits: no time lost in the race
+        g_robots_run.lost_tics[i] += robot_lost_counter(i) > 0 && !rider_finished(i);
         if (g_robots_run.trace_file && tic % 32 == 0) {
             const dReal *p = dBodyGetPosition(b->body[BODY_FRAME]), *v = dBodyGetLinearVel(b->body[BODY_FRAME]);
             fprintf(g_robots_run.trace_file, "%d,%d,%.3f,%.3f,%.3f,%.3f,%d,%d\n", tic, i, p[0], p[1], p[2],
@@ -212,8 +228,8 @@ static void robots_run_after_tic(void)
     }
 }
 
-// Per robot its lap times, falls, falls begun within 1 s of a bike contact and seconds lost;
-// then what the autopilot cost.
+// Per robot its lap times, falls, falls begun within 1 s of a bike contact, seconds lost before
+// it finished and the times its bike went over without a fall; then what the autopilot cost.
 static void robots_run_report(FILE *out)
 {
     int robots = 0;
@@ -228,8 +244,8 @@ static void robots_run_report(FILE *out)
                 break;
             fprintf(out, " %.2f", t / 128.0);
         }
-        fprintf(out, "  falls %d (%d after contact)  lost %.1f s\n", g_robots_run.falls[i], g_robots_run.contact_falls[i],
-                g_robots_run.lost_tics[i] / 128.0);
+        fprintf(out, "  falls %d (%d after contact)  lost %.1f s  overturned %d\n", g_robots_run.falls[i],
+                g_robots_run.contact_falls[i], g_robots_run.lost_tics[i] / 128.0, g_robots_run.overturned[i]);
     }
     const AutopilotCost *c = autopilot_cost();
     if (robots > 0 && c->calls > 0)

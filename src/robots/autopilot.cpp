@@ -32,6 +32,7 @@ static const float k_downed_speed = 10;         // ft/s
 static const int k_lost_drag_tics = 19 * 128;
 static const int k_lost_reset_tics = 40 * 128;
 static const float k_max_lean_grip = 1.1780972f;
+static const int k_flight_aim = 3;             // points past a take-off aimed at on its approach
 
 static float clampf(float v, float lo, float hi)
 {
@@ -577,6 +578,19 @@ static float following_lean(const RobotPath *path, int at, float fraction, int a
     return atan2f(-v * v / r, g);
 }
 
+// Before a take-off the bike must leave the lip heading where the line flies: nothing steers it
+// in the air. A look-ahead point past the lip lies on the flight, straight on in plan, so
+// aiming there lines the bike up with the flight instead of cutting across it from a corner.
+static int takeoff_lookahead(const RobotPath *path, int at, int ahead)
+{
+    for (int k = at + 1; k < path->count && k <= at + ahead; k++) {
+        if (path->points[k].speed < 0 && path->points[k - 1].speed >= 0) {
+            return k + k_flight_aim - at;
+        }
+    }
+    return ahead;
+}
+
 void autopilot(int slot)
 {
     RiderSlot *s = rider_slot(slot);
@@ -745,6 +759,7 @@ void autopilot(int slot)
             lines_forget_trials(slot);
         bool before_gate = gate_pass_time(session_passes(slot), 0) < 0;
         int ahead = (before_gate ? 4 : (m > 4 && fabsf(lean) < k_pi / 8 ? 3 : 2)) + k_lookahead_extra;
+        ahead = takeoff_lookahead(path, at, ahead);
         float radius;
         target_lean = following_lean(path, at, fraction, ahead, fx, fz, hx, hz, v, g, &radius);
         // The grip under the next path points and under the front wheel a quarter second on.

@@ -269,4 +269,60 @@ TEST_F(SampleTrack, GeneratedLinesSlowForEveryJumpTakeOff)
     lines_store_free();
 }
 
+
+// The lines ride every line's points within 'near' ft of the lap's centre between 'from' and 'to'
+// ft along it: the slowest and fastest speeds there, whatever the skill's file.
+struct SpeedRange {
+    float slowest = 1e9f, fastest = 0;
+    int points = 0;
+};
+
+SpeedRange speeds_along(const TrackLayout &layout, float from, float to, float near, int slots)
+{
+    SpeedRange r;
+    for (int slot = 0; slot < slots; slot++)
+        for (int i = 0; i < k_line_entries; i++) {
+            const LineEntry *e = line_entry(slot, i);
+            for (int j = 0; j < e->count; j++) {
+                const LinePoint &p = e->points[j];
+                for (float s = from; s <= to; s += 2) {
+                    const Centre &c = layout.lap.c[line_sample_at(&layout.lap, s)];
+                    if (hypotf(p.x - c.x, p.z - c.z) < near) {
+                        r.slowest = fminf(r.slowest, fabsf(p.speed));
+                        r.fastest = fmaxf(r.fastest, fabsf(p.speed));
+                        r.points++;
+                        break;
+                    }
+                }
+            }
+        }
+    return r;
+}
+
+// A whoops section is rolled at its own pace from its first roller to its last: each roller's
+// crest is no take-off to crawl over, and none is hit fast enough to be launched off.
+TEST_F(SampleTrack, GeneratedLinesRollTheWhoopsAtTheirOwnPace)
+{
+    ASSERT_TRUE(timing->valid);
+    int slots = timing->first_counting + timing->normal_counting;
+    float begin = 1e9f, end = -1e9f;
+    for (int k = 0; k < layout.feature_count; k++)
+        if (layout.features[k].kind == k_feature_whoops) {
+            begin = fminf(begin, layout.features[k].begin);
+            end = fmaxf(end, layout.features[k].end);
+        }
+    ASSERT_LT(begin, end);
+    float previous = 0;
+    for (int skill = 0; skill < 3; skill++) {
+        load_lines("sample", timing->first_counting, timing->normal_counting, skill);
+        SpeedRange r = speeds_along(layout, begin + 10, end - 4, 8, slots);
+        ASSERT_GT(r.points, 20) << "skill " << skill;
+        EXPECT_GT(r.slowest, 10) << "skill " << skill;
+        EXPECT_LT(r.fastest, 20) << "skill " << skill;
+        EXPECT_GE(r.slowest, previous) << "skill " << skill;
+        previous = r.slowest;
+        lines_store_free();
+    }
+}
+
 }  // namespace

@@ -18,7 +18,7 @@ struct RobotReport {
     double lost = -1;
 };
 
-// The "robot N laps ...  falls F (C after contact)  lost L s" lines of skorva-sim's report.
+// The "robot N laps ...  falls F (C after contact)  lost L s  overturned O" lines of skorva-sim's report.
 std::vector<RobotReport> robot_reports(const std::string &out)
 {
     std::vector<RobotReport> robots;

@@ -21,12 +21,16 @@
 static const float k_offsets[] = { -10, -5, 0, 5, 10 };    // ft to the rider's right of the centre
 static const int k_offset_count = (int)(sizeof k_offsets / sizeof k_offsets[0]);
 static const int k_gate_line_every = 4;
+static const float k_jump_spread = 0.5f;       // of the offsets, kept over a jump
+static const float k_jump_close_up = 15;       // ft either side of a jump over which the lines keep close
+static const float k_jump_ease = 40;           // ft over which they close up and spread out again
 static const float k_merge_length = 250;       // ft after the gate over which a gate line reaches its offset
 static const float k_straight_cap[3] = { 45, 55, 65 };     // ft/s by skill
 static const float k_corner_share[3] = { 0.55f, 0.7f, 0.85f };
+static const float k_crest_span = 8;           // ft either side over which a crest's bend is measured
 static const float k_max_lean = 0.7f;           // rad: kept below the bike's 45-degree roll limit
 static const float k_whoops_lead = 10;          // ft before a roller where the whoops pace begins
-static const float k_whoops_speed[3] = { 25, 28, 31 };     // ft/s by skill
+static const float k_whoops_speed[3] = { 12, 14, 16 };     // ft/s by skill
 static const int k_landing_passes = 4;
 static const float k_double_gap = 60;           // ft from a jump's end to a landing that makes it a double
 static const float k_approach = 12;             // ft before a take-off over which its speed is held
@@ -53,6 +57,7 @@ struct PathSample {
     float cap, speed;       // ft/s
     float y;                // frame height, on the ground or on the flight arc
     bool airborne;
+    bool designed;          // on a designed jump's approach or among whoops: paced by the design
     float t;                // s from the gate
 };
 
@@ -104,14 +109,45 @@ static float tile_grip(const Terrain *t, float x, float z)
     return tile ? tile->friction_value[0] : 1.0f;
 }
 
+// A distance along the lap folded into (-half a lap, half a lap].
+static float wrapped(float d, float lap_length)
+{
+    if (d <= -lap_length / 2)
+        d += lap_length;
+    if (d > lap_length / 2)
+        d -= lap_length;
+    return d;
+}
+
+// How far across the track the lines spread at 'lap_s' ft along the lap (1: fully): over a jump
+// they close up towards the middle, where its faces are full height; a bike pushed wide there
+// by another must not come off the side of a kicker.
+static float spread_at(const TrackLayout *layout, float lap_s)
+{
+    if (lap_s < 0)
+        return 1;
+    float spread = 1;
+    for (int f = 0; f < layout->feature_count; f++) {
+        const LapFeature &feature = layout->features[f];
+        if (feature.kind != k_feature_jump)
+            continue;
+        float into = wrapped(lap_s - feature.begin, layout->lap.length), length = feature.end - feature.begin;
+        float near = into < 0 ? -into : into > length ? into - length : 0;
+        float close = 1 - smoothstep(k_jump_close_up, k_jump_close_up + k_jump_ease, near);
+        spread = fminf(spread, 1 - (1 - k_jump_spread) * close);
+    }
+    return spread;
+}
+
 // The path at a lateral offset; a gate line starts at 'from' and eases onto 'offset'.
-static PathSample *offset_path(const Terrain *t, const Route *r, float from, float offset)
+static PathSample *offset_path(const Terrain *t, const Route *r, const TrackLayout *layout, float from, float offset)
 {
     PathSample *p = (PathSample *)xcalloc((size_t)r->n, sizeof(PathSample));
     for (int i = 0; i < r->n; i++) {
         const Centre &c = r->c[i];
         float along = i > 0 ? p[i - 1].s + hypotf(c.x - r->c[i - 1].x, c.z - r->c[i - 1].z) : 0;
         float o = from + (offset - from) * smoothstep(0, k_merge_length, along);
+        o *= spread_at(layout, r->lap_s[i]);
         o = clampf(o, -c.half_width + 2, c.half_width - 2);
         p[i].x = c.x - c.tz * o;        // the rider's right is (-tz, tx)
         p[i].z = c.z + c.tx * o;
@@ -138,6 +174,22 @@ static PathSample *offset_path(const Terrain *t, const Route *r, float from, flo
     return p;
 }
 
+// How sharply the ground bends down over a crest at sample i (1/ft, 0 in a dip or on the level):
+// its height's second derivative along the path over a few feet either side.
+static float crest_curvature(const PathSample *p, int n, int i)
+{
+    int a = i, b = i;
+    while (a > 0 && p[i].s - p[a].s < k_crest_span)
+        a--;
+    while (b + 1 < n && p[b].s - p[i].s < k_crest_span)
+        b++;
+    float ha = p[i].s - p[a].s, hb = p[b].s - p[i].s;
+    if (!(ha > 0) || !(hb > 0))
+        return 0;
+    float bend = ((p[b].ground - p[i].ground) / hb - (p[i].ground - p[a].ground) / ha) / (0.5f * (ha + hb));
+    return bend < 0 ? -bend : 0;
+}
+
 // The corner and straight caps: grip times the share the skill dares, helped by the bank.
 static void speed_caps(const Terrain *t, PathSample *p, int n, int skill)
 {
@@ -156,9 +208,15 @@ static void speed_caps(const Terrain *t, PathSample *p, int n, int skill)
             float grip = mu;
             if (bank > 0 && mu * bank < 0.9f)
                 grip = fminf((mu + bank) / (1 - mu * bank), 3 * mu);
-            cap = fminf(cap, sqrtf(grip * k_gravity / k * k_corner_share[skill]));
+            // Over a crest the ground falls away under the wheels and presses on them less:
+            // the grip and the lean that hold a turn go with the weight the wheels carry, g
+            // less v² times the ground's curvature. With a = v² / weight held, v² = a·g / (1 + a·c).
+            float c = crest_curvature(p, n, i);
+            float a = grip * k_corner_share[skill] / k;
+            cap = fminf(cap, sqrtf(a * k_gravity / (1 + a * c)));
             // However much a berm grips, a rider leaning past the bike's roll limit fights it.
-            cap = fminf(cap, sqrtf(tanf(k_max_lean) * k_gravity / k));
+            a = tanf(k_max_lean) / k;
+            cap = fminf(cap, sqrtf(a * k_gravity / (1 + a * c)));
         }
         p[i].cap = cap;
     }
@@ -179,6 +237,7 @@ static float ground_slope(const PathSample *p, int i)
 static int fly(const PathSample *p, int from, int to, float v, int *takeoff, float *flight_slope, float *landing_slope)
 {
     float y = p[from].ground + k_frame_height, vy = 0;
+    float v0 = v;
     bool air = false;
     float gap = 0;          // the most the ground has fallen below the arc on this flight
     int leave = -1;
@@ -189,6 +248,11 @@ static int fly(const PathSample *p, int from, int to, float v, int *takeoff, flo
             continue;
         float dt = ds / v, ground = p[i].ground + k_frame_height;
         if (!air) {
+            // Climbing a face costs the speed its height is worth: a bike reaching its foot at
+            // v leaves the lip slower, and the flight is that of the lip's speed.
+            float rise = p[i - 1].ground - p[from].ground;
+            v = sqrtf(fmaxf(v0 * v0 - 2 * k_gravity * rise, 1));
+            dt = ds / v;
             // Leaving the ground is judged against the whole arc from where the wheels last
             // pressed on it: a step at a time the ground never falls far below it.
             vy = ground_slope(p, i - 1) * v;
@@ -225,16 +289,6 @@ static int fly(const PathSample *p, int from, int to, float v, int *takeoff, flo
     return -1;
 }
 
-// A distance along the lap folded into (-half a lap, half a lap].
-static float wrapped(float d, float lap_length)
-{
-    if (d <= -lap_length / 2)
-        d += lap_length;
-    if (d > lap_length / 2)
-        d -= lap_length;
-    return d;
-}
-
 // Each designed jump, wherever the path meets it: the approach speed that lands it on the
 // landing's downslope most nearly along the ground caps the speed up to its lip.
 static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int skill)
@@ -250,8 +304,10 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
             if (p[i].lap_s < 0)
                 continue;
             float into = wrapped(p[i].lap_s - feature.begin, lap_length);
-            if (into >= -k_whoops_lead && into <= feature.end - feature.begin)
+            if (into >= -k_whoops_lead && into <= feature.end - feature.begin) {
                 p[i].cap = fminf(p[i].cap, k_whoops_speed[skill]);
+                p[i].designed = true;
+            }
         }
     }
     for (int f = 0; f < layout->feature_count; f++) {
@@ -261,14 +317,21 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
         // A double: a jump whose landing is a second jump close after it is flown to that
         // landing, and the landing is never taken for a take-off of its own.
         float reach = feature.end - feature.begin + 5;
+        float landing_from = -1e9f;     // along the lap from the jump's start: where a flight may come down
         bool landing_of_double = false;
         for (int g = 0; g < layout->feature_count; g++) {
             const LapFeature &other = layout->features[g];
             if (g == f || other.kind != k_feature_jump)
                 continue;
             float gap = wrapped(other.begin - feature.end, lap_length);
-            if (gap >= 0 && gap < k_double_gap)
+            if (gap >= 0 && gap < k_double_gap) {
                 reach = fmaxf(reach, wrapped(other.end - feature.begin, lap_length) + 5);
+                // short of the landing's crest a flight lands on the take-off's steep back or the
+                // landing's face: both pitch a bike onto its nose
+                if (g == f + 1 && other.end - other.begin > feature.end - feature.begin)
+                    landing_from = fmaxf(landing_from, wrapped(other.begin - feature.begin, lap_length) +
+                                                           0.5f * (other.end - other.begin));
+            }
             // a double's landing is laid out right after its take-off and is the longer of the two
             float after = wrapped(feature.begin - other.end, lap_length);
             if (g == f - 1 && after >= 0 && after < k_double_gap && other.end - other.begin < feature.end - feature.begin)
@@ -288,22 +351,26 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
             while (to + 1 < n && p[to].s - p[i].s < reach + 55)
                 to++;
             float best_v = -1, best_error = 1e9f;
-            int best_lip = -1;
+            int best_lip = -1, best_land = -1;
             for (float v = 10; v <= k_straight_cap[skill]; v += 0.5f) {
                 int takeoff;
                 float flight, ground;
                 int land = fly(p, i, to, v, &takeoff, &flight, &ground);
-                if (land < 0 || ground > -0.05f || p[land].s - p[i].s > reach)
+                if (land < 0 || ground > -0.05f || p[land].s - p[i].s > reach ||
+                    wrapped(p[land].lap_s - feature.begin, lap_length) < landing_from)
                     continue;
                 float error = fabsf(atanf(flight) - atanf(ground));
                 if (error < best_error) {
                     best_error = error;
                     best_v = v;
                     best_lip = takeoff;
+                    best_land = land;
                 }
             }
             for (int k = i; best_v > 0 && k <= best_lip; k++)
                 p[k].cap = fminf(p[k].cap, best_v);
+            for (int k = i; best_v > 0 && k <= best_land; k++)
+                p[k].designed = true;
         }
     }
 }
@@ -354,7 +421,9 @@ static void landing_caps(PathSample *p, int n)
         profile(p, n);
         bool changed = false;
         for (int i = 1; i < n; i++) {
-            if (!p[i].airborne || p[i - 1].airborne)
+            // A designed jump's take-off has its pace already, and a roller's crest is no
+            // take-off: the whoops pace rolls them.
+            if (!p[i].airborne || p[i - 1].airborne || p[i - 1].designed)
                 continue;
             int from = i - 1;
             while (from > 0 && p[i].s - p[from].s < k_approach)
@@ -464,7 +533,7 @@ bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *lay
     for (int skill = 0; ok && skill < 3; skill++) {
         ok = lines_store_create(timing->first_counting, timing->normal_counting);
         for (int k = 0; ok && k < k_offset_count; k++) {
-            PathSample *p = offset_path(t, &route, k_offsets[k], k_offsets[k]);
+            PathSample *p = offset_path(t, &route, layout, k_offsets[k], k_offsets[k]);
             speed_caps(t, p, route.n, skill);
             jump_speeds(p, route.n, layout, skill);
             landing_caps(p, route.n);
@@ -478,7 +547,7 @@ bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *lay
             for (float o : k_offsets)
                 if (fabsf(o - across) < fabsf(onto - across))
                     onto = o;
-            PathSample *p = offset_path(t, &route, across, onto);
+            PathSample *p = offset_path(t, &route, layout, across, onto);
             speed_caps(t, p, route.n, skill);
             jump_speeds(p, route.n, layout, skill);
             landing_caps(p, route.n);
