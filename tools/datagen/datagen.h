@@ -138,3 +138,61 @@ int   samples_per_firing(float rpm, bool two_stroke);              // at 44,100 
 void  engine_sample_name(const char *class_code, int row, int col, char *out, int size);   // "sounds/..."
 // "sounds/<class>.table" with its sample files, and "default<class>.braap", for each class.
 bool  write_engine_sounds(const char *dir);
+
+// ---- scenery_art.cpp: the pictures, models and shapes of the trackside scenery ----
+#define k_pine_picture "@pine.png"
+#define k_oak_picture "@oak.png"
+#define k_bush_picture "@bush.png"
+#define k_banner_picture "@banner.png"          // white cloth: billboards tint it
+#define k_finish_line_picture "@finishline.png"
+#define k_bale_model "@haybale.jm"
+#define k_bale_texture "@haybale.png"
+#define k_bale_shape "@haybale.shp"
+#define k_block_model "@tuffblock.jm"
+#define k_block_texture "@tuffblock.png"
+#define k_block_shape "@tuffblock.shp"
+static const char *const k_start_flagger_pictures[5] = { "@starter-1.png", "@starter-2.png", "@starter-3.png",
+                                                         "@starter-4.png", "@starter-5.png" };
+static const char *const k_lap_flagger_pictures[4] = { "@finishflag-1.png", "@finishflag-2.png",
+                                                       "@finishflag-3.png", "@finishflag-4.png" };
+static const char *const k_worker_pictures[2] = { "@marshal.png", "@marshal-yellow.png" };
+static const float k_bale_size[3] = { 1.5f, 1.25f, 3.0f };     // ft across (x), high, long (z)
+static const float k_block_size[3] = { 1.5f, 1.5f, 4.0f };
+// The starting-gate piece ("@startgate.jm", ".ppm", ".shp") is modelled lying down, as it is
+// once dropped: a panel k_gate_piece_width across and k_gate_piece_length from its hinge (the
+// x axis through the origin) towards the riders (+z). Standing it up turns it about the hinge
+// by -angle x 3pi/16 about +x, lifting its free end towards the riders.
+static const float k_gate_piece_width = 3.2f;
+static const float k_gate_piece_length = 2.0f;
+bool write_scenery_art(const char *dir);
+
+// ---- scenery.cpp: a track's trackside objects ----
+// How far (x, z) lies from the edge of the racing surface (the lap and the start straight):
+// negative on it; 'far' when no surface lies within 'far'.
+float track_clearance(const TrackLayout *layout, float x, float z, float far);
+// The lap's corners: the apex sample and signed curvature of each, in order round the lap.
+struct LapCorner {
+    int apex;
+    float curvature;
+};
+enum { k_max_corners = 12 };
+int  lap_corners(const TrackLayout *layout, LapCorner *out, int max);
+// Points every 'step' ft along the stretch riders ride after passing a checkpoint, up to the
+// next checkpoint of the lap (or of the first lap, for the start straight's). The count.
+struct Timing;
+int  checkpoint_stretch(const TrackLayout *layout, const Timing *timing, int checkpoint, Point2 *out, int max,
+                        float step);
+// "billboards", "statues", "flaggers" and "decals" of a track whose "timing_gates" is written.
+bool write_track_scenery(const char *dir, const Terrain *t, const TrackLayout *layout);
+
+// ---- cameras.cpp: trackside cameras and the track map ----
+struct TrackCamera {
+    float x, z, height;     // height above the ground
+    float fov, auto_fov_size;
+};
+enum { k_max_track_cameras = 6 };
+// The first overlooks the starting gate, the others stand outside the sharpest corners.
+int  track_cameras(const Terrain *t, const TrackLayout *layout, TrackCamera *out, int max);
+// "cameras" (with every checkpoint given to the camera that sees most of its stretch) and
+// "map.png", the field from above (row 0 at z = 0) for the HUD's map.
+bool write_track_cameras(const char *dir, const Terrain *t, const TrackLayout *layout);

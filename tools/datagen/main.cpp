@@ -40,6 +40,10 @@ int main(int argc, char **argv)
         fprintf(stderr, "datagen: can't write the fonts and pictures into %s\n", dir);
         return 1;
     }
+    if (!write_scenery_art(dir)) {
+        fprintf(stderr, "datagen: can't write the scenery's pictures and models into %s\n", dir);
+        return 1;
+    }
     snprintf(path, sizeof path, "%s/%s", dir, SK_SAMPLE_TRACK_FOLDER);
     if (!write_sample_track(path)) {
         fprintf(stderr, "datagen: can't write %s\n", path);
