@@ -420,11 +420,12 @@ void scenery_gate_piece_turn(int object, float angle)
     if (object < 0 || object >= g_scenery.piece_count || !isfinite(angle))
         return;
     Statue &s = g_scenery.pieces[object];
-    // Facing the riders' way (a model faces -z), it falls forwards about its hinge, the local
-    // x axis through its origin: upright at 1, flat at 0.
+    // Modelled lying down as it is once dropped, from its hinge (the local x axis through its
+    // origin) towards the riders (+z); standing, it is turned about the hinge by
+    // -angle x 3 pi / 16, which lifts its free end towards them.
     float turn[9], tilt[9];
     axis_rotation(0, 1, 0, g_scenery.piece_heading[object], turn);
-    axis_rotation(1, 0, 0, -(1 - angle) * k_pi * 0.5f, tilt);
+    axis_rotation(1, 0, 0, -angle * 3 * k_pi / 16, tilt);
     multiply(turn, tilt, s.m);
     place_solid(&g_scenery.piece_solids[object], &s, object | k_piece_flag);
 }

@@ -183,18 +183,23 @@ TEST_F(Scenery, AStatueShapeStopsABike)
     EXPECT_GT(run_into(true), 52) << "held in front of the wall";
 }
 
-TEST_F(Scenery, AGatePieceFallsForwardsAndTouchesOnlyWhileUp)
+TEST_F(Scenery, AGatePieceStandsAndFallsAboutItsHinge)
 {
-    data_file("gate.shp", "1\n0 1.5 0\n1 0.6 20000 100\n");
+    // One ball at the free end of a panel modelled lying flat towards the riders (+z).
+    data_file("gate.shp", "1\n0 0 2\n0.2 0.6 20000 100\n");
     int piece = scenery_create_gate_piece(nullptr, nullptr, "@gate.shp", 60, 0, 60, 0);
     ASSERT_GE(piece, 0);
     const Statue *s = scenery_gate_piece(piece);
-    EXPECT_NEAR(s->m[4], 1, 1e-6) << "upright";
+    // Standing (angle 1): the free end lifted towards the riders by 3 pi / 16.
+    float a = 3 * (float)M_PI / 16;
+    EXPECT_NEAR(s->m[5] * 2, 2 * sinf(a), 1e-5) << "raised";
+    EXPECT_NEAR(s->m[8] * 2, 2 * cosf(a), 1e-5) << "still on the riders' side";
     scenery_gate_piece_turn(piece, 0);
-    // Its up axis now points forwards (-z for heading 0), down the riders' way.
-    EXPECT_NEAR(s->m[1], 0, 1e-6);
-    EXPECT_NEAR(s->m[4], 0, 1e-6);
-    EXPECT_NEAR(s->m[7], -1, 1e-6);
+    EXPECT_NEAR(s->m[5], 0, 1e-6) << "dropped: lying as modelled";
+    EXPECT_NEAR(s->m[8], 1, 1e-6);
+    scenery_gate_piece_turn(piece, 1);
+    scenery_create_gate_piece(nullptr, nullptr, "@gate.shp", 60, 0, 80, (float)M_PI / 2);
+    EXPECT_NEAR(scenery_gate_piece(1)->m[2] * 2, 2 * cosf(a), 1e-5) << "the heading turns the riders' side to +x";
     EXPECT_EQ(scenery_create_gate_piece(nullptr, nullptr, nullptr, NAN, 0, 0, 0), -1);
 }
 
