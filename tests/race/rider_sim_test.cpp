@@ -51,36 +51,6 @@ protected:
         fclose(f);
     }
 
-    // The generated practice track as "tracks/open", its gate places without starting-gate
-    // pieces: these rides leave the gate long before it drops.
-    void open_practice(void)
-    {
-        std::string to = root + "/Skorva/tracks/open";
-        std::filesystem::create_directories(to);
-        std::filesystem::copy(std::string(SK_GAME_DATA_DIR) + "/tracks/practice", to,
-                              std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
-        FILE *f = fopen((to + "/timing_gates").c_str(), "rb");
-        ASSERT_NE(f, nullptr);
-        std::string text, out;
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-            text.append(buf, n);
-        fclose(f);
-        bool gates = false;
-        for (size_t at = 0, end; at < text.size(); at = end + 1) {
-            end = text.find('\n', at);
-            if (end == std::string::npos)
-                end = text.size();
-            std::string line = text.substr(at, end - at);
-            if (line.rfind("checkpoints:", 0) == 0)
-                gates = false;
-            out += line + (gates && line[0] == '[' ? " null null null" : "") + "\n";
-            if (line.rfind("startinggate:", 0) == 0)
-                gates = true;
-        }
-        write("Skorva/tracks/open/timing_gates", out);
-    }
-
     // Rides the script on the track with the setup lines; the trace of slot 0.
     Trace ride(const std::string &track, const std::string &script, const std::string &setup, int tics)
     {
@@ -125,7 +95,7 @@ double turned(double a, double b)
 
 TEST_F(RiderSim, FullThrottleFromTheGateStaysUpright)
 {
-    open_practice();
+    sim_open_practice(root);
     for (const char *setup : { "", "arcade=No" }) {
         Trace t = ride("tracks/open", "0 throttle=1\n", setup, 512);
         ASSERT_FALSE(t.rows.empty()) << setup;
@@ -141,7 +111,7 @@ TEST_F(RiderSim, FullThrottleFromTheGateStaysUpright)
 
 TEST_F(RiderSim, HalfASteerLeansAndTurnsToThatSideAndLettingGoRightsTheBike)
 {
-    open_practice();
+    sim_open_practice(root);
     // The script's steer channel as the keys give it: "Left" is +1, which the default reversal
     // makes a left turn (a negative steer input).
     for (double channel : { 0.5, -0.5 }) {
