@@ -1,7 +1,7 @@
 // The game's simulation without a window, sound or GL: loads a track session through the same
 // code as the game, puts robot-requested bikes on the gate, runs tics of simulation_tic and
 // reports what the bikes did.
-//   skorva-sim [--track FOLDER] [--bikes N] [--tics T] [--seed S] [--gate-drop SECONDS] [--log FILE] [--quiet]
+//   skorva-sim [--track FOLDER] [--bikes N] [--tics T] [--seed S] [--log FILE] [--quiet]
 //              [--laps N] [--minutes M] [--puppets V[c],...]
 //              [--bike MODEL] [--rev] [--record-audio FILE]
 //              [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]
@@ -11,8 +11,6 @@
 // run out), prints the final order as the results overlay shows it and leaves "results.txt" in
 // the home directory. --minutes makes a timed race with --laps extra laps. --puppets makes the
 // first riders scripted puppets at V ft/s ("c": cutting every lap after the first; 0: standing).
-// --gate-drop drops the starting gate that many seconds after the start instead of the
-// session's own 13 to 15 s; a ride (--script, --setup) has it drop at once unless told.
 // The data comes from SK_HOME, else the "game" folder beside this executable.
 // --bike gives the first bike that model. --rev takes the first bike from the autopilot: it
 // stands with the clutch lever pulled while the throttle idles 1 s, opens over 2 s, holds 1 s,
@@ -95,8 +93,7 @@ static struct {
     bool quiet;
     BikeTrack *watch;
     int watched;
-    int gate_drop;              // seconds; -1: the session's own
-} g_sim = { "tracks/sample", 40, 1280, 1, false, nullptr, 0, -1 };
+} g_sim = { "tracks/sample", 40, 1280, 1, false, nullptr, 0 };
 
 static double now_us(void)
 {
@@ -117,7 +114,7 @@ static bool parse_int(const char *text, int lo, int hi, int *out)
 
 static int usage(void)
 {
-    fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 0..160] [--tics N] [--seed S] [--gate-drop SECONDS] [--log FILE] [--quiet]\n"
+    fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 0..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n"
                     "                  [--laps 0..50] [--minutes 0..60] [--puppets V[c],...]\n"
                     "                  [--bike MODEL] [--rev] [--record-audio FILE]\n"
                     "                  [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]\n"
@@ -879,9 +876,6 @@ int main(int argc, char **argv)
         } else if (strcmp(a, "--seed") == 0 && parse_int(v, 0, INT_MAX, &n)) {
             g_sim.seed = (unsigned)n;
             i++;
-        } else if (strcmp(a, "--gate-drop") == 0 && parse_int(v, 0, 3600, &n)) {
-            g_sim.gate_drop = n;
-            i++;
         } else if (strcmp(a, "--log") == 0 && v) {
             setenv("TOVA_LOGFILE", v, 1);
             i++;
@@ -932,9 +926,6 @@ int main(int argc, char **argv)
     } else if (!trace_open() || !robots_run_loaded()) {
         status = 2;
     } else {
-        // A scripted ride leaves the line at once unless told when the gate drops.
-        if (g_sim.gate_drop >= 0 || ride_player())
-            set_gate_drop_tic(g_sim.gate_drop >= 0 ? g_sim.gate_drop * 128 : 0);
         // With no requests the session seats a robot; --bikes 0 means none.
         if (g_sim.bikes == 0 && !ride_player())
             free_riders();

@@ -19,8 +19,8 @@ enum {
 // What the flagger at the finish shows, by the leader's lap.
 enum FlaggerBoard { BOARD_NORMAL, BOARD_HALF_WAY, BOARD_LAST_LAP, BOARD_CHEQUERED };
 
-// A starting-gate piece, one per gate position (same index). angle 1 is upright, 0 flat: its
-// scenery object falls forwards about its hinge by (1 - angle) x pi/2, drawn and solid alike.
+// A starting-gate piece, one per gate position (same index). angle 1 is upright, 0 flat; its
+// scenery object is turned about its hinge by angle x 3pi/16, drawn and solid alike.
 struct GatePiece {
     float angle;
     float speed;                    // of the fall, per second

@@ -196,7 +196,8 @@ static void wheel_query_and_roost(int slot, const Terrain *ground)
 }
 
 // Ground and solid scenery: the objects near the bike are gathered first. What it touched is
-// stamped, a starting-gate piece it leans on is held up, and a robot's line is spoiled.
+// stamped and a robot's line is spoiled. (Only replayed bikes hold a gate piece up: a bike
+// simulated here meets the pieces as solid objects.)
 static void touch_world(int slot, BikeState *bike, const Terrain *ground)
 {
     scenery_gather_near(bike);
@@ -204,15 +205,6 @@ static void touch_world(int slot, BikeState *bike, const Terrain *ground)
     if (!bike->scenery_mask)
         return;
     scenery_mark_hits(bike, race_tic());
-    const Timing *t = session_timing();
-    for (int k = 0; k < bike->touched_solid_count; k++) {
-        int piece;
-        if (!scenery_solid_is_gate_piece(bike->touched_solids[k], &piece))
-            continue;
-        for (int i = 0; i < t->gate_count; i++)
-            if (t->gates[i].piece == piece)
-                gate_piece_touch(i);
-    }
     const int body_parts = 1 << BODY_FRAME | 1 << BODY_UPPER_FORK | 1 << BODY_LOWER_FORK | 1 << BODY_SWINGARM |
                            1 << BODY_RIDER;
     if (bike->scenery_mask & body_parts)

@@ -507,13 +507,50 @@ static bool decal_overlaps(const Decal &d, int x0, int z0, int cells)
 static int g_square_decals[256];
 static int g_square_decal_count;
 
+static int bucket_index(const Terrain *t, float v)
+{
+    float c = floorf(v / (t->world_size / (float)DECAL_GRID));
+    return !(c >= 0) ? 0 : c >= (float)DECAL_GRID ? DECAL_GRID - 1 : (int)c;
+}
+
+// The decals over a square in their list order: from the buckets the square touches when they
+// list the terrain's decals, else from the whole list.
 static void pick_decals(int x0, int z0, int cells)
 {
     const Terrain *t = g_ground.t;
     g_square_decal_count = 0;
-    for (int i = 0; t->decals && i < t->decal_count && g_square_decal_count < 256; i++)
-        if (!g_ground.decals_hidden && decal_overlaps(t->decals[i], x0, z0, cells))
+    if (g_ground.decals_hidden || !t->decals)
+        return;
+    if (!decal_buckets_cover(t) || !(t->world_size > 0)) {
+        for (int i = 0; i < t->decal_count && g_square_decal_count < 256; i++)
+            if (decal_overlaps(t->decals[i], x0, z0, cells))
+                g_square_decals[g_square_decal_count++] = i;
+        return;
+    }
+    int bx0 = bucket_index(t, x0 * t->spacing), bx1 = bucket_index(t, (x0 + cells) * t->spacing);
+    int bz0 = bucket_index(t, z0 * t->spacing), bz1 = bucket_index(t, (z0 + cells) * t->spacing);
+    // Merge the buckets' sorted lists, each decal once.
+    int at[DECAL_GRID * DECAL_GRID] = {}, n = 0;
+    const int *lists[DECAL_GRID * DECAL_GRID];
+    int counts[DECAL_GRID * DECAL_GRID];
+    for (int bz = bz0; bz <= bz1; bz++)
+        for (int bx = bx0; bx <= bx1; bx++) {
+            lists[n] = decal_bucket(bx, bz, &counts[n]);
+            n++;
+        }
+    int last = -1;
+    while (g_square_decal_count < 256) {
+        int best = -1;
+        for (int k = 0; k < n; k++)
+            if (at[k] < counts[k] && (best < 0 || lists[k][at[k]] < lists[best][at[best]]))
+                best = k;
+        if (best < 0)
+            break;
+        int i = lists[best][at[best]++];
+        if (i != last && decal_overlaps(t->decals[i], x0, z0, cells))
             g_square_decals[g_square_decal_count++] = i;
+        last = i;
+    }
 }
 
 // Alpha-blends the decals' pictures over a texel at (x, z) feet, in the order they are listed.

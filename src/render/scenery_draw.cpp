@@ -78,16 +78,80 @@ void flaggers_update(void)
 
 // ---- statues
 
-static void draw_statue(const Statue &s)
+// The reach of a model from its origin, remembered for the last models asked about.
+static float model_reach(const Model *m)
 {
-    if (!s.model)
+    static const Model *models[64];
+    static float reach[64];
+    static int next;
+    for (int i = 0; i < 64; i++)
+        if (models[i] == m)
+            return reach[i];
+    float r2 = 0;
+    for (const Mesh *mesh = m->meshes; mesh; mesh = mesh->next)
+        for (int v = 0; v < mesh->nv; v++) {
+            const float *p = &mesh->positions[v * 3];
+            r2 = fmaxf(r2, p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+        }
+    models[next] = m;
+    reach[next] = sqrtf(r2);
+    float r = reach[next];
+    next = (next + 1) % 64;
+    return r;
+}
+
+// The view's six planes from the current projection and model-view matrices.
+struct ViewPlanes {
+    float p[6][4];
+};
+
+static void view_planes(ViewPlanes *out)
+{
+    float proj[16], model[16], c[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, proj);
+    glGetFloatv(GL_MODELVIEW_MATRIX, model);
+    for (int col = 0; col < 4; col++)
+        for (int row = 0; row < 4; row++) {
+            float sum = 0;
+            for (int k = 0; k < 4; k++)
+                sum += proj[k * 4 + row] * model[col * 4 + k];
+            c[col * 4 + row] = sum;
+        }
+    for (int i = 0; i < 6; i++) {
+        int axis = i / 2;
+        float sign = i % 2 ? -1.0f : 1.0f;
+        for (int k = 0; k < 4; k++)
+            out->p[i][k] = c[k * 4 + 3] + sign * c[k * 4 + axis];
+    }
+}
+
+static bool sphere_in_view(const ViewPlanes &v, float x, float y, float z, float r)
+{
+    for (const float *p : v.p) {
+        float len = sqrtf(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+        if (len > 0 && p[0] * x + p[1] * y + p[2] * z + p[3] < -r * len)
+            return false;
+    }
+    return true;
+}
+
+// What the last statue left bound, so that a run of alike statues changes nothing.
+static struct {
+    int slot;
+    unsigned texture, normal_map, specular_map;
+} g_bound;
+
+static void draw_statue(const Statue &s, const ViewPlanes &view)
+{
+    if (!s.model || !sphere_in_view(view, s.x, s.y, s.z, model_reach(s.model)))
         return;
     const float at[3] = { s.x, s.y, s.z };
     float m[16] = { s.m[0], s.m[3], s.m[6], 0, s.m[1], s.m[4], s.m[7], 0, s.m[2], s.m[5], s.m[8], 0, s.x, s.y, s.z, 1 };
     // With the programs, the lit one that reads the statue's maps on units 1 and 2.
     if (shader_program(SHADER_LIT) != 0 && glf.glActiveTextureARB) {
         int slot = s.normal_map && s.specular_map ? SHADER_NORM_SPEC_LIT : s.normal_map ? SHADER_NORM_LIT : SHADER_LIT;
-        if (s.normal_map) {
+        if (s.normal_map && (slot != g_bound.slot || s.normal_map != g_bound.normal_map ||
+                             s.specular_map != g_bound.specular_map)) {
             shader_set_sampler(slot, "tex", 0);
             shader_set_sampler(slot, "nmap", 1);
             glf.glActiveTextureARB(GL_TEXTURE1_ARB);
@@ -98,14 +162,21 @@ static void draw_statue(const Statue &s)
                 glBindTexture(GL_TEXTURE_2D, s.specular_map);
             }
             glf.glActiveTextureARB(GL_TEXTURE0_ARB);
+            g_bound.normal_map = s.normal_map;
+            g_bound.specular_map = s.specular_map;
         }
-        shader_use(slot);
+        if (slot != g_bound.slot)
+            shader_use(slot);
+        g_bound.slot = slot;
     }
-    glBindTexture(GL_TEXTURE_2D, s.texture);
-    if (s.texture)
-        glEnable(GL_TEXTURE_2D);
-    else
-        glDisable(GL_TEXTURE_2D);
+    if (s.texture != g_bound.texture) {
+        glBindTexture(GL_TEXTURE_2D, s.texture);
+        if (s.texture)
+            glEnable(GL_TEXTURE_2D);
+        else
+            glDisable(GL_TEXTURE_2D);
+        g_bound.texture = s.texture;
+    }
     glPushMatrix();
     glMultMatrixf(m);
     model_draw(s.model, at, 0, nullptr);
@@ -118,10 +189,15 @@ void statues_draw(const float eye[3])
     g_draw.stats.statues = 0;
     model_set_camera(eye[0], eye[1], eye[2]);
     glColor4ub(255, 255, 255, 255);
+    ViewPlanes view;
+    view_planes(&view);
+    g_bound = { -1, 0, 0, 0 };
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_TEXTURE_2D);
     for (int i = 0; i < statue_count(); i++)
-        draw_statue(*statue(i));
+        draw_statue(*statue(i), view);
     for (int i = 0; i < scenery_gate_piece_count(); i++)
-        draw_statue(*scenery_gate_piece(i));
+        draw_statue(*scenery_gate_piece(i), view);
     if (shader_program(SHADER_LIT) != 0)
         shader_use(SHADER_FIXED);
     glBindTexture(GL_TEXTURE_2D, 0);
@@ -245,6 +321,17 @@ void billboards_draw(const float eye[3], const float back[3])
 {
     reserve(billboard_count());
     int n = billboards_collect(eye, back, g_draw.order);
+    // Only those the view can show: the rest cost their vertices and clipping for nothing.
+    ViewPlanes view;
+    view_planes(&view);
+    int kept = 0;
+    for (int k = 0; k < n; k++) {
+        const Billboard *b = billboard(g_draw.order[k]);
+        float reach = b->h * (b->aspect > 1 ? b->aspect : 1);
+        if (sphere_in_view(view, b->x, b->y + b->h * 0.5f, b->z, reach))
+            g_draw.order[kept++] = g_draw.order[k];
+    }
+    n = kept;
     billboards_batch(g_draw.order, n, g_draw.lookahead, eye, back);
     // Facing the camera across the ground: the camera's right in the horizontal plane.
     float rx = back[2], rz = -back[0], rl = sqrtf(rx * rx + rz * rz);

@@ -37,12 +37,10 @@ struct Animation {
     int current;
 };
 
-// Each picture lives in its own block: callers keep the pointer while the list grows and
-// shrinks around it.
 struct CachedImage {
     char *name;
     int generation;
-    Image *image;
+    Image image;
 };
 
 struct Uploaded {
@@ -57,7 +55,7 @@ static struct {
     int alias_count, alias_capacity;
     Animation *anims;
     int anim_count, anim_capacity;
-    CachedImage *images;
+    CachedImage **images;           // each on its own, so a returned picture stays put
     int image_count, image_capacity;
     Uploaded *uploaded;
     int uploaded_count, uploaded_capacity;
@@ -674,21 +672,21 @@ const Image *texture_image(const char *name)
     if (!name || !*name)
         return nullptr;
     for (int i = 0; i < g_tex.image_count; i++) {
-        CachedImage &c = g_tex.images[i];
+        CachedImage &c = *g_tex.images[i];
         if (strcmp(c.name, name) == 0) {
             if (c.generation != 0)
                 c.generation = g_tex.generation;
-            return c.image;
+            return &c.image;
         }
     }
     Image img;
     if (!image_read(name, &img))
         return nullptr;
-    Image *kept = (Image *)xmalloc(sizeof(Image));
-    *kept = img;
-    g_tex.images = (CachedImage *)grow(g_tex.images, g_tex.image_count, &g_tex.image_capacity, sizeof(CachedImage));
-    g_tex.images[g_tex.image_count] = { xstrdup(name), g_tex.generation, kept };
-    return g_tex.images[g_tex.image_count++].image;
+    g_tex.images = (CachedImage **)grow(g_tex.images, g_tex.image_count, &g_tex.image_capacity, sizeof(CachedImage *));
+    CachedImage *c = (CachedImage *)xmalloc(sizeof(CachedImage));
+    *c = { xstrdup(name), g_tex.generation, img };
+    g_tex.images[g_tex.image_count++] = c;
+    return &c->image;
 }
 
 void texture_begin_session(void)
@@ -731,16 +729,16 @@ void texture_release_stale(bool all)
     g_tex.count = kept;
     kept = 0;
     for (int i = 0; i < g_tex.image_count; i++) {
-        CachedImage c = g_tex.images[i];
-        if (!all && (c.generation == 0 || c.generation == g_tex.generation)) {
+        CachedImage *c = g_tex.images[i];
+        if (!all && (c->generation == 0 || c->generation == g_tex.generation)) {
             g_tex.images[kept++] = c;
             continue;
         }
         if (g_tex.verbosity >= 1)
-            log_printf("deleting image %.900s\n", c.name);
-        image_free(c.image);
-        xfree(c.image);
-        xfree(c.name);
+            log_printf("deleting image %.900s\n", c->name);
+        image_free(&c->image);
+        xfree(c->name);
+        xfree(c);
     }
     g_tex.image_count = kept;
 }
@@ -834,9 +832,9 @@ void texture_cache_free(void)
         xfree(g_tex.entries[i].name);
     }
     for (int i = 0; i < g_tex.image_count; i++) {
-        image_free(g_tex.images[i].image);
-        xfree(g_tex.images[i].image);
-        xfree(g_tex.images[i].name);
+        image_free(&g_tex.images[i]->image);
+        xfree(g_tex.images[i]->name);
+        xfree(g_tex.images[i]);
     }
     for (int i = 0; i < g_tex.alias_count; i++) {
         xfree(g_tex.aliases[i].name);

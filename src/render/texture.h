@@ -51,7 +51,8 @@ void texture_anim_start(unsigned id, double start);
 void texture_anim_stop(unsigned id);
 int  texture_anim_frame(unsigned id);       // the frame shown; -1 when id is not animated
 
-// A decoded picture by name (packed pixels), cached like textures; null on failure.
+// A decoded picture by name (packed pixels), cached like textures; null on failure. It stays
+// where it is until the cache releases it.
 const Image *texture_image(const char *name);
 
 unsigned long texture_memory(void);         // bytes of texture memory uploaded and not deleted

@@ -65,12 +65,13 @@ protected:
     {
         root = sim_make_home("skerosion");
         ASSERT_FALSE(root.empty());
+        sim_open_practice(root);    // the ride leaves the gate before it drops
     }
     void TearDown() override
     {
         sim_remove_home(root);
     }
-    std::string sim(const std::string &args) { return sim_run(root, "--track tracks/practice --quiet " + args); }
+    std::string sim(const std::string &args) { return sim_run(root, "--track tracks/open --quiet " + args); }
     std::string ride(const char *erode, const std::string &name)
     {
         return sim(std::string("--bikes 1 --tics 900 --script '" SK_TEST_DATA_DIR "/../sim/erode.script' --setup '"

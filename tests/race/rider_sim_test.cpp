@@ -56,8 +56,7 @@ protected:
     {
         write("ride.script", script);
         write("ride.setup", setup + "\n");
-        sim_run(root, "--track " + track + " --bikes 1 --gate-drop 0 --quiet --tics " + std::to_string(tics) +
-                          " --script '" + root +
+        sim_run(root, "--track " + track + " --bikes 1 --quiet --tics " + std::to_string(tics) + " --script '" + root +
                     "/ride.script' --setup '" + root + "/ride.setup' --trace 0 --trace-file '" + root +
                     "/trace.txt'");
         Trace t;
@@ -96,8 +95,9 @@ double turned(double a, double b)
 
 TEST_F(RiderSim, FullThrottleFromTheGateStaysUpright)
 {
+    sim_open_practice(root);
     for (const char *setup : { "", "arcade=No" }) {
-        Trace t = ride("tracks/practice", "0 throttle=1\n", setup, 512);
+        Trace t = ride("tracks/open", "0 throttle=1\n", setup, 512);
         ASSERT_FALSE(t.rows.empty()) << setup;
         double worst = 0;
         for (size_t k = 0; k < t.rows.size(); k++) {
@@ -111,12 +111,13 @@ TEST_F(RiderSim, FullThrottleFromTheGateStaysUpright)
 
 TEST_F(RiderSim, HalfASteerLeansAndTurnsToThatSideAndLettingGoRightsTheBike)
 {
+    sim_open_practice(root);
     // The script's steer channel as the keys give it: "Left" is +1, which the default reversal
     // makes a left turn (a negative steer input).
     for (double channel : { 0.5, -0.5 }) {
         char script[256];
-        snprintf(script, sizeof script, "0 throttle=1\n256 throttle=0.6 steer=%g\n448 throttle=0.3\n", channel);
-        Trace t = ride("tracks/practice", script, "arcade=No", 640);
+        snprintf(script, sizeof script, "0 throttle=1\n256 throttle=0.6 steer=%g\n448 throttle=0.6\n", channel);
+        Trace t = ride("tracks/open", script, "arcade=No", 640);
         ASSERT_EQ(t.rows.size(), 640u);
         double left = channel > 0 ? 1 : -1;
         EXPECT_EQ(t.at(300, "steer"), -channel);
@@ -156,7 +157,6 @@ TEST_F(RiderSim, OffACliffTheRiderFallsComesBackAndTheBikeIsStoodUpAndTurned)
     write(track + "shadingx2.ppm", "P6\n257 257\n255\n" + std::string(257 * 257 * 3, (char)100));
     write(track + "tileinfo", "texture @dirt.png\naddtile\n");
     write(track + "tilemap", std::string(128 * 128, '\0'));
-    // No gate piece: the ride starts at once.
     write(track + "timing_gates", "startinggate:\n[ 180 40 256 ] -1.5707963 null null null\n"
                                   "checkpoints:\n30 [ 240 40 256 ] [ 1 0 0 ]\n20 [ 400 0 120 ] [ 0 0 -1 ]\n"
                                   "firstlap:\n0 1\nnormallap:\n0 1\n");

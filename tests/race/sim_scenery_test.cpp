@@ -64,7 +64,7 @@ TEST(SimScenery, AStatueWallStopsTheLeadBikeAndTheRunRepeats)
     const char *track[3] = { "practice", "walled", "walled" };
     for (int run = 0; run < 3; run++) {
         std::string file = root + "/trace" + std::to_string(run);
-        sim_run(root, std::string("--track tracks/") + track[run] + " --bikes 2 --tics 2048 --quiet --trace 0 --trace-file '" +
+        sim_run(root, std::string("--track tracks/") + track[run] + " --bikes 2 --tics 2560 --quiet --trace 0 --trace-file '" +
                           file + "'");
         traces[run] = read_text(file);
         ASSERT_FALSE(traces[run].empty());

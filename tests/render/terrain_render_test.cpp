@@ -10,6 +10,7 @@
 #include "common/mem.h"
 #include "gl_fixture.h"
 #include "render/scenery/decal.h"
+#include "render/scenery_draw.h"
 #include "render/gl.h"
 #include "render/ground_textures.h"
 #include "render/lighting.h"
@@ -428,50 +429,67 @@ TEST_F(GroundScene, TheGroundFollowsTheRuts)
 
 
 // A decal lies over the tiles, under the shading, turned by its angle, in every method; the
-// console's toggle composes the ground without it.
+// console's toggle composes the ground without it. Given as a bare list, and added through the
+// scenery's reader, whose buckets the composer then searches (this one straddles x = 128).
 TEST_F(GroundScene, DecalsArePaintedOntoTheGround)
 {
     std::string name = png("decal.png", 8, 8, 30, 30, 220);
-    Decal d = decal_make(128, 100, 0.5f, 6, 2);     // 12 ft long, 6 wide
-    d.texture = texture_load(name.c_str());
-    d.image = texture_image(name.c_str());
-    ASSERT_TRUE(d.texture && d.image);
-    t.decals = &d;
-    t.decal_count = 1;
+    Decal bare = decal_make(128, 100, 0.5f, 6, 2);     // 12 ft long, 6 wide
+    bare.texture = texture_load(name.c_str());
+    bare.image = texture_image(name.c_str());
+    ASSERT_TRUE(bare.texture && bare.image);
     const unsigned char blue[3] = { 30, 30, 220 };
-    for (int m : { GROUND_METHOD_DIRECT, GROUND_METHOD_SOFTWARE, GROUND_METHOD_COPY }) {
-        for (bool hidden : { false, true }) {
-            start(m);
-            terrain_redraw_textures(hidden);
-            std::vector<unsigned char> px = draw({ 128, 40, 85, 0, 1.2f });
-            int on = 0, off = 0;
-            for (int y = 0; y < H; y += 7)
-                for (int x = 0; x < W; x += 7) {
-                    Vec3 hit;
-                    if (!cast(x, y, &hit))
-                        continue;
-                    float u, v;
-                    decal_coords(&d, hit.x, hit.z, &u, &v);
-                    bool inside = u > 0.1f && u < 0.9f && v > 0.1f && v < 0.9f;
-                    bool outside = u < -0.2f || u > 1.2f || v < -0.3f || v > 1.3f;
-                    float bx = fmodf(hit.x, 16), bz = fmodf(hit.z, 16);
-                    if (!inside && (!outside || bx < 3 || bx > 13 || bz < 3 || bz > 13))
-                        continue;
-                    int tile = ((int)(hit.z / 16) + (int)(hit.x / 16)) & 1;
-                    const unsigned char *want = inside && !hidden ? blue : k_tile_rgb[tile];
-                    const unsigned char *p = &px[(x + y * W) * 3];
-                    bool ok = abs(p[0] - want[0]) <= 16 && abs(p[1] - want[1]) <= 16 && abs(p[2] - want[2]) <= 16;
-                    EXPECT_TRUE(ok) << "method " << m << (hidden ? " hidden" : "") << " at " << hit.x << "," << hit.z
-                                    << " has " << (int)p[0] << "," << (int)p[1] << "," << (int)p[2];
-                    (inside ? on : off)++;
-                }
-            EXPECT_GT(on, 10);
-            EXPECT_GT(off, 10);
+    for (int source = 0; source < 2; source++) {
+        if (source == 0) {
+            t.decals = &bare;
+            t.decal_count = 1;
+        } else {
+            t.decals = nullptr;
+            t.decal_count = 0;
+            scenery_draw_install();
+            decal_add(&t, 20, 20, 0, 2, 1, name.c_str());     // far away, in another bucket
+            ASSERT_EQ(decal_add(&t, 128, 100, 0.5f, 6, 2, name.c_str()), 1);
+            ASSERT_TRUE(decal_buckets_cover(&t));
         }
+        const Decal &d = t.decals[source];
+        for (int m : { GROUND_METHOD_DIRECT, GROUND_METHOD_SOFTWARE, GROUND_METHOD_COPY }) {
+            for (bool hidden : { false, true }) {
+                start(m);
+                terrain_redraw_textures(hidden);
+                std::vector<unsigned char> px = draw({ 128, 40, 85, 0, 1.2f });
+                int on = 0, off = 0;
+                for (int y = 0; y < H; y += 7)
+                    for (int x = 0; x < W; x += 7) {
+                        Vec3 hit;
+                        if (!cast(x, y, &hit))
+                            continue;
+                        float u, v;
+                        decal_coords(&d, hit.x, hit.z, &u, &v);
+                        bool inside = u > 0.1f && u < 0.9f && v > 0.1f && v < 0.9f;
+                        bool outside = u < -0.2f || u > 1.2f || v < -0.3f || v > 1.3f;
+                        float bx = fmodf(hit.x, 16), bz = fmodf(hit.z, 16);
+                        if (!inside && (!outside || bx < 3 || bx > 13 || bz < 3 || bz > 13))
+                            continue;
+                        int tile = ((int)(hit.z / 16) + (int)(hit.x / 16)) & 1;
+                        const unsigned char *want = inside && !hidden ? blue : k_tile_rgb[tile];
+                        const unsigned char *p = &px[(x + y * W) * 3];
+                        bool ok = abs(p[0] - want[0]) <= 16 && abs(p[1] - want[1]) <= 16 && abs(p[2] - want[2]) <= 16;
+                        EXPECT_TRUE(ok) << "method " << m << (hidden ? " hidden" : "") << " at " << hit.x << "," << hit.z
+                                        << " has " << (int)p[0] << "," << (int)p[1] << "," << (int)p[2];
+                        (inside ? on : off)++;
+                    }
+                EXPECT_GT(on, 10);
+                EXPECT_GT(off, 10);
+            }
+        }
+        terrain_redraw_textures(false);
+        if (source == 1) {
+            decals_free(&t);
+            scenery_draw_shutdown();
+        }
+        t.decals = nullptr;
+        t.decal_count = 0;
     }
-    terrain_redraw_textures(false);
-    t.decals = nullptr;
-    t.decal_count = 0;
 }
 
 

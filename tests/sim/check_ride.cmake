@@ -3,9 +3,20 @@
 #   cmake -DSIM=... -DSCRIPTS=... -DWORK=... -P check_ride.cmake
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
+# The ride leaves the gate long before it drops: the practice track in the home directory as
+# "tracks/open", its gate places without starting-gate pieces.
+set(open $ENV{XDG_DATA_HOME}/Skorva/tracks/open)
+file(REMOVE_RECURSE ${open})
+file(COPY $ENV{SK_HOME}/tracks/practice/ DESTINATION ${open})
+file(READ ${open}/timing_gates gates)
+string(FIND "${gates}" "checkpoints:" split)
+string(SUBSTRING "${gates}" 0 ${split} head)
+string(SUBSTRING "${gates}" ${split} -1 tail)
+string(REGEX REPLACE "(\\[[^\n]*)\n" "\\1 null null null\n" head "${head}")
+file(WRITE ${open}/timing_gates "${head}${tail}")
 set(trace ${WORK}/trace.txt)
 execute_process(
-  COMMAND ${SIM} --track tracks/practice --bikes 2 --tics 640 --script ${SCRIPTS}/ride.script
+  COMMAND ${SIM} --track tracks/open --bikes 2 --tics 640 --script ${SCRIPTS}/ride.script
           --setup ${SCRIPTS}/crf450.setup --trace 0 --trace-file ${trace} --quiet
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)

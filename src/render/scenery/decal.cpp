@@ -50,6 +50,9 @@ struct Bucket {
 
 static struct {
     Bucket buckets[DECAL_GRID][DECAL_GRID];
+    const Terrain *terrain;     // whose decals they are
+    const Decal *decals;        // its array when last bucketed
+    int count;
 } g_decals;
 
 static void buckets_free(void)
@@ -59,6 +62,14 @@ static void buckets_free(void)
             xfree(b.decals);
             b = {};
         }
+    g_decals.terrain = nullptr;
+    g_decals.decals = nullptr;
+    g_decals.count = 0;
+}
+
+bool decal_buckets_cover(const Terrain *t)
+{
+    return t && g_decals.terrain == t && g_decals.decals == t->decals && g_decals.count == t->decal_count;
 }
 
 static int bucket_of(const Terrain *t, float v)
@@ -133,6 +144,7 @@ int decal_add(Terrain *t, float x, float z, float angle, float size, float aspec
 {
     if (!t || !isfinite(x) || !isfinite(z) || !isfinite(angle) || !isfinite(size) || !isfinite(aspect))
         return -1;
+    bool covered = decal_buckets_cover(t);
     t->decals = (Decal *)xrealloc(t->decals, (size_t)(t->decal_count + 1) * sizeof(Decal));
     Decal &d = t->decals[t->decal_count];
     d = decal_make(x, z, angle, size, aspect);
@@ -147,8 +159,17 @@ int decal_add(Terrain *t, float x, float z, float angle, float size, float aspec
     }
     if (h->image_load && texture)
         d.image = h->image_load(texture);      // the software composer paints from the picture
+    if (!covered) {
+        // The buckets were another list's: list this one's from the start.
+        buckets_free();
+        for (int i = 0; i < t->decal_count; i++)
+            bucket_decal(t, i);
+    }
     bucket_decal(t, t->decal_count);
-    return t->decal_count++;
+    g_decals.terrain = t;
+    g_decals.decals = t->decals;
+    g_decals.count = ++t->decal_count;
+    return t->decal_count - 1;
 }
 
 bool decals_load(Terrain *t, DataFile *f)

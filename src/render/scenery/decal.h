@@ -38,3 +38,5 @@ void  decals_free(Terrain *t);
 int   decal_add(Terrain *t, float x, float z, float angle, float size, float aspect, const char *texture);
 // The sorted decal indices of bucket (bx, bz), 0..7 each; null (count 0) when empty.
 const int *decal_bucket(int bx, int bz, int *count);
+// Whether the buckets list every decal of t (they were read or added here).
+bool  decal_buckets_cover(const Terrain *t);

@@ -88,7 +88,7 @@ bool statue_move(int index, float x, float y_offset, float z, float angle);
 // ---- starting-gate pieces (objects named by the id scenery_create_gate_piece returns)
 int  scenery_create_gate_piece(const char *model, const char *texture, const char *shape, float x, float y, float z,
                                float heading);
-// The piece turned about its hinge: 1 upright, 0 fallen flat forwards.
+// The piece turned about its hinge by -angle x 3 pi / 16 (1 standing, 0 lying as modelled).
 void scenery_gate_piece_turn(int object, float angle);
 const Statue *scenery_gate_piece(int object);   // null outside
 int  scenery_gate_piece_count(void);

@@ -183,24 +183,28 @@ TEST_F(Scenery, AStatueShapeStopsABike)
     EXPECT_GT(run_into(true), 52) << "held in front of the wall";
 }
 
-TEST_F(Scenery, AGatePieceTurnsAboutItsHingeByItsAngle)
+TEST_F(Scenery, AGatePieceStandsAndFallsAboutItsHinge)
 {
-    // A drop panel lies as modelled once down; standing, its free end (towards the riders, +z)
-    // is lifted by 3/16 of a half turn. A piece taller than 3.25 ft never turns.
-    data_file("gate.shp", "1\n0 1.5 0\n1 0.6 20000 100\n");
-    data_file("tower.shp", "1\n0 3 0\n1 0.6 20000 100\n");
+    // One ball at the free end of a panel modelled lying flat towards the riders (+z).
+    data_file("gate.shp", "1\n0 0 2\n0.2 0.6 20000 100\n");
     int piece = scenery_create_gate_piece(nullptr, nullptr, "@gate.shp", 60, 0, 60, 0);
-    int tower = scenery_create_gate_piece(nullptr, nullptr, "@tower.shp", 70, 0, 60, 0);
     ASSERT_GE(piece, 0);
-    ASSERT_GE(tower, 0);
     const Statue *s = scenery_gate_piece(piece);
-    EXPECT_NEAR(s->m[4], cosf(0.5890486f), 1e-6) << "standing";
-    EXPECT_NEAR(s->m[5], sinf(0.5890486f), 1e-6) << "the +z end lifted";
-    EXPECT_NEAR(s->m[7], -sinf(0.5890486f), 1e-6) << "its up axis leans forwards, -z";
-    EXPECT_NEAR(scenery_gate_piece(tower)->m[4], 1, 1e-6);
+    // Standing (angle 1): the free end lifted towards the riders by 3 pi / 16.
+    float a = 3 * (float)M_PI / 16;
+    EXPECT_NEAR(s->m[5] * 2, 2 * sinf(a), 1e-5) << "raised";
+    EXPECT_NEAR(s->m[8] * 2, 2 * cosf(a), 1e-5) << "still on the riders' side";
     scenery_gate_piece_turn(piece, 0);
-    EXPECT_NEAR(s->m[4], 1, 1e-6) << "down";
-    EXPECT_NEAR(s->m[7], 0, 1e-6);
+    EXPECT_NEAR(s->m[5], 0, 1e-6) << "dropped: lying as modelled";
+    EXPECT_NEAR(s->m[8], 1, 1e-6);
+    scenery_gate_piece_turn(piece, 1);
+    scenery_create_gate_piece(nullptr, nullptr, "@gate.shp", 60, 0, 80, (float)M_PI / 2);
+    EXPECT_NEAR(scenery_gate_piece(1)->m[2] * 2, 2 * cosf(a), 1e-5) << "the heading turns the riders' side to +x";
+    // A piece standing taller than 3.25 ft is no drop panel: it keeps its own orientation.
+    data_file("tower.shp", "1\n0 3 0\n1 0.6 20000 100\n");
+    int tower = scenery_create_gate_piece(nullptr, nullptr, "@tower.shp", 70, 0, 60, 0);
+    ASSERT_GE(tower, 0);
+    EXPECT_NEAR(scenery_gate_piece(tower)->m[4], 1, 1e-6);
     EXPECT_EQ(scenery_create_gate_piece(nullptr, nullptr, nullptr, NAN, 0, 0, 0), -1);
 }
 
