@@ -303,7 +303,8 @@ TEST_F(Scenery, TheReadersFuzzCorpusLeavesNothingNonFinite)
 // particle is gone once it has fallen back to the ground.
 TEST_F(Scenery, ASpinningWheelThrowsRoostBehindIt)
 {
-    terrain.tiles = (TileType *)xcalloc(1, sizeof(TileType));
+    // One bare tile with one roost type (the fixture's terrain owns the tile array).
+    terrain.tiles[0] = TileType{};
     terrain.tile_count = 1;
     RoostType &r = terrain.tiles[0].roost[0];
     r.state = 1;
@@ -345,5 +346,4 @@ TEST_F(Scenery, ASpinningWheelThrowsRoostBehindIt)
     EXPECT_EQ(roost_live_count(), 0);
     for (int i = 0; i < billboard_count(); i++)
         EXPECT_EQ(billboard(i)->texture, 0u) << "no slot is left drawn";
-    tiles_free(&terrain);
 }
