@@ -29,6 +29,8 @@ static const int k_stuck_tics = 3 * 128;
 static const int k_lookahead_extra = 3;
 static const float k_downed_lean = 0.95f;        // rad: past anything a line asks for
 static const float k_downed_speed = 10;         // ft/s
+static const float k_stood_lean = 0.5f;          // rad: stood up far enough to ride on
+static const int k_stand_tics = 3 * 128;        // the longest wait for the foot to stand it up
 static const int k_lost_drag_tics = 19 * 128;
 static const int k_lost_reset_tics = 40 * 128;
 static const float k_max_lean_grip = 1.1780972f;
@@ -412,6 +414,17 @@ bool target_reached(const RobotPath *path, float x, float z, float heading_x, fl
     return true;
 }
 
+// Once down a robot waits until it stands well up: riding off at the edge of lying over only
+// tips it over again a moment later, and lost time piles up fall by fall.
+int downed_wait(int downed_tic, float lean, float v, int now, bool dragging)
+{
+    if (downed_tic < 0 && fabsf(lean) > k_downed_lean && v < k_downed_speed)
+        downed_tic = now;
+    if (downed_tic >= 0 && (fabsf(lean) < k_stood_lean || now - downed_tic > k_stand_tics || dragging))
+        downed_tic = -1;
+    return downed_tic;
+}
+
 // ---- per robot
 
 struct Robot {
@@ -424,6 +437,7 @@ struct Robot {
     float throttle;
     int grip_tic;
     bool launched;
+    int downed_tic;                 // when it was found lying over; -1 when riding
 };
 
 static struct {
@@ -437,6 +451,7 @@ void robots_clear(void)
         g_auto.robot[i] = {};
         g_auto.robot[i].personality = keep;
         g_auto.robot[i].grip_tic = -100000;
+        g_auto.robot[i].downed_tic = -1;
     }
 }
 
@@ -447,6 +462,7 @@ void set_personality(int slot, const char *name)
     Robot &r = g_auto.robot[slot];
     r = {};
     r.grip_tic = -100000;
+    r.downed_tic = -1;
     r.personality = name ? find_personality(name) : 0;
 }
 
@@ -607,6 +623,7 @@ void autopilot(int slot)
         r.start = plan_start(5, gate_drop_tic() * k_tic, persona->reaction_min, persona->reaction_max);
         r.planned = true;
         r.grip_tic = -100000;
+        r.downed_tic = -1;
     }
     const dReal *pos = dBodyGetPosition(bike->body[BODY_FRAME]);
     const dReal *vel = dBodyGetLinearVel(bike->body[BODY_FRAME]);
@@ -652,7 +669,8 @@ void autopilot(int slot)
     // rider's foot stand it up before riding on. Once the drag is due it goes first: a bike
     // pinned on its side under another never stands up by itself.
     bool dragging = r.lost > 0 && now - r.advance_tic > k_lost_drag_tics;
-    if (fabsf(lean) > k_downed_lean && v < k_downed_speed && !dragging) {
+    r.downed_tic = downed_wait(r.downed_tic, lean, v, now, dragging);
+    if (r.downed_tic >= 0) {
         waiting_inputs(&in);
         in.gear = -1;
         in.auto_shift = true;

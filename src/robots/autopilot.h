@@ -96,6 +96,11 @@ bool path_append_line(RobotPath *path, const LineEntry *line);
 // target moves on. reach: 60 ft, 30 ft when lost.
 bool target_reached(const RobotPath *path, float x, float z, float heading_x, float heading_z, float reach);
 
+// A bike lying over (past 0.95 rad) and slow waits for the rider's foot to stand it up: from
+// the tic it went down (downed_tic, -1 while riding) until it leans less than 0.5 rad, for at
+// most 3 s, and never once the drag is due. Returns the new downed_tic.
+int  downed_wait(int downed_tic, float lean, float v, int now, bool dragging);
+
 // ---- per robot
 
 // Makes the slot a robot with the named personality (logs an unknown name and takes the

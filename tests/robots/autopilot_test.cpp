@@ -180,6 +180,34 @@ TEST(RobotLost, RidesTowardsTheTargetAndDragsStraight)
     EXPECT_NEAR(fz, 0, 1e-2);
 }
 
+// A bike lying over waits for the rider's foot until it stands well up, not merely until it
+// is back at the edge of lying over, where riding off tips it over again.
+TEST(RobotLost, ALyingBikeWaitsUntilStoodWellUp)
+{
+    struct Case {
+        int downed_tic;
+        float lean, v;
+        int now;
+        bool dragging;
+        int expect;
+    } cases[] = {
+        { -1, 1.2f, 2, 1000, false, 1000 },    // goes down: the wait starts
+        { -1, -1.2f, 2, 1000, false, 1000 },   // either side
+        { -1, 1.2f, 12, 1000, false, -1 },     // still rolling fast: it rides
+        { -1, 0.9f, 2, 1000, false, -1 },      // leaned, not lying over
+        { -1, 1.2f, 2, 1000, true, -1 },       // the drag is due: no waiting
+        { 1000, 0.9f, 2, 1100, false, 1000 },  // half stood up: waits on
+        { 1000, -0.7f, 0, 1100, false, 1000 },
+        { 1000, 0.45f, 2, 1100, false, -1 },   // well up: rides off
+        { 1000, 0.9f, 2, 1000 + 3 * 128 + 1, false, -1 },      // waited 3 s: gives up
+        { 1000, 0.9f, 2, 1000 + 3 * 128, false, 1000 },
+        { 1000, 0.9f, 2, 1100, true, -1 },
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(downed_wait(c.downed_tic, c.lean, c.v, c.now, c.dragging), c.expect)
+            << c.downed_tic << " " << c.lean << " " << c.v << " " << c.now << " " << c.dragging;
+}
+
 TEST(RobotTraffic, FollowsTheBikeAheadAtADistanceThatGrowsAfterTheStart)
 {
     BikeMotion self = { 0, 0, 0, -30 };

@@ -143,9 +143,11 @@ static float spread_at(const TrackLayout *layout, float lap_s)
 static PathSample *offset_path(const Terrain *t, const Route *r, const TrackLayout *layout, float from, float offset)
 {
     PathSample *p = (PathSample *)xcalloc((size_t)r->n, sizeof(PathSample));
+    float along = 0;        // ft from the gate along the centre line
     for (int i = 0; i < r->n; i++) {
         const Centre &c = r->c[i];
-        float along = i > 0 ? p[i - 1].s + hypotf(c.x - r->c[i - 1].x, c.z - r->c[i - 1].z) : 0;
+        if (i > 0)
+            along += hypotf(c.x - r->c[i - 1].x, c.z - r->c[i - 1].z);
         float o = from + (offset - from) * smoothstep(0, k_merge_length, along);
         o *= spread_at(layout, r->lap_s[i]);
         o = clampf(o, -c.half_width + 2, c.half_width - 2);
