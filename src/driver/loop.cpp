@@ -583,7 +583,11 @@ static void draw_frame(int width, int height)
         glViewport(0, 0, width, height);
         set_projection(width, height, (float)g_settings.fov.value);
     }
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // The world's views cover the whole frame themselves (the sky clears what it needs).
+    bool world = g_loop.view == VIEW_RIDER || g_loop.view == VIEW_CHASE || g_loop.view == VIEW_CAMERA ||
+                 g_loop.view == VIEW_EDITOR;
+    if (!world)
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     bool hud = !g_loop.settings || g_loop.settings->show_hud;
     switch (g_loop.view) {
     case VIEW_RIDER:

@@ -3,6 +3,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <GL/gl.h>
 #include <ode/ode.h>
 
 #include "bike/bike.h"
@@ -135,8 +136,10 @@ static void camera_view(const RiderSlot *s, int slot, Camera *cam)
 void render_view(int view)
 {
     Terrain *t = session_terrain();
-    if (!t || !t->heights)
+    if (!t || !t->heights) {
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         return;
+    }
     configure_frame();
     int slot = viewed_slot();
     const RiderSlot *s = rider_slot(slot);

@@ -227,13 +227,14 @@ void frame_draw(const Camera *camera, bool first_person)
     glPushMatrix();
     // 3. Projection and the camera's rotation.
     load_projection(&c);
-    // 4. Sky around the eye; the plain mode has none. The colour is cleared too: the copy
-    // method leaves ground textures in the back buffer, and a track without sky pictures
-    // would show them.
+    // 4. Sky around the eye: it clears the depth and its faces cover every pixel (plain where
+    // a picture is missing), hiding what the copy method composed in the back buffer. The
+    // plain mode has no sky and clears both instead.
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (!g_frame.options.flat_shading)
+    if (g_frame.options.flat_shading)
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    else
         sky_draw();
     stage("drawsky");
     // 5, 6. Fog, then the world's origin and the sun.
