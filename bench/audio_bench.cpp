@@ -13,6 +13,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "bench_home.h"
 #include "audio/engine_sound.h"
 #include "audio/sound.h"
 #include "race/world.h"
@@ -23,29 +24,12 @@ static double g_clock;          // seconds of sound made so far
 static bool prepare_data(void)
 {
     static bool ready = false;
+    static char home[PATH_MAX];
     if (ready)
         return true;
     ready = true;
-    if (!getenv("SK_HOME")) {
-        char exe[PATH_MAX];
-        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-        if (n <= 0)
-            return false;
-        exe[n] = 0;
-        char *slash = strrchr(exe, '/');
-        if (!slash)
-            return false;
-        snprintf(slash, sizeof exe - (size_t)(slash - exe), "/game");
-        setenv("SK_HOME", exe, 1);
-    }
     // Nothing of the user's own data.
-    static char home[PATH_MAX];
-    const char *tmp = getenv("TMPDIR");
-    snprintf(home, sizeof home, "%s/skaudiobenchXXXXXX", tmp && *tmp ? tmp : P_tmpdir);
-    if (!mkdtemp(home))
-        return false;
-    setenv("XDG_DATA_HOME", home, 1);
-    return true;
+    return bench_home_prepare("skaudiobench", home, sizeof home);
 }
 
 // Every bike somewhere on a 200-ft circle round the listener, its engine sweeping.

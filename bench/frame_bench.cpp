@@ -108,17 +108,23 @@ static void camera(Vec3 *eye, Vec3 *forward)
     *forward = v3_normalize(v3(ahead.x, -0.15f, ahead.z));
 }
 
-static void load_camera(Vec3 eye, Vec3 f, int w, int h)
+// The projection with the lighting file's planes and the camera's rotation, looking along f.
+static void load_rotation(Vec3 f, int w, int h)
 {
-    float n = 0.5f, top = n * tanf(30 * 3.14159265f / 180), right = top * w / h;
+    float n = lighting()->near_plane, top = n * tanf(30 * 3.14159265f / 180), right = top * w / h;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    glFrustum(-right, right, -top, top, n, 4000);
+    glFrustum(-right, right, -top, top, n, lighting()->far_plane);
     Vec3 side = v3_normalize(v3(-f.z, 0, f.x));
     Vec3 up = v3(side.y * f.z - side.z * f.y, side.z * f.x - side.x * f.z, side.x * f.y - side.y * f.x);
     const float m[16] = { side.x, up.x, -f.x, 0, side.y, up.y, -f.y, 0, side.z, up.z, -f.z, 0, 0, 0, 0, 1 };
     glMatrixMode(GL_MODELVIEW);
     glLoadMatrixf(m);
+}
+
+static void load_camera(Vec3 eye, Vec3 f, int w, int h)
+{
+    load_rotation(f, w, h);
     glTranslatef(-eye.x, -eye.y, -eye.z);
 }
 
@@ -456,19 +462,6 @@ static void scenery_stages(const char *preset)
 // The sky stage from the riding camera (depth clear and the five faces), then, looking at the
 // sun, the lens flare over the sky and ground: its read-back alone after a glFinish, and on
 // alternate frames as the frame meets it, waiting for the drawing still queued.
-static void sky_camera(Vec3 f, int w, int h)
-{
-    float n = lighting()->near_plane, top = n * tanf(30 * 3.14159265f / 180), right = top * w / h;
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glFrustum(-right, right, -top, top, n, lighting()->far_plane);
-    Vec3 side = v3_normalize(v3(-f.z, 0, f.x));
-    Vec3 up = v3(side.y * f.z - side.z * f.y, side.z * f.x - side.x * f.z, side.x * f.y - side.y * f.x);
-    const float m[16] = { side.x, up.x, -f.x, 0, side.y, up.y, -f.y, 0, side.z, up.z, -f.z, 0, 0, 0, 0, 1 };
-    glMatrixMode(GL_MODELVIEW);
-    glLoadMatrixf(m);
-}
-
 static void sky_stages(int preset)
 {
     if (!load(preset))
@@ -487,7 +480,7 @@ static void sky_stages(int preset)
             return;
         terrain_textures_update(eye);
         glViewport(0, 0, w, h);
-        sky_camera(fwd, w, h);
+        load_rotation(fwd, w, h);
         glEnable(GL_DEPTH_TEST);
         glFinish();
         double t0 = now_ms();

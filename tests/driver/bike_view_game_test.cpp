@@ -14,40 +14,17 @@
 
 namespace {
 
-// The frames of a --record-video stream (rows from the top).
-struct Shot {
-    int width = 0, height = 0;
-    std::string rgb;
-};
-
-Shot last_frame(const std::string &out)
-{
-    Shot s;
-    size_t at = 0;
-    while (at < out.size()) {
-        Shot f;
-        int used = 0;
-        if (sscanf(out.c_str() + at, "P6\n%d %d\n255\n%n", &f.width, &f.height, &used) != 2 || used == 0)
-            break;
-        size_t bytes = (size_t)f.width * f.height * 3;
-        if (at + used + bytes > out.size())
-            break;
-        f.rgb = out.substr(at + used, bytes);
-        s = f;
-        at += used + bytes;
-    }
-    return s;
-}
+using Shot = VideoFrame;
 
 // In the bottom quarter of the screen, the middle third: pixels unlike the cleared background
 // (taken from the left edge halfway down, under the menus' text).
 int lower_centre_drawn(const Shot &f)
 {
     int drawn = 0;
-    const unsigned char *bg = (const unsigned char *)f.rgb.data() + ((size_t)(f.height / 2) * f.width + 2) * 3;
+    const unsigned char *bg = f.at(2, f.height / 2);
     for (int y = f.height * 3 / 4; y < f.height; y++)
         for (int x = f.width / 3; x < f.width * 2 / 3; x++) {
-            const unsigned char *p = (const unsigned char *)f.rgb.data() + ((size_t)y * f.width + x) * 3;
+            const unsigned char *p = f.at(x, y);
             drawn += abs(p[0] - bg[0]) > 12 || abs(p[1] - bg[1]) > 12 || abs(p[2] - bg[2]) > 12;
         }
     return drawn;
@@ -78,7 +55,7 @@ TEST_F(RidingView, BarsAndArmsAtTheLowerCentreAndNoArmsWhenHidden)
                         { "SK_QUIT_AFTER_FRAMES=3", "SK_START_AS_PLAYER=1" });
         ASSERT_EQ(r.status, 0) << r.err;
         Shot &f = shots[hide];
-        f = last_frame(r.out);
+        f = last_video_frame(r.out);
         ASSERT_GT(f.width, 0);
         EXPECT_GT(lower_centre_drawn(f), f.width * f.height / 100) << "the bars and the front of the bike";
     }
@@ -107,7 +84,7 @@ TEST_F(RidingView, BrokenModelsInTheHomeDirectoryAreWarnedAboutAndTheGameRunsOn)
     EXPECT_NE(r.log.find("Warning: Can't load @mx_ufork.jm"), std::string::npos) << r.log;
     EXPECT_NE(r.log.find("_frame.jm"), std::string::npos);
     EXPECT_NE(r.log.find("Warning: Can't load @rider_body.jm"), std::string::npos);
-    EXPECT_EQ(last_frame(r.out).width > 0, true) << "frames still drawn";
+    EXPECT_EQ(last_video_frame(r.out).width > 0, true) << "frames still drawn";
 }
 
 }   // namespace

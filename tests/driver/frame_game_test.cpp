@@ -16,33 +16,7 @@
 
 namespace {
 
-struct Frame {
-    int width = 0, height = 0;
-    std::string rgb;                // rows from the top
-    const unsigned char *at(int x, int y) const
-    {
-        return (const unsigned char *)rgb.data() + ((size_t)y * width + x) * 3;
-    }
-};
-
-std::vector<Frame> frames_of(const std::string &out)
-{
-    std::vector<Frame> all;
-    size_t at = 0;
-    while (at < out.size()) {
-        Frame f;
-        int used = 0;
-        if (sscanf(out.c_str() + at, "P6\n%d %d\n255\n%n", &f.width, &f.height, &used) != 2 || used == 0)
-            break;
-        size_t bytes = (size_t)f.width * f.height * 3;
-        if (at + used + bytes > out.size())
-            break;
-        f.rgb = out.substr(at + used, bytes);
-        all.push_back(f);
-        at += used + bytes;
-    }
-    return all;
-}
+using Frame = VideoFrame;
 
 // A region as fractions of the frame: left, top, right, bottom.
 struct Box {
@@ -109,7 +83,7 @@ struct FrameInTheGame : GameExe {
                              "SK_TEST_KEYS=" + keys });
         EXPECT_EQ(r.status, 0) << r.err;
         log = r.log;
-        return frames_of(r.out);
+        return video_frames(r.out);
     }
     // The sky's pictures come from the generated data; until they are there the clear colour
     // shows through where the sky goes.
@@ -215,7 +189,7 @@ TEST_F(FrameInTheGame, RobotAtStartUpIsFollowedByTheCameraOfItsNextGate)
     GameRun r = run({ "--lock-fps", "30", "--nosound", "--record-video" },
                     { "SK_QUIT_AFTER_FRAMES=6", "SK_TEST_SEED=7", "SK_TEST_KEYS=1:esc" });
     ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<Frame> f = frames_of(r.out);
+    std::vector<Frame> f = video_frames(r.out);
     ASSERT_EQ(f.size(), 6u);
     // Zoomed on the robot from close by, looking down on it: ground to the top of the picture
     // (the far camera would show the sky there) and the robot in the middle.

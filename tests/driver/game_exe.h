@@ -14,6 +14,43 @@
 
 #include "driver_fixture.h"
 
+// One frame of a --record-video stream, rows from the top.
+struct VideoFrame {
+    int width = 0, height = 0;
+    std::string rgb;
+    const unsigned char *at(int x, int y) const
+    {
+        return (const unsigned char *)rgb.data() + ((size_t)y * width + x) * 3;
+    }
+};
+
+// The whole frames of a --record-video stream ("P6" pictures one after the other).
+inline std::vector<VideoFrame> video_frames(const std::string &out)
+{
+    std::vector<VideoFrame> all;
+    size_t at = 0;
+    while (at < out.size()) {
+        VideoFrame f;
+        int used = 0;
+        if (sscanf(out.c_str() + at, "P6\n%d %d\n255\n%n", &f.width, &f.height, &used) != 2 || used == 0)
+            break;
+        size_t bytes = (size_t)f.width * f.height * 3;
+        if (at + used + bytes > out.size())
+            break;
+        f.rgb = out.substr(at + used, bytes);
+        all.push_back(f);
+        at += used + bytes;
+    }
+    return all;
+}
+
+// The last whole frame; width 0 when there is none.
+inline VideoFrame last_video_frame(const std::string &out)
+{
+    std::vector<VideoFrame> all = video_frames(out);
+    return all.empty() ? VideoFrame() : all.back();
+}
+
 struct GameRun {
     int status;
     std::string out, err, log;

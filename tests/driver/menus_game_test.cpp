@@ -10,30 +10,7 @@
 
 namespace {
 
-struct Frame {
-    int width = 0, height = 0;
-    std::string rgb;                // rows from the top
-};
-
-// The frames of a --record-video stream.
-std::vector<Frame> video_frames(const std::string &out)
-{
-    std::vector<Frame> frames;
-    size_t at = 0;
-    while (at < out.size()) {
-        Frame f;
-        int used = 0;
-        if (sscanf(out.c_str() + at, "P6\n%d %d\n255\n%n", &f.width, &f.height, &used) != 2 || used == 0)
-            break;
-        size_t bytes = (size_t)f.width * f.height * 3;
-        if (at + used + bytes > out.size())
-            break;
-        f.rgb = out.substr(at + used, bytes);
-        frames.push_back(f);
-        at += used + bytes;
-    }
-    return frames;
-}
+using Frame = VideoFrame;
 
 // Pixels of light text (white or the highlight's yellow) in a band of rows and columns.
 int text_pixels(const Frame &f, int top, int bottom, int left, int right)
@@ -41,7 +18,7 @@ int text_pixels(const Frame &f, int top, int bottom, int left, int right)
     int n = 0;
     for (int y = top; y < bottom && y < f.height; y++)
         for (int x = left; x < right && x < f.width; x++) {
-            const unsigned char *p = (const unsigned char *)f.rgb.data() + ((size_t)y * f.width + x) * 3;
+            const unsigned char *p = f.at(x, y);
             if (p[0] > 200 && p[1] > 200)
                 n++;
         }

@@ -14,38 +14,14 @@
 
 namespace {
 
-struct Picture {
-    int width = 0, height = 0;
-    std::string rgb;                // rows from the top
-};
+using Picture = VideoFrame;
 
-// The last frame of a --record-video stream.
-Picture last_frame(const std::string &out)
-{
-    Picture last;
-    size_t at = 0;
-    while (at < out.size()) {
-        Picture f;
-        int used = 0;
-        if (sscanf(out.c_str() + at, "P6\n%d %d\n255\n%n", &f.width, &f.height, &used) != 2 || used == 0)
-            break;
-        size_t bytes = (size_t)f.width * f.height * 3;
-        if (at + used + bytes > out.size())
-            break;
-        f.rgb = out.substr(at + used, bytes);
-        last = f;
-        at += used + bytes;
-    }
-    return last;
-}
-
-// Blue (the sky under the menu's veil); the generated dirt and grass are not.
 double sky_share(const Picture &p, int top, int bottom)
 {
     long sky = 0, all = 0;
     for (int y = top; y < bottom; y++)
         for (int x = 0; x < p.width; x++) {
-            const unsigned char *c = (const unsigned char *)p.rgb.data() + ((size_t)y * p.width + x) * 3;
+            const unsigned char *c = p.at(x, y);
             sky += c[2] > c[0] + 25 && c[2] > c[1] + 10;
             all++;
         }
@@ -60,7 +36,7 @@ bool shows_generated_sky(const Picture &p, int top, int bottom)
     std::set<int> colours;
     for (int y = top; y < bottom; y++)
         for (int x = p.width / 2; x < p.width; x++) {
-            const unsigned char *c = (const unsigned char *)p.rgb.data() + ((size_t)y * p.width + x) * 3;
+            const unsigned char *c = p.at(x, y);
             sky += c[2] >= c[0] && c[2] + 10 >= c[1];
             all++;
             colours.insert(c[0] << 16 | c[1] << 8 | c[2]);
@@ -93,7 +69,7 @@ TEST_F(RidingViewInTheGame, EveryMethodShowsTheTracksGround)
         EXPECT_NE(r.log.find(std::string("Terrain texture rendering with ") + logged[m]), std::string::npos) << methods[m];
         // The sample track's lighting asks for dynamic lighting: the shader choices take it.
         EXPECT_EQ(r.log.find("Terrain lit per pixel with shader programs") != std::string::npos, m >= 3) << methods[m];
-        Picture p = last_frame(r.out);
+        Picture p = last_video_frame(r.out);
         ASSERT_GT(p.width, 0);
         // The rider looks a little down: sky in the top rows, ground from two thirds of the way
         // down to where the bars and arms begin.
@@ -122,7 +98,7 @@ TEST_F(RidingViewInTheGame, ABrokenLightingFileIsReportedAndTheRideGoesOn)
     GameRun r = run({ "--lock-fps", "30", "--nosound", "--record-video" }, { "SK_QUIT_AFTER_FRAMES=4", "SK_START_AS_PLAYER=1" });
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.log.find("Error reading lighting: Unknown identifier 'sun_vecter'"), std::string::npos) << r.log;
-    Picture p = last_frame(r.out);
+    Picture p = last_video_frame(r.out);
     ASSERT_GT(p.width, 0);
     EXPECT_TRUE(shows_generated_sky(p, 0, p.height / 20));
     EXPECT_LT(sky_share(p, p.height * 2 / 3, p.height * 3 / 4), 0.01);

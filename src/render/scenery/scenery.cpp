@@ -33,6 +33,7 @@ static struct {
     Statue pieces[160];
     WorldSolid piece_solids[160];
     float piece_heading[160];
+    bool piece_tall[160];           // shape above 3.25 ft: no drop panel, never turned
     int piece_count;
     GridCell grid[k_grid][k_grid];
     float cell_size;
@@ -401,6 +402,15 @@ bool statue_move(int index, float x, float y_offset, float z, float angle)
 
 // ---- starting-gate pieces
 
+static bool piece_is_tall(const Statue *s)
+{
+    const Shape *shape = shape_get(s->shape);
+    for (int i = 0; shape && i < shape->count; i++)
+        if (shape->spheres[i].centre[1] + shape->spheres[i].radius > 3.25f)
+            return true;
+    return false;
+}
+
 int scenery_create_gate_piece(const char *model, const char *texture, const char *shape, float x, float y, float z,
                               float heading)
 {
@@ -411,17 +421,9 @@ int scenery_create_gate_piece(const char *model, const char *texture, const char
     make_statue(&g_scenery.pieces[i], x, y, z, 4, model, texture, shape);
     g_scenery.pieces[i].y = y;
     g_scenery.piece_heading[i] = heading;
+    g_scenery.piece_tall[i] = piece_is_tall(&g_scenery.pieces[i]);
     scenery_gate_piece_turn(i, 1);
     return i;
-}
-
-static bool piece_is_tall(const Statue *s)
-{
-    const Shape *shape = shape_get(s->shape);
-    for (int i = 0; shape && i < shape->count; i++)
-        if (shape->spheres[i].centre[1] + shape->spheres[i].radius > 3.25f)
-            return true;
-    return false;
 }
 
 void scenery_gate_piece_turn(int object, float angle)
@@ -435,7 +437,7 @@ void scenery_gate_piece_turn(int object, float angle)
     // 3.25 ft is no drop panel and keeps its own orientation.
     float turn[9], tilt[9];
     axis_rotation(0, 1, 0, g_scenery.piece_heading[object], turn);
-    axis_rotation(1, 0, 0, piece_is_tall(&s) ? 0 : -angle * 0.5890486f, tilt);
+    axis_rotation(1, 0, 0, g_scenery.piece_tall[object] ? 0 : -angle * 0.5890486f, tilt);
     multiply(turn, tilt, s.m);
     place_solid(&g_scenery.piece_solids[object], &s, object | k_piece_flag);
 }
