@@ -209,16 +209,7 @@ static bool write_map(const char *dir, const Terrain *t, const TrackLayout *layo
     return ok;
 }
 
-bool write_track_cameras(const char *dir, const Terrain *t, const TrackLayout *layout)
+bool write_track_cameras(const char *dir, const Terrain *t, const TrackLayout *layout, const Timing *timing)
 {
-    Timing *timing = (Timing *)xcalloc(1, sizeof(Timing));
-    char path[1100];
-    snprintf(path, sizeof path, "%s/timing_gates", dir);
-    DataFile *in = open_data_file(path, "rb");
-    bool ok = in && timing_parse(timing, in, 0) && timing->checkpoint_count > 0;
-    close_data_file(in);
-    ok = ok && write_cameras_file(dir, t, layout, timing) && write_map(dir, t, layout, timing);
-    timing_clear(timing);
-    xfree(timing);
-    return ok;
+    return write_cameras_file(dir, t, layout, timing) && write_map(dir, t, layout, timing);
 }

@@ -186,8 +186,10 @@ int  lap_corners(const TrackLayout *layout, LapCorner *out, int max);
 struct Timing;
 int  checkpoint_stretch(const TrackLayout *layout, const Timing *timing, int checkpoint, Point2 *out, int max,
                         float step);
-// "billboards", "statues", "flaggers" and "decals" of a track whose "timing_gates" is written.
-bool write_track_scenery(const char *dir, const Terrain *t, const TrackLayout *layout);
+// "billboards", "statues", "flaggers" and "decals" of a track.
+bool write_track_scenery(const char *dir, const Terrain *t, const TrackLayout *layout, const Timing *timing);
+// The scenery and the cameras of a track whose "timing_gates" is written, read back once.
+bool write_track_surroundings(const char *dir, const Terrain *t, const TrackLayout *layout);
 
 // ---- cameras.cpp: trackside cameras and the track map ----
 struct TrackCamera {
@@ -199,4 +201,4 @@ enum { k_max_track_cameras = 6 };
 int  track_cameras(const Terrain *t, const TrackLayout *layout, TrackCamera *out, int max);
 // "cameras" (with every checkpoint given to the camera that sees most of its stretch) and
 // "map.png", the field from above (row 0 at z = 0) for the HUD's map.
-bool write_track_cameras(const char *dir, const Terrain *t, const TrackLayout *layout);
+bool write_track_cameras(const char *dir, const Terrain *t, const TrackLayout *layout, const Timing *timing);

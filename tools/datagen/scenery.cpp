@@ -338,24 +338,18 @@ static bool close_written(DataFile *f)
     return ok;
 }
 
-bool write_track_scenery(const char *dir, const Terrain *t, const TrackLayout *layout)
+bool write_track_scenery(const char *dir, const Terrain *t, const TrackLayout *layout, const Timing *timing)
 {
-    Timing *timing = (Timing *)xcalloc(1, sizeof(Timing));
-    char path[1100];
-    snprintf(path, sizeof path, "%s/timing_gates", dir);
-    DataFile *in = open_data_file(path, "rb");
-    bool ok = in && timing_parse(timing, in, 0) && timing->checkpoint_count > 0;
-    close_data_file(in);
     LapCorner corners[k_max_corners];
     int corner_count = lap_corners(layout, corners, k_max_corners);
     TrackCamera cams[k_max_track_cameras];
     int cam_count = track_cameras(t, layout, cams, k_max_track_cameras);
-    DataFile *f = ok ? create(dir, "billboards") : nullptr;
+    DataFile *f = create(dir, "billboards");
     if (f) {
         int banners = write_banners(f, layout), flora = write_flora(f, t, layout, cams, cam_count);
         printf("datagen: %s: %d banners, %d trees and bushes, %d corners\n", dir, banners, flora, corner_count);
     }
-    ok = close_written(f);
+    bool ok = close_written(f);
     f = ok ? create(dir, "statues") : nullptr;
     if (f)
         write_statues(f, layout, corners, corner_count);
@@ -367,7 +361,18 @@ bool write_track_scenery(const char *dir, const Terrain *t, const TrackLayout *l
     f = ok ? create(dir, "decals") : nullptr;
     if (f)
         write_decals(f, layout, timing);
-    ok = close_written(f);
+    return close_written(f);
+}
+
+bool write_track_surroundings(const char *dir, const Terrain *t, const TrackLayout *layout)
+{
+    Timing *timing = (Timing *)xcalloc(1, sizeof(Timing));
+    char path[1100];
+    snprintf(path, sizeof path, "%s/timing_gates", dir);
+    DataFile *in = open_data_file(path, "rb");
+    bool ok = in && timing_parse(timing, in, 0) && timing->checkpoint_count > 0;
+    close_data_file(in);
+    ok = ok && write_track_scenery(dir, t, layout, timing) && write_track_cameras(dir, t, layout, timing);
     timing_clear(timing);
     xfree(timing);
     return ok;

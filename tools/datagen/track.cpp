@@ -400,7 +400,7 @@ bool write_sample_track(const char *dir)
     bool ok = write_track_common(&t, dir, "Sample Track", true);
     ok = ok && write_track_timing(dir, &t, &g_track.layout);
     ok = ok && write_track_lines(dir, &t, &g_track.layout);
-    ok = ok && write_track_scenery(dir, &t, &g_track.layout) && write_track_cameras(dir, &t, &g_track.layout);
+    ok = ok && write_track_surroundings(dir, &t, &g_track.layout);
     free_track();
     terrain_unload(&t);
     return ok;
@@ -471,7 +471,7 @@ bool write_practice_track(const char *dir)
     bool ok = write_track_common(&t, dir, "Practice Field", false);
     ok = ok && write_track_timing(dir, &t, &g_track.layout);
     ok = ok && write_track_lines(dir, &t, &g_track.layout);
-    ok = ok && write_track_scenery(dir, &t, &g_track.layout) && write_track_cameras(dir, &t, &g_track.layout);
+    ok = ok && write_track_surroundings(dir, &t, &g_track.layout);
     free_track();
     terrain_unload(&t);
     return ok;
