@@ -31,7 +31,11 @@ static const float k_downed_lean = 0.95f;        // rad: past anything a line as
 static const float k_downed_speed = 10;         // ft/s
 static const float k_stood_lean = 0.5f;          // rad: stood up far enough to ride on
 static const int k_stand_tics = 3 * 128;        // the longest wait for the foot to stand it up
+static const int k_stand_retry_tics = 2 * 128;  // ridden after a wait in vain before the next
 static const int k_lost_drag_tics = 19 * 128;
+static const float k_stall_speed = 1;           // ft/s: not getting anywhere
+static const int k_stall_tics = 2 * 128;
+static const int k_back_up_tics = 3 * 64;
 static const int k_lost_reset_tics = 40 * 128;
 static const float k_max_lean_grip = 1.1780972f;
 static const int k_flight_aim = 3;             // points past a take-off aimed at on its approach
@@ -415,14 +419,37 @@ bool target_reached(const RobotPath *path, float x, float z, float heading_x, fl
 }
 
 // Once down a robot waits until it stands well up: riding off at the edge of lying over only
-// tips it over again a moment later, and lost time piles up fall by fall.
-int downed_wait(int downed_tic, float lean, float v, int now, bool dragging)
+// tips it over again a moment later, and lost time piles up fall by fall. A bike the foot cannot
+// stand up (pinned against another, or on a slope) is ridden for a while before it waits again:
+// waiting at once would keep it lying there until the drag.
+void downed_wait(DownedWait *w, float lean, float v, int now, bool dragging)
 {
-    if (downed_tic < 0 && fabsf(lean) > k_downed_lean && v < k_downed_speed)
-        downed_tic = now;
-    if (downed_tic >= 0 && (fabsf(lean) < k_stood_lean || now - downed_tic > k_stand_tics || dragging))
-        downed_tic = -1;
-    return downed_tic;
+    if (w->since < 0 && fabsf(lean) > k_downed_lean && v < k_downed_speed && now - w->gave_up > k_stand_retry_tics)
+        w->since = now;
+    if (w->since >= 0 && (fabsf(lean) < k_stood_lean || now - w->since > k_stand_tics || dragging)) {
+        if (fabsf(lean) >= k_stood_lean && !dragging)
+            w->gave_up = now;
+        w->since = -1;
+    }
+}
+
+bool backing_up(BackingUp *b, float v, float throttle, int now)
+{
+    if (now < b->until)
+        return true;
+    if (!(v < k_stall_speed) || !(throttle > 0.5f)) {
+        b->stalled_since = -1;
+        return false;
+    }
+    if (b->stalled_since < 0) {
+        b->stalled_since = now;
+        return false;
+    }
+    if (now - b->stalled_since < k_stall_tics)
+        return false;
+    b->stalled_since = -1;
+    b->until = now + k_back_up_tics;
+    return true;
 }
 
 // ---- per robot
@@ -437,7 +464,8 @@ struct Robot {
     float throttle;
     int grip_tic;
     bool launched;
-    int downed_tic;                 // when it was found lying over; -1 when riding
+    DownedWait downed;
+    BackingUp backing;
 };
 
 static struct {
@@ -451,7 +479,8 @@ void robots_clear(void)
         g_auto.robot[i] = {};
         g_auto.robot[i].personality = keep;
         g_auto.robot[i].grip_tic = -100000;
-        g_auto.robot[i].downed_tic = -1;
+        g_auto.robot[i].downed = { -1, -100000 };
+        g_auto.robot[i].backing = { -1, -1 };
     }
 }
 
@@ -462,7 +491,8 @@ void set_personality(int slot, const char *name)
     Robot &r = g_auto.robot[slot];
     r = {};
     r.grip_tic = -100000;
-    r.downed_tic = -1;
+    r.downed = { -1, -100000 };
+    r.backing = { -1, -1 };
     r.personality = name ? find_personality(name) : 0;
 }
 
@@ -545,6 +575,7 @@ static void apply(BikeState *bike, const RobotInputs &in)
     b.clutch = isfinite(in.clutch_engagement) ? 1 - clampf(in.clutch_engagement, 0, 1) : 1;
     b.steer = isfinite(in.steer) ? clampf(in.steer, -1, 1) : 0;
     b.sit = isfinite(in.sit) ? clampf(in.sit, 0, 1) : 0;
+    b.back_up = isfinite(in.back_up) ? clampf(in.back_up, 0, 1) : 0;
     if (in.auto_shift)
         bike->flags |= BIKE_FLAG_AUTO_SHIFT;
     else
@@ -623,7 +654,8 @@ void autopilot(int slot)
         r.start = plan_start(5, gate_drop_tic() * k_tic, persona->reaction_min, persona->reaction_max);
         r.planned = true;
         r.grip_tic = -100000;
-        r.downed_tic = -1;
+        r.downed = { -1, -100000 };
+        r.backing = { -1, -1 };
     }
     const dReal *pos = dBodyGetPosition(bike->body[BODY_FRAME]);
     const dReal *vel = dBodyGetLinearVel(bike->body[BODY_FRAME]);
@@ -669,8 +701,8 @@ void autopilot(int slot)
     // rider's foot stand it up before riding on. Once the drag is due it goes first: a bike
     // pinned on its side under another never stands up by itself.
     bool dragging = r.lost > 0 && now - r.advance_tic > k_lost_drag_tics;
-    r.downed_tic = downed_wait(r.downed_tic, lean, v, now, dragging);
-    if (r.downed_tic >= 0) {
+    downed_wait(&r.downed, lean, v, now, dragging);
+    if (r.downed.since >= 0) {
         waiting_inputs(&in);
         in.gear = -1;
         in.auto_shift = true;
@@ -797,6 +829,10 @@ void autopilot(int slot)
             target_lean = 0;
         else if (v < 10)
             target_lean *= (v - 7.5f) / 2.5f;
+        // Held up by traffic or a fallen bike a robot stops in the middle of the track: a foot
+        // goes down as it does in lost mode, or the bike tips over where it stands.
+        if (v < 10 && before_gate == false)
+            in.sit = 1;
         float natural = (float)natural_steer(bike);
         in.steer = steering_output(target_lean, lean, roll_rate, n, m, before_gate, natural, steer_angle, steer_rate,
                                    bike->wheel[0].depth > 0, bike->wheel[0].slip);
@@ -821,7 +857,15 @@ void autopilot(int slot)
     speed_control(target_speed, v, &st, &in);
     in.steer = steer;
     in.sit = sit;
+    bool wedged = r.lost > 0 && backing_up(&r.backing, v, r.throttle, now);
     in.throttle = throttle_rate_limit(in.throttle, r.throttle, now, r.grip_tic);
+    if (wedged) {
+        in.throttle = 0;
+        in.front_brake = in.rear_brake = 0;
+        in.steer = 0;
+        in.sit = 1;
+        in.back_up = 1;
+    }
     r.throttle = in.throttle;
     in.gear = -1;
     in.auto_shift = true;

@@ -25,6 +25,7 @@ struct RobotInputs {
     float throttle, front_brake, rear_brake;
     float clutch_engagement;        // 0 open .. 1 engaged (the lever is 1 - this)
     float steer, sit;
+    float back_up;                  // 0..1: the rider walks the bike backwards
     int gear;                       // -1: leave the gear alone
     bool auto_shift;
 };
@@ -97,9 +98,21 @@ bool path_append_line(RobotPath *path, const LineEntry *line);
 bool target_reached(const RobotPath *path, float x, float z, float heading_x, float heading_z, float reach);
 
 // A bike lying over (past 0.95 rad) and slow waits for the rider's foot to stand it up: from
-// the tic it went down (downed_tic, -1 while riding) until it leans less than 0.5 rad, for at
-// most 3 s, and never once the drag is due. Returns the new downed_tic.
-int  downed_wait(int downed_tic, float lean, float v, int now, bool dragging);
+// the tic it went down until it leans less than 0.5 rad, for at most 3 s, and never once the
+// drag is due. A wait that ends with the bike still down is not begun again for 2 s.
+struct DownedWait {
+    int since;                      // when the wait began; -1 while riding
+    int gave_up;                    // when a wait last ended with the bike still down
+};
+void downed_wait(DownedWait *w, float lean, float v, int now, bool dragging);
+
+// A lost robot giving throttle without moving is wedged against a bike or a face: after 2 s of
+// it, it walks its bike back for 1.5 s before trying again. True while it backs up.
+struct BackingUp {
+    int stalled_since;              // -1 while moving
+    int until;                      // backs up before this tic
+};
+bool backing_up(BackingUp *b, float v, float throttle, int now);
 
 // ---- per robot
 

@@ -181,31 +181,38 @@ TEST(RobotLost, RidesTowardsTheTargetAndDragsStraight)
 }
 
 // A bike lying over waits for the rider's foot until it stands well up, not merely until it
-// is back at the edge of lying over, where riding off tips it over again.
+// is back at the edge of lying over, where riding off tips it over again; a wait in vain is not
+// begun again at once, or a pinned bike would lie there until the drag.
 TEST(RobotLost, ALyingBikeWaitsUntilStoodWellUp)
 {
+    const int never = -100000;
     struct Case {
-        int downed_tic;
+        int since, gave_up;
         float lean, v;
         int now;
         bool dragging;
-        int expect;
+        int since_after, gave_up_after;
     } cases[] = {
-        { -1, 1.2f, 2, 1000, false, 1000 },    // goes down: the wait starts
-        { -1, -1.2f, 2, 1000, false, 1000 },   // either side
-        { -1, 1.2f, 12, 1000, false, -1 },     // still rolling fast: it rides
-        { -1, 0.9f, 2, 1000, false, -1 },      // leaned, not lying over
-        { -1, 1.2f, 2, 1000, true, -1 },       // the drag is due: no waiting
-        { 1000, 0.9f, 2, 1100, false, 1000 },  // half stood up: waits on
-        { 1000, -0.7f, 0, 1100, false, 1000 },
-        { 1000, 0.45f, 2, 1100, false, -1 },   // well up: rides off
-        { 1000, 0.9f, 2, 1000 + 3 * 128 + 1, false, -1 },      // waited 3 s: gives up
-        { 1000, 0.9f, 2, 1000 + 3 * 128, false, 1000 },
-        { 1000, 0.9f, 2, 1100, true, -1 },
+        { -1, never, 1.2f, 2, 1000, false, 1000, never },   // goes down: the wait starts
+        { -1, never, -1.2f, 2, 1000, false, 1000, never },  // either side
+        { -1, never, 1.2f, 12, 1000, false, -1, never },    // still rolling fast: it rides
+        { -1, never, 0.9f, 2, 1000, false, -1, never },     // leaned, not lying over
+        { -1, never, 1.2f, 2, 1000, true, -1, never },      // the drag is due: no waiting
+        { 1000, never, 0.9f, 2, 1100, false, 1000, never }, // half stood up: waits on
+        { 1000, never, -0.7f, 0, 1100, false, 1000, never },
+        { 1000, never, 0.45f, 2, 1100, false, -1, never },  // well up: rides off
+        { 1000, never, 0.9f, 2, 1000 + 3 * 128 + 1, false, -1, 1000 + 3 * 128 + 1 },  // waited 3 s: gives up
+        { 1000, never, 0.9f, 2, 1000 + 3 * 128, false, 1000, never },
+        { 1000, never, 0.9f, 2, 1100, true, -1, never },
+        { -1, 1000, 1.2f, 2, 1000 + 2 * 128, false, -1, 1000 },     // just gave up: rides on
+        { -1, 1000, 1.2f, 2, 1000 + 2 * 128 + 1, false, 1000 + 2 * 128 + 1, 1000 },  // then waits again
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(downed_wait(c.downed_tic, c.lean, c.v, c.now, c.dragging), c.expect)
-            << c.downed_tic << " " << c.lean << " " << c.v << " " << c.now << " " << c.dragging;
+    for (const Case &c : cases) {
+        DownedWait w = { c.since, c.gave_up };
+        downed_wait(&w, c.lean, c.v, c.now, c.dragging);
+        EXPECT_EQ(w.since, c.since_after) << c.since << " " << c.lean << " " << c.v << " " << c.now << " " << c.dragging;
+        EXPECT_EQ(w.gave_up, c.gave_up_after) << c.since << " " << c.lean << " " << c.now;
+    }
 }
 
 TEST(RobotTraffic, FollowsTheBikeAheadAtADistanceThatGrowsAfterTheStart)

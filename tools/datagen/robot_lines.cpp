@@ -58,6 +58,7 @@ struct PathSample {
     float y;                // frame height, on the ground or on the flight arc
     bool airborne;
     bool designed;          // on a designed jump's approach or among whoops: paced by the design
+    bool whoops;            // rolled at the whoops pace: ridden on the ground, never a flight
     float t;                // s from the gate
 };
 
@@ -309,6 +310,7 @@ static void jump_speeds(PathSample *p, int n, const TrackLayout *layout, int ski
             if (into >= -k_whoops_lead && into <= feature.end - feature.begin) {
                 p[i].cap = fminf(p[i].cap, k_whoops_speed[skill]);
                 p[i].designed = true;
+                p[i].whoops = true;
             }
         }
     }
@@ -401,7 +403,9 @@ static void profile(PathSample *p, int n)
         if (!air)
             vy = ground_slope(p, i - 1) * v;
         float arc = p[i - 1].y + vy * dt - 0.5f * k_gravity * dt * dt;
-        if (arc > ground + (air ? 0 : k_takeoff_gap)) {
+        // The rollers' small hops are no jumps: a line marked airborne there would hold a robot
+        // that lost its way in lost mode all through them.
+        if (!p[i].whoops && arc > ground + (air ? 0 : k_takeoff_gap)) {
             air = true;
             p[i].y = arc;
             vy -= k_gravity * dt;
@@ -544,11 +548,9 @@ bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *lay
         }
         for (int g = 0; ok && g < k_gate_places; g += k_gate_line_every) {
             float across = (g - (k_gate_places - 1) * 0.5f) * k_gate_place_width;
-            // onto the nearest of the offsets
-            float onto = k_offsets[0];
-            for (float o : k_offsets)
-                if (fabsf(o - across) < fabsf(onto - across))
-                    onto = o;
+            // In order across: the gates share the offsets evenly, so that the field from a full
+            // gate does not funnel onto the outermost lines.
+            float onto = k_offsets[g * k_offset_count / k_gate_places];
             PathSample *p = offset_path(t, &route, layout, across, onto);
             speed_caps(t, p, route.n, skill);
             jump_speeds(p, route.n, layout, skill);

@@ -183,7 +183,7 @@ struct Section {
     float ds, dh;
 };
 
-static void add_profile(float begin, const Section *sections, int count, int kind)
+static float add_shape(float begin, const Section *sections, int count)
 {
     Line &L = lap();
     float s = begin, h = 0;
@@ -195,7 +195,12 @@ static void add_profile(float begin, const Section *sections, int count, int kin
         s += sections[k].ds;
         h += sections[k].dh;
     }
-    record_feature(begin, s - begin, kind);
+    return s;
+}
+
+static void add_profile(float begin, const Section *sections, int count, int kind)
+{
+    record_feature(begin, add_shape(begin, sections, count) - begin, kind);
 }
 
 static void build_features(void)
@@ -210,10 +215,10 @@ static void build_features(void)
         add_profile(cs[11] - 40 + 14 * k, whoop, 2, k_feature_whoops);
     }
     // double: two 5-ft kickers 55 ft apart, the landing falls away
-    const Section take_off[] = { { 15, 5 }, { 6, -5 } };
-    const Section landing[] = { { 7, 5 }, { 30, -5 } };
+    const Section take_off[] = { { 15, 5 }, { 10, -5 } };
+    const Section landing[] = { { 14, 5 }, { 30, -5 } };
     add_profile(cs[15] + 45, take_off, 2, k_feature_jump);
-    add_profile(cs[15] + 45 + 15 + 55 - 7, landing, 2, k_feature_jump);
+    add_profile(cs[15] + 45 + 15 + 55 - 14, landing, 2, k_feature_jump);
     // a single before the S-bends
     const Section single[] = { { 12, 3.5f }, { 22, -3.5f } };
     add_profile(cs[16] + 70, single, 2, k_feature_jump);
@@ -369,6 +374,7 @@ static void lay_out_sample(float world)
     line_index(&start(), world);
     build_beds(world);
     build_features();
+    if (getenv("SK_DUMP_FEATURES")) for (int f = 0; f < g_track.layout.feature_count; f++) { const LapFeature &ft = g_track.layout.features[f]; int a = line_sample_at(&lap(), ft.begin), b = line_sample_at(&lap(), ft.end); fprintf(stderr, "feature %d kind %d %.0f..%.0f  (%.0f,%.0f)-(%.0f,%.0f)\n", f, ft.kind, ft.begin, ft.end, lap().c[a].x, lap().c[a].z, lap().c[b].x, lap().c[b].z); }
     build_berms();
 }
 
