@@ -273,6 +273,7 @@ TEST_F(SampleTrack, GeneratedLinesSlowForEveryJumpTakeOff)
 struct SpeedRange {
     float slowest = 1e9f, fastest = 0;
     int points = 0;
+    int airborne = 0;       // points marked as in flight
 };
 
 SpeedRange speeds_along(const TrackLayout &layout, float from, float to, float near, int slots)
@@ -289,6 +290,7 @@ SpeedRange speeds_along(const TrackLayout &layout, float from, float to, float n
                         r.slowest = fminf(r.slowest, fabsf(p.speed));
                         r.fastest = fmaxf(r.fastest, fabsf(p.speed));
                         r.points++;
+                        r.airborne += p.speed < 0;
                         break;
                     }
                 }
@@ -298,7 +300,8 @@ SpeedRange speeds_along(const TrackLayout &layout, float from, float to, float n
 }
 
 // A whoops section is rolled at its own pace from its first roller to its last: each roller's
-// crest is no take-off to crawl over, and none is hit fast enough to be launched off.
+// crest is no take-off to crawl over, and none is hit fast enough to be launched off. Nor is a
+// roller's hop a flight: a lost robot is held in lost mode while a flight lies ahead.
 TEST_F(SampleTrack, GeneratedLinesRollTheWhoopsAtTheirOwnPace)
 {
     ASSERT_TRUE(timing->valid);
@@ -317,6 +320,7 @@ TEST_F(SampleTrack, GeneratedLinesRollTheWhoopsAtTheirOwnPace)
         ASSERT_GT(r.points, 20) << "skill " << skill;
         EXPECT_GT(r.slowest, 10) << "skill " << skill;
         EXPECT_LT(r.fastest, 20) << "skill " << skill;
+        EXPECT_EQ(r.airborne, 0) << "skill " << skill;
         EXPECT_GE(r.slowest, previous) << "skill " << skill;
         previous = r.slowest;
         lines_store_free();

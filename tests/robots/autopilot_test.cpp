@@ -215,6 +215,32 @@ TEST(RobotLost, ALyingBikeWaitsUntilStoodWellUp)
     }
 }
 
+// A lost robot that gives throttle and goes nowhere for 2 s is wedged: it walks back for 1.5 s,
+// then tries again; moving, or off the throttle, it never backs up.
+TEST(RobotLost, AWedgedRobotBacksUpThenTriesAgain)
+{
+    BackingUp b = { -1, -1 };
+    int backing = 0, first = -1;
+    for (int now = 0; now < 8 * 128; now++) {
+        bool back = backing_up(&b, 0.2f, 1, now);
+        backing += back;
+        if (back && first < 0)
+            first = now;
+    }
+    EXPECT_EQ(first, 2 * 128);
+    EXPECT_EQ(backing, 2 * (3 * 64));      // at 2 s and again 2 s after the first back-up ended
+    struct Case {
+        float v, throttle;
+    } never[] = { { 3, 1 }, { 0.2f, 0.3f }, { 0, 0 } };
+    for (const Case &c : never) {
+        BackingUp n = { -1, -1 };
+        bool any = false;
+        for (int now = 0; now < 5 * 128; now++)
+            any |= backing_up(&n, c.v, c.throttle, now);
+        EXPECT_FALSE(any) << c.v << " " << c.throttle;
+    }
+}
+
 TEST(RobotTraffic, FollowsTheBikeAheadAtADistanceThatGrowsAfterTheStart)
 {
     BikeMotion self = { 0, 0, 0, -30 };
