@@ -4,7 +4,7 @@
 //   skorva-sim [--track FOLDER] [--bikes N] [--tics T] [--seed S] [--log FILE] [--quiet]
 //              [--laps N] [--minutes M] [--puppets V[c],...]
 //              [--bike MODEL] [--rev] [--record-audio FILE]
-//              [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]
+//              [--script FILE] [--setup FILE] [--trace SLOT|FILE] [--trace-file FILE]
 //              [--erode E] [--erode-records FILE] [--erode-replay FILE] [--dump-heights FILE]
 //              [--skill 0..2] [--learn] [--debug] [--practice] [--robot-trace FILE]
 // With --laps, --minutes or --puppets it runs a race until its results are final (or the tics
@@ -31,7 +31,8 @@
 // run learned back into the home directory's copy; --debug logs the lines' verbose lines;
 // --practice makes every robot the tester. Robots driven by the autopilot are reported with
 // their lap times, falls, time lost and bikes overturned with the rider on, and the autopilot's
-// cost; --robot-trace writes "tic,slot,x,y,z,speed,laps,lost" for each of them every 32 tics.
+// cost; --trace FILE (or --robot-trace FILE) writes "tic,slot,x,y,z,speed,laps,lost" for each
+// of them every 32 tics.
 // Exit status: 0 all bikes stayed sound, 1 a bike went non-finite, left the world or sank below
 // the ground, 2 no run (a bad option, script or setup line, or no track).
 //
@@ -117,7 +118,7 @@ static int usage(void)
     fprintf(stderr, "usage: skorva-sim [--track FOLDER] [--bikes 0..160] [--tics N] [--seed S] [--log FILE] [--quiet]\n"
                     "                  [--laps 0..50] [--minutes 0..60] [--puppets V[c],...]\n"
                     "                  [--bike MODEL] [--rev] [--record-audio FILE]\n"
-                    "                  [--script FILE] [--setup FILE] [--trace SLOT] [--trace-file FILE]\n"
+                    "                  [--script FILE] [--setup FILE] [--trace SLOT|FILE] [--trace-file FILE]\n"
                     "                  [--erode E] [--erode-records FILE] [--erode-replay FILE] [--dump-heights FILE]\n"
                     "                  [--skill 0..2] [--learn] [--debug] [--practice] [--robot-trace FILE]\n");
     return 2;
@@ -468,8 +469,14 @@ static int ride_option(const char *a, const char *v)
         g_ride.setup = v;
     else if (strcmp(a, "--trace-file") == 0)
         g_ride.trace_file = v;
-    else if (strcmp(a, "--trace") == 0)
-        return parse_int(v, 0, BIKE_SLOTS - 1, &g_ride.trace_slot) ? 1 : -1;
+    else if (strcmp(a, "--trace") == 0) {
+        // a slot number traces that bike's ride; anything else names the robots' trace file
+        if (parse_int(v, 0, BIKE_SLOTS - 1, &g_ride.trace_slot))
+            return 1;
+        if (!v || !v[0] || (v[0] >= '0' && v[0] <= '9') || v[0] == '-')
+            return -1;
+        g_robots_run.trace = v;
+    }
     else
         return 0;
     return v ? 1 : -1;

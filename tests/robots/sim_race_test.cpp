@@ -42,19 +42,29 @@ std::vector<RobotReport> robot_reports(const std::string &out)
     return robots;
 }
 
-std::string race(const std::string &args)
+// The run's report; with 'trace' the robots' trace file (--trace FILE) too.
+std::string race(const std::string &args, std::string *trace = nullptr)
 {
     std::string root = sim_make_home("skrace");
     if (root.empty())
         return "";
-    std::string out = sim_run(root, "--quiet " + args);
+    std::string file = root + "/robots.csv";
+    std::string out = sim_run(root, "--quiet " + args + (trace ? " --trace '" + file + "'" : ""));
+    if (trace)
+        if (FILE *f = fopen(file.c_str(), "rb")) {
+            char buf[4096];
+            for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+                trace->append(buf, n);
+            fclose(f);
+        }
     sim_remove_home(root);
     return out;
 }
 
 TEST(RobotRace, AFieldFinishesThePracticeTrackOnItsStartingLines)
 {
-    std::string out = race("--track tracks/practice --bikes 4 --laps 2 --skill 1 --tics 12000");
+    std::string trace;
+    std::string out = race("--track tracks/practice --bikes 4 --laps 2 --skill 1 --tics 12000", &trace);
     std::vector<RobotReport> robots = robot_reports(out);
     ASSERT_EQ(robots.size(), 4u) << out;
     for (const RobotReport &r : robots) {
@@ -64,6 +74,24 @@ TEST(RobotRace, AFieldFinishesThePracticeTrackOnItsStartingLines)
         EXPECT_LT(r.laps[1], 30) << out;
         EXPECT_LE(r.lost, 20) << out;
     }
+    // The trace: "tic,slot,x,y,z,speed,laps,lost", every robot every 32 tics, laps counting up
+    // to the race's two.
+    std::istringstream lines(trace);
+    std::string line;
+    int rows[4] = {}, most_laps = 0;
+    while (std::getline(lines, line)) {
+        int tic, slot, laps, lost;
+        float x, y, z, speed;
+        ASSERT_EQ(sscanf(line.c_str(), "%d,%d,%f,%f,%f,%f,%d,%d", &tic, &slot, &x, &y, &z, &speed, &laps, &lost), 8)
+            << line;
+        ASSERT_TRUE(slot >= 0 && slot < 4) << line;
+        EXPECT_EQ(tic % 32, 0) << line;
+        rows[slot]++;
+        most_laps = laps > most_laps ? laps : most_laps;
+    }
+    for (int slot = 0; slot < 4; slot++)
+        EXPECT_GT(rows[slot], 100) << slot;
+    EXPECT_EQ(most_laps, 2);
 }
 
 TEST(RobotRace, ALoneRobotRidesThreeLapsOfTheSampleTrack)
