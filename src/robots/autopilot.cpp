@@ -472,15 +472,21 @@ static struct {
     Robot robot[RIDER_SLOTS];
 } g_auto;
 
+// A robot with nothing behind it: no grip-limited corner, no wait, no back-up.
+static void robot_fresh(Robot &r)
+{
+    r = {};
+    r.grip_tic = -100000;
+    r.downed = { -1, -100000 };
+    r.backing = { -1, -1 };
+}
+
 void robots_clear(void)
 {
     for (int i = 0; i < RIDER_SLOTS; i++) {
         int keep = g_auto.robot[i].personality;
-        g_auto.robot[i] = {};
+        robot_fresh(g_auto.robot[i]);
         g_auto.robot[i].personality = keep;
-        g_auto.robot[i].grip_tic = -100000;
-        g_auto.robot[i].downed = { -1, -100000 };
-        g_auto.robot[i].backing = { -1, -1 };
     }
 }
 
@@ -489,10 +495,7 @@ void set_personality(int slot, const char *name)
     if (slot < 0 || slot >= RIDER_SLOTS)
         return;
     Robot &r = g_auto.robot[slot];
-    r = {};
-    r.grip_tic = -100000;
-    r.downed = { -1, -100000 };
-    r.backing = { -1, -1 };
+    robot_fresh(r);
     r.personality = name ? find_personality(name) : 0;
 }
 
@@ -653,9 +656,6 @@ void autopilot(int slot)
     if (!r.planned) {
         r.start = plan_start(5, gate_drop_tic() * k_tic, persona->reaction_min, persona->reaction_max);
         r.planned = true;
-        r.grip_tic = -100000;
-        r.downed = { -1, -100000 };
-        r.backing = { -1, -1 };
     }
     const dReal *pos = dBodyGetPosition(bike->body[BODY_FRAME]);
     const dReal *vel = dBodyGetLinearVel(bike->body[BODY_FRAME]);
