@@ -2,6 +2,7 @@
 // the same source always gives the same bytes.
 //   datagen <data directory>
 #include <stdio.h>
+#include <string.h>
 
 #include "common/game_data.h"
 #include "common/mt.h"
@@ -25,9 +26,11 @@ static bool write_config(const char *dir)
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: datagen <data directory>\n");
-        return 2;
+    // An option is never a directory: "datagen --help" once filled a folder named "--help".
+    if (argc != 2 || argv[1][0] == '-' || !argv[1][0]) {
+        bool asked = argc == 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h"));
+        fprintf(asked ? stdout : stderr, "usage: datagen <data directory>\n");
+        return asked ? 0 : 2;
     }
     const char *dir = argv[1];
     mt_seed(k_seed);
