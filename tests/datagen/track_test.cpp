@@ -125,6 +125,65 @@ TEST_F(SampleTrack, RacingLineChangesSlopeOnlyAtPlannedFeatures)
     }
 }
 
+// A rider run wide over a berm's top must be able to ride back up: behind the tightest
+// corners the ground falls from the track's edge at most 3 ft in 4 (a bare shoulder behind a
+// 10-ft berm fell more than a foot a foot, a cliff no bike climbed).
+TEST_F(SampleTrack, BehindABermTheGroundFallsGentlyEnoughToRideBackUp)
+{
+    const Line &lap = layout.lap;
+    int berms = 0;
+    std::string steep;
+    for (int k = 0; k < lap.n; k += 4) {
+        const Centre &c = lap.c[k];
+        if (fabsf(c.curvature) < 1.0f / 90)
+            continue;
+        berms++;
+        float side = c.curvature > 0 ? -1.0f : 1.0f;        // the outside of the turn
+        float worst = 0;
+        for (float out = c.half_width; out < c.half_width + 45; out += k_stretch) {
+            float a = side * out, b = side * (out + k_stretch);
+            float drop = terrain_height(&t, c.x - c.tz * a, c.z + c.tx * a) - terrain_height(&t, c.x - c.tz * b, c.z + c.tx * b);
+            worst = fmaxf(worst, drop / k_stretch);
+        }
+        if (worst > 0.75f) {
+            char text[120];
+            snprintf(text, sizeof text, "  (%.0f, %.0f): falls %.2f ft a ft\n", c.x, c.z, worst);
+            steep += text;
+        }
+    }
+    EXPECT_GT(berms, 10);
+    EXPECT_EQ(steep, "") << "steep berm backs:\n" << steep;
+}
+
+// Shadows are cast away from the sun: a 10-ft block on a flat field shades the ground on its
+// far side and nowhere on the sun's side or far away.
+TEST(TrackShadows, ABlockShadesTheGroundAwayFromTheSun)
+{
+    std::string pattern = ::testing::TempDir() + "skshadowXXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back(0);
+    ASSERT_NE(mkdtemp(buf.data()), nullptr);
+    std::string dir = buf.data();
+    Terrain t = {};
+    ASSERT_TRUE(terrain_create(&t, 7, 2.0f));
+    auto at = [&](int i, int j) -> size_t { return (size_t)i + (size_t)j * t.dim; };
+    const int c = 128;      // the block stands on vertices c - 2 .. c + 2 each way
+    for (int j = c - 2; j <= c + 2; j++)
+        for (int i = c - 2; i <= c + 2; i++)
+            t.heights[at(i, j)] = 10;
+    ASSERT_TRUE(write_track_common(&t, dir.c_str(), "block", true));
+    // the sun stands at about 53 degrees towards +x +z: the shadow falls 7.5 ft towards -x -z
+    int si = k_sun_vector[0] > 0 ? -1 : 1, sj = k_sun_vector[2] > 0 ? -1 : 1;
+    EXPECT_GT(t.shadow[at(c + 3 * si, c + 3 * sj)], 100) << "next to the block, away from the sun";
+    EXPECT_LT(t.shadow[at(c - 4 * si, c - 4 * sj)], 10) << "on the sun's side";
+    EXPECT_LT(t.shadow[at(c + 8 * si, c + 8 * sj)], 10) << "beyond the shadow's reach";
+    EXPECT_LT(t.shadow[at(10, 240)], 10);
+    terrain_unload(&t);
+    std::string cmd = "rm -rf '" + dir + "'";
+    if (system(cmd.c_str()) != 0)
+        ADD_FAILURE() << "could not remove the temporary directory";
+}
+
 // A real start: the riders line up 3.3 ft apart across a start straight of their own, which
 // joins the lap before the first corner. Laps pass neither the gate nor the start straight's
 // checkpoints; the first lap passes those first, then the lap's from the join to the finish.

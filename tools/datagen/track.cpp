@@ -15,9 +15,10 @@
 static const float k_pi = 3.14159265f;
 static const float k_half_width = 15.0f;       // 30 ft track
 static const float k_shoulder = 12.0f;         // from the track's edge to the untouched ground
+static const float k_berm_back = 30;           // ft more shoulder behind a full berm: a rider run wide rides back up
 static const float k_pad = 30;                 // ft past the gate at the gate's full width
 static const float k_narrowing = 250;          // ft over which the start straight then narrows
-static const float k_reach = k_gate_half_width + k_shoulder + 8;   // nearest-sample search
+static const float k_reach = k_gate_half_width + k_shoulder + k_berm_back + 8;   // nearest-sample search
 static const float k_berm_angle = 22.0f * 3.14159265f / 180;
 static const float k_berm_smoothing = 24;      // ft either side: berms grow and change sides gently
 
@@ -97,6 +98,8 @@ static void build_start(const Point2 *controls, int count, Point2 join_near)
 }
 
 // The lap's figures, and whether its sections and the start straight keep clear of each other.
+static float lap_shoulder(int k, float lateral);
+
 static void check_layout(const char *name)
 {
     const Line &L = lap(), &S = start();
@@ -108,8 +111,10 @@ static void check_layout(const char *name)
         for (int j = i + 1; j < L.n; j += 2) {
             if (fabsf(line_distance(&L, i, j)) <= 120 || line_distance(&L, j, i) <= 120)
                 continue;
-            float gap = hypotf(L.c[i].x - L.c[j].x, L.c[i].z - L.c[j].z) - L.c[i].half_width - L.c[j].half_width;
-            min_gap = fminf(min_gap, gap - 2 * k_shoulder);
+            float dx = L.c[j].x - L.c[i].x, dz = L.c[j].z - L.c[i].z;
+            float gap = hypotf(dx, dz) - L.c[i].half_width - L.c[j].half_width;
+            float towards_j = dx * -L.c[i].tz + dz * L.c[i].tx, towards_i = -dx * -L.c[j].tz - dz * L.c[j].tx;
+            min_gap = fminf(min_gap, gap - lap_shoulder(i, towards_j) - lap_shoulder(j, towards_i));
         }
     // the lap's edge against the start straight's, away from where they meet
     for (int j = 0; j < L.n; j++) {
@@ -259,6 +264,14 @@ static void build_berms(void)
     xfree(raw);
 }
 
+// The lap's shoulder on the side of 'lateral': wider behind a berm, whose back falls gently
+// enough for a rider who went over the top to ride back up.
+static float lap_shoulder(int k, float lateral)
+{
+    float b = g_track.bank ? g_track.bank[k] : 0;
+    return k_shoulder + (b * lateral < 0 ? k_berm_back * fabsf(b) : 0);
+}
+
 // The height of the lap's surface at lateral offset 'lateral' from sample k.
 static float lap_bed(int k, float lateral)
 {
@@ -278,8 +291,8 @@ static float line_weight(const Line &line, float x, float z, float *height)
     int k = line_nearest(&line, x, z, k_reach, &lateral, &beyond);
     if (k < 0)
         return 0;
-    float hw = line.c[k].half_width;
-    float w = (1.0f - smoothstep(hw, hw + k_shoulder, fabsf(lateral))) * (1.0f - smoothstep(0, k_shoulder, beyond));
+    float hw = line.c[k].half_width, shoulder = &line == &lap() ? lap_shoulder(k, lateral) : k_shoulder;
+    float w = (1.0f - smoothstep(hw, hw + shoulder, fabsf(lateral))) * (1.0f - smoothstep(0, k_shoulder, beyond));
     if (&line == &lap()) {
         *height = lap_bed(k, lateral);
         return w;
@@ -374,7 +387,6 @@ static void lay_out_sample(float world)
     line_index(&start(), world);
     build_beds(world);
     build_features();
-    if (getenv("SK_DUMP_FEATURES")) for (int f = 0; f < g_track.layout.feature_count; f++) { const LapFeature &ft = g_track.layout.features[f]; int a = line_sample_at(&lap(), ft.begin), b = line_sample_at(&lap(), ft.end); fprintf(stderr, "feature %d kind %d %.0f..%.0f  (%.0f,%.0f)-(%.0f,%.0f)\n", f, ft.kind, ft.begin, ft.end, lap().c[a].x, lap().c[a].z, lap().c[b].x, lap().c[b].z); }
     build_berms();
 }
 
