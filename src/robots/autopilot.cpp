@@ -27,6 +27,9 @@ static const int k_stuck_tics = 3 * 128;
 // The bike takes most of a second to roll into a turn: a look-ahead point only half a second on
 // leaves it late into every corner and wide of the line.
 static const int k_lookahead_extra = 3;
+static const float k_cross_track_reach = 60;    // ft: look-ahead points nearer pull back well enough
+static const float k_cross_track_span = 30;     // ft over which the correction comes in
+static const float k_alone_distance = 40;       // ft to the nearest other bike
 static const float k_downed_lean = 0.95f;        // rad: past anything a line asks for
 static const float k_downed_speed = 10;         // ft/s
 static const float k_stood_lean = 0.5f;          // rad: stood up far enough to ride on
@@ -596,7 +599,7 @@ static float grip_lean(const Terrain *ground, float x, float z)
 
 // The look-ahead point's turn: the target lean and the radius, limited by the ground's grip.
 static float following_lean(const RobotPath *path, int at, float fraction, int ahead_points, float fx, float fz,
-                            float hx, float hz, float v, float g, float *radius)
+                            float hx, float hz, float v, float g, bool alone, float *radius)
 {
     float idx = at + fraction + ahead_points;
     int i = (int)idx;
@@ -613,6 +616,17 @@ static float following_lean(const RobotPath *path, int at, float fraction, int a
     float px = a.x + (b.x - a.x) * u - fx, pz = a.z + (b.z - a.z) * u - fz;
     // the bike's horizontal frame: x to its right, (-hz, hx), and z along its heading
     float x = -hz * px + hx * pz, z = hx * px + hz * pz;
+    // A far look-ahead point pulls back to the line only weakly: at speed, through a long
+    // sweeper, the bike settles several feet wide of it. Away from traffic the point moves
+    // across by the line's offset at the frame, so the error closes; with bikes about, or in the
+    // first lap's pack, a robot pushed off its line rejoins it gently instead of cutting across
+    // the others.
+    if (alone && at >= 0 && at + 1 < path->count) {
+        const LinePoint &c = path->points[at], &d = path->points[at + 1];
+        float qx = c.x + (d.x - c.x) * fraction - fx, qz = c.z + (d.z - c.z) * fraction - fz;
+        float reach = hypotf(x, z);
+        x += clampf((reach - k_cross_track_reach) / k_cross_track_span, 0, 1) * (-hz * qx + hx * qz);
+    }
     float r;
     if (fabsf(x) < 1e-6f && fabsf(z) < 1e-6f)
         r = INFINITY;           // the point at the frame: straight on
@@ -791,6 +805,8 @@ void autopilot(int slot)
         // other bikes on the way
         BikeMotion self = { fx, fz, (float)vel[0], (float)vel[2] }, others[RIDER_SLOTS];
         int count = 0;
+        // the first lap's pack is left alone: see following_lean
+        bool alone = laps_completed(session_timing(), session_passes(slot)->count) > 0;
         for (int k = 0; k < RIDER_SLOTS; k++) {
             const RiderSlot *o = rider_slot(k);
             if (k == slot || !o->bike || !o->bike->built)
@@ -798,6 +814,7 @@ void autopilot(int slot)
             const dReal *op = dBodyGetPosition(o->bike->body[BODY_FRAME]);
             const dReal *ov = dBodyGetLinearVel(o->bike->body[BODY_FRAME]);
             float dx = (float)op[0] - fx, dz = (float)op[2] - fz;
+            alone = alone && dx * dx + dz * dz > k_alone_distance * k_alone_distance;
             if (dx * dx + dz * dz > (v + 80) * (v + 80))
                 continue;       // too far for the corridors to meet
             others[count++] = { (float)op[0], (float)op[2], (float)ov[0], (float)ov[2] };
@@ -811,7 +828,7 @@ void autopilot(int slot)
         int ahead = (before_gate ? 4 : (m > 4 && fabsf(lean) < k_pi / 8 ? 3 : 2)) + k_lookahead_extra;
         ahead = takeoff_lookahead(path, at, ahead);
         float radius;
-        target_lean = following_lean(path, at, fraction, ahead, fx, fz, hx, hz, v, g, &radius);
+        target_lean = following_lean(path, at, fraction, ahead, fx, fz, hx, hz, v, g, alone, &radius);
         // The grip under the next path points and under the front wheel a quarter second on.
         const Terrain *ground = session_terrain();
         const dReal *fw = dBodyGetPosition(bike->body[BODY_FRONT_WHEEL]);

@@ -125,4 +125,20 @@ TEST_F(SimLines, WithoutLearningNothingIsWritten)
     EXPECT_EQ(read_file(home + "tracks/practice/lines_amateur"), "");
 }
 
+// An Expert robot alone on the sample track keeps to its lines closely enough that, after one
+// race of three laps, every section of the lap has a trial: the next session's designation in
+// the mode that needs one trial gives a whole lap near the robot's own (about 86 s), where a
+// section without a trial would add thousands of seconds.
+TEST_F(SimLines, ALoneExpertEarnsATrialInEverySectionOfTheLap)
+{
+    sim_run(root, "--track tracks/sample --quiet --tics 60000 --bikes 1 --laps 3 --skill 2 --learn");
+    sim_run(root, "--track tracks/sample --quiet --tics 10 --bikes 1 --skill 2 --debug --log '" + root + "/log.txt'");
+    std::string log = read_file(root + "/log.txt");
+    double lap = -1;
+    for (size_t at = log.find("Normal lap: "); at != std::string::npos; at = log.find("Normal lap: ", at + 1))
+        lap = atof(log.c_str() + at + 12);         // modes 0, 1, 2 in order: the last one counts
+    EXPECT_GT(lap, 60) << log;
+    EXPECT_LT(lap, 100) << log;
+}
+
 }  // namespace
