@@ -30,6 +30,8 @@ struct RobotHooks {
     // path's target point (a robot); false when there is none.
     bool (*lines_standstill_target)(int slot, float x, float z, float *tx, float *tz);
     bool (*path_target)(int slot, float *x, float *z);
+    // The robot is walking its bike to its path (lost too long): its bike passes through others.
+    bool (*dragging)(int slot);
 };
 
 // Installs the hooks (copied; null entries stay stand-ins); null removes them all.

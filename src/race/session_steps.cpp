@@ -15,6 +15,7 @@ static void nothing_slot(int) {}
 static void no_personality(BikeState *, const char *) {}
 static bool no_line_target(int, float, float, float *, float *) { return false; }
 static bool no_path_target(int, float *, float *) { return false; }
+static bool not_dragging(int) { return false; }
 
 static const RobotHooks k_robot_stand_ins = {
     .lines_slot_count = no_lines,
@@ -32,13 +33,14 @@ static const RobotHooks k_robot_stand_ins = {
     .autopilot = nothing_slot,
     .lines_standstill_target = no_line_target,
     .path_target = no_path_target,
+    .dragging = not_dragging,
 };
 
 static RobotHooks g_robots = k_robot_stand_ins;
 
 void robot_hooks_install(const RobotHooks *hooks)
 {
-    static_assert(sizeof(RobotHooks) == 15 * sizeof(void (*)(void)), "every hook is taken below");
+    static_assert(sizeof(RobotHooks) == 16 * sizeof(void (*)(void)), "every hook is taken below");
 #define TAKE(name) g_robots.name = hooks && hooks->name ? hooks->name : k_robot_stand_ins.name
     TAKE(lines_slot_count);
     TAKE(lines_read);
@@ -55,6 +57,7 @@ void robot_hooks_install(const RobotHooks *hooks)
     TAKE(autopilot);
     TAKE(lines_standstill_target);
     TAKE(path_target);
+    TAKE(dragging);
 #undef TAKE
 }
 
@@ -76,6 +79,7 @@ void physics_log_capture(void) {}
 void robot_set_personality(BikeState *bike, const char *name) { g_robots.set_personality(bike, name); }
 void robot_autopilot(int slot) { g_robots.autopilot(slot); }
 bool robot_path_target(int slot, float *x, float *z) { return g_robots.path_target(slot, x, z); }
+bool robot_dragging(int slot) { return g_robots.dragging(slot); }
 bool finish_rule_at_standstill(int) { return false; }
 bool lines_standstill_target(int slot, float x, float z, float *tx, float *tz)
 {

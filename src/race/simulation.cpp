@@ -127,6 +127,10 @@ static void collide_pair(BikeState *a, const BikeBounds &ba, BikeState *b, const
 {
     if (ba.reach < 0 || bb.reach < 0)
         return;
+    // A robot walking its bike back to its path lifts it past the others: two bikes hooked
+    // together would otherwise be dragged round as one for minutes.
+    if (robot_dragging(a->slot) || robot_dragging(b->slot))
+        return;
     double dx = ba.x - bb.x, dy = ba.y - bb.y, dz = ba.z - bb.z, r = (double)ba.reach + bb.reach;
     if (!(dx * dx + dy * dy + dz * dz < r * r))
         return;

@@ -502,6 +502,14 @@ void set_personality(int slot, const char *name)
     r.personality = name ? find_personality(name) : 0;
 }
 
+bool robot_drags(int slot)
+{
+    if (slot < 0 || slot >= RIDER_SLOTS)
+        return false;
+    const Robot &r = g_auto.robot[slot];
+    return r.personality && r.lost > 0 && race_tic() - r.advance_tic > k_lost_drag_tics;
+}
+
 int robot_lost_counter(int slot)
 {
     return slot >= 0 && slot < RIDER_SLOTS ? g_auto.robot[slot].lost : 0;

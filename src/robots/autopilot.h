@@ -123,5 +123,6 @@ int  robot_personality(int slot);               // 0: not a robot
 // The per-tic entry point for a robot slot.
 void autopilot(int slot);
 int  robot_lost_counter(int slot);              // 0 following, 1..3 lost
+bool robot_drags(int slot);                     // lost so long that it walks its bike to the path
 // Forgets every robot's path and state for a new session.
 void robots_clear(void);

@@ -199,6 +199,7 @@ void robots_install(void)
     hooks.autopilot = timed_autopilot;
     hooks.lines_standstill_target = standstill_line_hook;
     hooks.path_target = path_target_hook;
+    hooks.dragging = robot_drags;
     robot_hooks_install(&hooks);
 }
 

@@ -15,6 +15,7 @@
 #include "bike/drive.h"
 #include "bike/shape.h"
 #include "platform/log.h"
+#include "race/robot_hooks.h"
 #include "race/session.h"
 #include "race/simulation.h"
 #include "race/world.h"
@@ -250,34 +251,50 @@ TEST_F(BikeSession, OnlyThePlayersWheelsAreQueriedAgainForTheRoost)
     EXPECT_GT(bike(1)->wheel[1].depth, 0);
 }
 
+// Pushed apart, unless one is a robot walking its bike back to its path: that bike passes
+// through the other, or two bikes hooked together would be dragged round as one.
 TEST_F(BikeSession, TwoBikesDroppedOverlappingArePushedApart)
 {
-    ASSERT_TRUE(load("tracks/practice", 2));
-    BikeState *a = bike(0), *b = bike(1);
-    const Terrain *t = session_terrain();
-    // Side by side half a foot apart: frames, riders and bars overlap.
-    place_bike(a, t, k_flat_x, k_flat_z, k_east);
-    place_bike(b, t, k_flat_x, k_flat_z + 0.5f, k_east);
-    float apart = body_pos(b, BODY_FRAME).z - body_pos(a, BODY_FRAME).z;
-    ASSERT_NEAR(apart, 0.5f, 0.01f);
-    for (int tic = 0; tic < 256; tic++) {
-        hold_upright(a);
-        hold_upright(b);
-        simulation_tic();
-        expect_sound(a, t, tic, 25);
-        expect_sound(b, t, tic, 25);
+    for (bool dragged : { false, true }) {
+        SCOPED_TRACE(dragged ? "slot 1 dragged" : "both riding");
+        RobotHooks hooks = {};
+        hooks.dragging = [](int slot) { return slot == 1; };
+        robot_hooks_install(dragged ? &hooks : nullptr);
+        ASSERT_TRUE(load("tracks/practice", 2));
+        BikeState *a = bike(0), *b = bike(1);
+        const Terrain *t = session_terrain();
+        // Side by side half a foot apart: frames, riders and bars overlap.
+        place_bike(a, t, k_flat_x, k_flat_z, k_east);
+        place_bike(b, t, k_flat_x, k_flat_z + 0.5f, k_east);
+        float apart = body_pos(b, BODY_FRAME).z - body_pos(a, BODY_FRAME).z;
+        ASSERT_NEAR(apart, 0.5f, 0.01f);
+        for (int tic = 0; tic < 256; tic++) {
+            hold_upright(a);
+            hold_upright(b);
+            simulation_tic();
+            expect_sound(a, t, tic, 25);
+            expect_sound(b, t, tic, 25);
+            if (HasFatalFailure())
+                break;
+        }
+        robot_hooks_install(nullptr);
         if (HasFatalFailure())
             return;
+        Vec3 pa = body_pos(a, BODY_FRAME), pb = body_pos(b, BODY_FRAME);
+        Vec3 ra = body_pos(a, BODY_RIDER), rb = body_pos(b, BODY_RIDER);
+        if (dragged) {
+            EXPECT_LT(fabsf(pb.z - pa.z - 0.5f), 0.2f);
+            continue;
+        }
+        // The frames and riders (1.2 ft across) no longer overlap, each bike went its own way,
+        // and neither flew. (Without a steering damper the forks flop, so bars and wheels may
+        // graze.)
+        EXPECT_GT(pb.z - pa.z, 1.2f);
+        EXPECT_GT(v3_length(v3_sub(rb, ra)), 1.2f);
+        EXPECT_LT(pa.z, k_flat_z);
+        EXPECT_GT(pb.z, k_flat_z + 0.5f);
+        EXPECT_LT(pb.z - pa.z, 20.0f);
     }
-    // The frames and riders (1.2 ft across) no longer overlap, each bike went its own way, and
-    // neither flew. (Without a steering damper the forks flop, so bars and wheels may graze.)
-    Vec3 pa = body_pos(a, BODY_FRAME), pb = body_pos(b, BODY_FRAME);
-    Vec3 ra = body_pos(a, BODY_RIDER), rb = body_pos(b, BODY_RIDER);
-    EXPECT_GT(pb.z - pa.z, 1.2f);
-    EXPECT_GT(v3_length(v3_sub(rb, ra)), 1.2f);
-    EXPECT_LT(pa.z, k_flat_z);
-    EXPECT_GT(pb.z, k_flat_z + 0.5f);
-    EXPECT_LT(pb.z - pa.z, 20.0f);
 }
 
 TEST_F(BikeSession, FortyBikesOnTheGateSettle)
