@@ -502,12 +502,16 @@ void set_personality(int slot, const char *name)
     r.personality = name ? find_personality(name) : 0;
 }
 
+// Lost so long without a target advance that the robot walks its bike to the path.
+static bool dragging(const Robot &r, int now)
+{
+    return r.lost > 0 && now - r.advance_tic > k_lost_drag_tics;
+}
+
 bool robot_drags(int slot)
 {
-    if (slot < 0 || slot >= RIDER_SLOTS)
-        return false;
-    const Robot &r = g_auto.robot[slot];
-    return r.personality && r.lost > 0 && race_tic() - r.advance_tic > k_lost_drag_tics;
+    return slot >= 0 && slot < RIDER_SLOTS && g_auto.robot[slot].personality &&
+           dragging(g_auto.robot[slot], race_tic());
 }
 
 int robot_lost_counter(int slot)
@@ -722,8 +726,7 @@ void autopilot(int slot)
     // A bike lying over, slow: throttle would only spin it round on its side. Stop and let the
     // rider's foot stand it up before riding on. Once the drag is due it goes first: a bike
     // pinned on its side under another never stands up by itself.
-    bool dragging = r.lost > 0 && now - r.advance_tic > k_lost_drag_tics;
-    downed_wait(&r.downed, lean, v, now, dragging);
+    downed_wait(&r.downed, lean, v, now, dragging(r, now));
     if (r.downed.since >= 0) {
         waiting_inputs(&in);
         in.gear = -1;
@@ -753,7 +756,7 @@ void autopilot(int slot)
         // frame coordinates: x to the right, z along the frame's own z (ahead is negative)
         float x = -hz * px + hx * pz;
         float z = -(hx * px + hz * pz);
-        if (now - r.advance_tic > k_lost_drag_tics) {
+        if (dragging(r, now)) {
             RobotInputs drag = {};
             drag.gear = -1;
             drag.auto_shift = true;

@@ -97,8 +97,9 @@ static void build_start(const Point2 *controls, int count, Point2 join_near)
     }
 }
 
-// The lap's figures, and whether its sections and the start straight keep clear of each other.
 static float lap_shoulder(int k, float lateral);
+
+// The lap's figures, and whether its sections and the start straight keep clear of each other.
 
 static void check_layout(const char *name)
 {
