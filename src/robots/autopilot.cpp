@@ -29,6 +29,7 @@ static const int k_stuck_tics = 3 * 128;
 static const int k_lookahead_extra = 3;
 static const float k_cross_track_reach = 60;    // ft: look-ahead points nearer pull back well enough
 static const float k_cross_track_span = 30;     // ft over which the correction comes in
+static const float k_cross_track_most = 6;      // ft: a settled error, not a bike heading across its line
 static const float k_alone_distance = 40;       // ft to the nearest other bike
 static const float k_downed_lean = 0.95f;        // rad: past anything a line asks for
 static const float k_downed_speed = 10;         // ft/s
@@ -630,14 +631,16 @@ static float following_lean(const RobotPath *path, int at, float fraction, int a
     float x = -hz * px + hx * pz, z = hx * px + hz * pz;
     // A far look-ahead point pulls back to the line only weakly: at speed, through a long
     // sweeper, the bike settles several feet wide of it. Away from traffic the point moves
-    // across by the line's offset at the frame, so the error closes; with bikes about, or in the
-    // first lap's pack, a robot pushed off its line rejoins it gently instead of cutting across
-    // the others.
+    // across by the line's offset at the frame, so the error closes; only by a few feet, since
+    // a bike thrown far off its line and moved across by all of it overshoots, weaving wider
+    // and wider at speed until it leaves the track. With bikes about, or in the first lap's
+    // pack, a robot pushed off its line rejoins it gently instead of cutting across the others.
     if (alone && at >= 0 && at + 1 < path->count) {
         const LinePoint &c = path->points[at], &d = path->points[at + 1];
         float qx = c.x + (d.x - c.x) * fraction - fx, qz = c.z + (d.z - c.z) * fraction - fz;
         float reach = hypotf(x, z);
-        x += clampf((reach - k_cross_track_reach) / k_cross_track_span, 0, 1) * (-hz * qx + hx * qz);
+        float offset = clampf(-hz * qx + hx * qz, -k_cross_track_most, k_cross_track_most);
+        x += clampf((reach - k_cross_track_reach) / k_cross_track_span, 0, 1) * offset;
     }
     float r;
     if (fabsf(x) < 1e-6f && fabsf(z) < 1e-6f)
