@@ -3,8 +3,8 @@
 // straights by skill and in corners by the grip of the ground (more on berms), with the jumps'
 // approach speeds chosen to land them on their landings, accelerating at most 10 ft/s² and
 // braking at most 16 ft/s². Several lines run across the track at fixed offsets, each keeping
-// its offset from section to section; in the first section, lines from every fourth gate place
-// merge into them over the first sections so that a field spreads out instead of queuing on
+// its offset from section to section; in the first section, a line from every gate place
+// merges into them over the first sections so that a field spreads out instead of queuing on
 // one line.
 #include <math.h>
 #include <stdio.h>
@@ -20,17 +20,18 @@
 
 static const float k_offsets[] = { -10, -5, 0, 5, 10 };    // ft to the rider's right of the centre
 static const int k_offset_count = (int)(sizeof k_offsets / sizeof k_offsets[0]);
-static const int k_gate_line_every = 4;
 static const float k_jump_spread = 0.5f;       // of the offsets, kept over a jump
 static const float k_jump_close_up = 15;       // ft either side of a jump over which the lines keep close
 static const float k_jump_ease = 40;           // ft over which they close up and spread out again
 static const float k_merge_length = 250;       // ft after the gate over which a gate line reaches its offset
+static const float k_merge_pace = 45;          // ft/s over the merge for the gate line with least to move across
+static const float k_merge_pace_step = 3;      // ft/s less for each gate line of its group nearer the offset
 static const float k_straight_cap[3] = { 45, 55, 65 };     // ft/s by skill
 static const float k_corner_share[3] = { 0.55f, 0.7f, 0.85f };
 static const float k_crest_span = 8;           // ft either side over which a crest's bend is measured
 static const float k_max_lean = 0.7f;           // rad: kept below the bike's 45-degree roll limit
 static const float k_whoops_lead = 10;          // ft before a roller where the whoops pace begins
-static const float k_whoops_speed[3] = { 12, 14, 16 };     // ft/s by skill
+static const float k_whoops_speed[3] = { 18, 20, 22 };     // ft/s by skill
 static const int k_landing_passes = 4;
 static const float k_double_gap = 60;           // ft from a jump's end to a landing that makes it a double
 static const float k_approach = 12;             // ft before a take-off over which its speed is held
@@ -525,6 +526,39 @@ static void file_path(const Timing *timing, const PathSample *p, int n, bool gat
     xfree(points);
 }
 
+static float gate_across(int g)
+{
+    return (g - (k_gate_places - 1) * 0.5f) * k_gate_place_width;
+}
+
+// A gate standing where an offset line starts (within half a foot) has that line: 5 offset
+// lines and 38 gate lines keep the first-lap slots within the 43 lines that loading keeps.
+static bool on_offset(int g)
+{
+    for (float o : k_offsets)
+        if (fabsf(gate_across(g) - o) < 0.5f)
+            return true;
+    return false;
+}
+
+static int gate_group(int g)
+{
+    return g * k_offset_count / k_gate_places;
+}
+
+// How many gate lines of the same group have less to move across to their offset (the lower
+// gate first on a tie).
+static int merge_rank(int g)
+{
+    float onto = k_offsets[gate_group(g)], own = fabsf(gate_across(g) - onto);
+    int rank = 0;
+    for (int h = 0; h < k_gate_places; h++) {
+        float other = fabsf(gate_across(h) - onto);
+        rank += h != g && gate_group(h) == gate_group(g) && (other < own || (other == own && h < g));
+    }
+    return rank;
+}
+
 bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *layout)
 {
     char path[1100];
@@ -546,13 +580,22 @@ bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *lay
             file_path(timing, p, route.n, false);
             xfree(p);
         }
-        for (int g = 0; ok && g < k_gate_places; g += k_gate_line_every) {
-            float across = (g - (k_gate_places - 1) * 0.5f) * k_gate_place_width;
+        for (int g = 0; ok && g < k_gate_places; g++) {
+            float across = gate_across(g);
+            if (on_offset(g))
+                continue;
             // In order across: the gates share the offsets evenly, so that the field from a full
             // gate does not funnel onto the outermost lines.
-            float onto = k_offsets[g * k_offset_count / k_gate_places];
-            PathSample *p = offset_path(t, &route, layout, across, onto);
+            int group = gate_group(g);
+            PathSample *p = offset_path(t, &route, layout, across, k_offsets[group]);
             speed_caps(t, p, route.n, skill);
+            // Side by side the lines of a group close in faster than a launched field sorts
+            // itself out: over the merge, each is paced a little below the ones with less to
+            // move across, so that they arrive on their offset one behind another (and behind
+            // a bike on the offset line itself).
+            float pace = fminf(k_merge_pace, k_straight_cap[skill] - k_merge_pace_step) - k_merge_pace_step * merge_rank(g);
+            for (int i = 0; i < route.n && p[i].s < k_merge_length; i++)
+                p[i].cap = fminf(p[i].cap, pace);
             jump_speeds(p, route.n, layout, skill);
             landing_caps(p, route.n);
             file_path(timing, p, route.n, true);

@@ -212,17 +212,20 @@ static void add_profile(float begin, const Section *sections, int count, int kin
 static void build_features(void)
 {
     const float *cs = g_track.control_s;
-    // tabletop: 25-degree face up 6 ft, 40 ft table, 18-degree landing
-    const Section table[] = { { 20, 6 }, { 40, 0 }, { 29, -6 } };
+    // tabletop: 15-degree face up 4 ft, 40 ft table, 15-degree landing. A queue held up by the
+    // bike ahead rolls up its face slowly, and a bike stopped on a steeper face slid back
+    // into the ones behind.
+    const Section table[] = { { 24, 4 }, { 40, 0 }, { 24, -4 } };
     add_profile(cs[5] + 15, table, 3, k_feature_jump);
-    // whoops: ten 2-ft rollers 14 ft apart
+    // whoops: ten 1.5-ft rollers 14 ft apart, low enough to roll at a pace a queue keeps up
     for (int k = 0; k < 10; k++) {
-        const Section whoop[] = { { 7, 2 }, { 7, -2 } };
+        const Section whoop[] = { { 7, 1.5f }, { 7, -1.5f } };
         add_profile(cs[11] - 40 + 14 * k, whoop, 2, k_feature_whoops);
     }
-    // double: two 5-ft kickers 55 ft apart, the landing falls away
-    const Section take_off[] = { { 15, 5 }, { 10, -5 } };
-    const Section landing[] = { { 14, 5 }, { 30, -5 } };
+    // double: two 4-ft kickers 55 ft apart, the landing falls away; a bike rolling the gap
+    // climbs the landing's back at 17 degrees
+    const Section take_off[] = { { 15, 4 }, { 10, -4 } };
+    const Section landing[] = { { 20, 4 }, { 30, -4 } };
     add_profile(cs[15] + 45, take_off, 2, k_feature_jump);
     add_profile(cs[15] + 45 + 15 + 55 - 14, landing, 2, k_feature_jump);
     // a single before the S-bends
