@@ -217,9 +217,10 @@ static void build_features(void)
     // into the ones behind.
     const Section table[] = { { 24, 4 }, { 40, 0 }, { 24, -4 } };
     add_profile(cs[5] + 15, table, 3, k_feature_jump);
-    // whoops: ten 1.5-ft rollers 14 ft apart, low enough to roll at a pace a queue keeps up
+    // whoops: ten 1.2-ft rollers 14 ft apart, low enough to roll at a pace a queue keeps up
+    // and to leave them on the line
     for (int k = 0; k < 10; k++) {
-        const Section whoop[] = { { 7, 1.5f }, { 7, -1.5f } };
+        const Section whoop[] = { { 7, 1.2f }, { 7, -1.2f } };
         add_profile(cs[11] - 40 + 14 * k, whoop, 2, k_feature_whoops);
     }
     // double: two 4-ft kickers 55 ft apart, the landing falls away; a bike rolling the gap
