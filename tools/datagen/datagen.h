@@ -105,6 +105,8 @@ static const float k_gate_place_width = 3.3f;  // ft per rider on the gate: hand
 static const float k_gate_along_start = 20;    // ft from the start straight's first sample
 // The half width a start straight needs at the gate: every place and a little room.
 static const float k_gate_half_width = (k_gate_places - 1) * k_gate_place_width / 2 + 4;
+// A gate place's offset to the rider's right of the start straight's centre, in ft.
+float gate_place_across(int place);
 // Writes "timing_gates" into dir: the starting gate across the start straight, checkpoints
 // along the start straight for the first lap only and evenly round the lap from the finish
 // line, which lies on the lap before the start straight joins it.

@@ -526,17 +526,12 @@ static void file_path(const Timing *timing, const PathSample *p, int n, bool gat
     xfree(points);
 }
 
-static float gate_across(int g)
-{
-    return (g - (k_gate_places - 1) * 0.5f) * k_gate_place_width;
-}
-
 // A gate standing where an offset line starts (within half a foot) has that line: 5 offset
 // lines and 38 gate lines keep the first-lap slots within the 43 lines that loading keeps.
 static bool on_offset(int g)
 {
     for (float o : k_offsets)
-        if (fabsf(gate_across(g) - o) < 0.5f)
+        if (fabsf(gate_place_across(g) - o) < 0.5f)
             return true;
     return false;
 }
@@ -550,10 +545,10 @@ static int gate_group(int g)
 // gate first on a tie).
 static int merge_rank(int g)
 {
-    float onto = k_offsets[gate_group(g)], own = fabsf(gate_across(g) - onto);
+    float onto = k_offsets[gate_group(g)], own = fabsf(gate_place_across(g) - onto);
     int rank = 0;
     for (int h = 0; h < k_gate_places; h++) {
-        float other = fabsf(gate_across(h) - onto);
+        float other = fabsf(gate_place_across(h) - onto);
         rank += h != g && gate_group(h) == gate_group(g) && (other < own || (other == own && h < g));
     }
     return rank;
@@ -581,13 +576,11 @@ bool write_track_lines(const char *dir, const Terrain *t, const TrackLayout *lay
             xfree(p);
         }
         for (int g = 0; ok && g < k_gate_places; g++) {
-            float across = gate_across(g);
             if (on_offset(g))
                 continue;
             // In order across: the gates share the offsets evenly, so that the field from a full
             // gate does not funnel onto the outermost lines.
-            int group = gate_group(g);
-            PathSample *p = offset_path(t, &route, layout, across, k_offsets[group]);
+            PathSample *p = offset_path(t, &route, layout, gate_place_across(g), k_offsets[gate_group(g)]);
             speed_caps(t, p, route.n, skill);
             // Side by side the lines of a group close in faster than a launched field sorts
             // itself out: over the merge, each is paced a little below the ones with less to

@@ -29,6 +29,11 @@ static void add_checkpoint(Timing *timing, const Terrain *t, const Centre &p)
     c->radius = p.half_width + k_checkpoint_margin;
 }
 
+float gate_place_across(int place)
+{
+    return (place - (k_gate_places - 1) * 0.5f) * k_gate_place_width;
+}
+
 bool write_track_timing(const char *dir, const Terrain *t, const TrackLayout *layout)
 {
     const Line &lap = layout->lap, &start = layout->start;
@@ -38,7 +43,7 @@ bool write_track_timing(const char *dir, const Terrain *t, const TrackLayout *la
     float h = facing(g.tx, g.tz);
     for (int i = 0; i < k_gate_places; i++) {
         // across the start straight: the rider's right is (-tz, tx)
-        float across = (i - (k_gate_places - 1) * 0.5f) * k_gate_place_width;
+        float across = gate_place_across(i);
         float x = g.x - g.tz * across, z = g.z + g.tx * across;
         timing_add_gate(timing, x, terrain_height(t, x, z), z, h, nullptr, nullptr, nullptr);
     }

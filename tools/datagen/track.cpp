@@ -100,7 +100,6 @@ static void build_start(const Point2 *controls, int count, Point2 join_near)
 static float lap_shoulder(int k, float lateral);
 
 // The lap's figures, and whether its sections and the start straight keep clear of each other.
-
 static void check_layout(const char *name)
 {
     const Line &L = lap(), &S = start();
@@ -223,12 +222,13 @@ static void build_features(void)
         const Section whoop[] = { { 7, 1.2f }, { 7, -1.2f } };
         add_profile(cs[11] - 40 + 14 * k, whoop, 2, k_feature_whoops);
     }
-    // double: two 4-ft kickers 55 ft apart, the landing falls away; a bike rolling the gap
-    // climbs the landing's back at 17 degrees
+    // double: two 4-ft kickers, their tops 61 ft apart, the landing falls away; a bike rolling
+    // the gap climbs the landing's back at 17 degrees
     const Section take_off[] = { { 15, 4 }, { 10, -4 } };
     const Section landing[] = { { 20, 4 }, { 30, -4 } };
+    float lip = cs[15] + 45 + take_off[0].ds;
     add_profile(cs[15] + 45, take_off, 2, k_feature_jump);
-    add_profile(cs[15] + 45 + 15 + 55 - 14, landing, 2, k_feature_jump);
+    add_profile(lip + 61 - landing[0].ds, landing, 2, k_feature_jump);
     // a single before the S-bends
     const Section single[] = { { 12, 3.5f }, { 22, -3.5f } };
     add_profile(cs[16] + 70, single, 2, k_feature_jump);
