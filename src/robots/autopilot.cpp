@@ -37,6 +37,7 @@ static const float k_stood_lean = 0.5f;          // rad: stood up far enough to 
 static const int k_stand_tics = 3 * 128;        // the longest wait for the foot to stand it up
 static const int k_stand_retry_tics = 2 * 128;  // ridden after a wait in vain before the next
 static const int k_lost_drag_tics = 19 * 128;
+static const float k_walking_speed = 5;         // ft/s: the foot holds the bike upright
 static const float k_stall_speed = 1;           // ft/s: not getting anywhere
 static const int k_stall_tics = 2 * 128;
 static const int k_back_up_tics = 3 * 64;
@@ -211,6 +212,18 @@ bool lost_ride(float x, float z, float v, float lean, LostRide *out)
     if (!isfinite(out->wanted_lean))
         out->wanted_lean = 0;
     return -z >= 4 * fabsf(x);
+}
+
+float lost_steer(float x, float z, float v, float wanted_lean, float lean, float roll_rate)
+{
+    if (v < k_walking_speed) {
+        if (x == 0 && z == 0)
+            return 0;
+        float bearing = atan2f(x, -z);     // to the right is positive; a positive steer turns left
+        return isfinite(bearing) ? clampf(-2 * bearing, -1, 1) : 0;
+    }
+    float u = clampf(4 * (wanted_lean - lean), -4, 4);
+    return clampf(2 * (roll_rate - u), -1, 1);
 }
 
 float drag_steer(float steer_angle, float steer_rate)
@@ -786,8 +799,7 @@ void autopilot(int slot)
             held |= path->points[k].speed < 0 && path->points[k + 1].speed < 0;
         if (held)
             r.lost = 3;
-        float u = clampf(4 * (ride.wanted_lean - lean), -4, 4);
-        in.steer = clampf(2 * (roll_rate - u), -1, 1);
+        in.steer = lost_steer(x, z, v, ride.wanted_lean, lean, roll_rate);
         in.sit = ride.sit;
         target_speed = ride.target_speed;
     } else {

@@ -67,6 +67,10 @@ struct LostRide {
     float wanted_lean, target_speed, sit;
 };
 bool lost_ride(float x, float z, float v, float lean, LostRide *out);
+// Lost mode's steer input towards a target at (x, z) in frame coordinates. At walking pace the
+// foot holds the bike upright, so the lean never comes and steering for it only holds the bars
+// at full lock away from the target: there the front wheel is pointed at the target instead.
+float lost_steer(float x, float z, float v, float wanted_lean, float lean, float roll_rate);
 float drag_steer(float steer_angle, float steer_rate);
 // The horizontal force (lbf) that hauls a lost bike's front wheel, moving at (vx, vz), towards
 // a target (dx, dz) away at walking pace; none at the target.

@@ -15,10 +15,27 @@
 #include "bike/rider.h"
 #include "bike/setup.h"
 #include "bike/shape.h"
+#include "bike/steering.h"
 #include "bike/suspension.h"
 #include "bike/wheel.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
+
+// The whole control update of one tic for a bike on the flat, at race tic `tic`.
+inline void control_tic(BikeState *b, const Terrain *t, int tic, int gate_drop)
+{
+    RiderTic ctx = { tic, gate_drop, t, nullptr, nullptr };
+    bike_touches_world(b, t);
+    bike_world_step();
+    wheel_after_step(b);
+    update_rider_mount(b);
+    update_suspension(b);
+    bike_drive_update(b, tic);
+    bike_steering_update(b, &ctx);
+    bike_dab_and_falls(b, &ctx);
+    if (tic >= 2 && b->fall_timer <= 0)
+        correct_internal_forces(b);
+}
 
 struct BikeWorld : ::testing::Test {
     std::string root;

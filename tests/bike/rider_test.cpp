@@ -156,22 +156,6 @@ TEST(BackingUp, BeforeTheStartTheBikeWalksOneSecondInFour)
     EXPECT_EQ(backup_pulse(1024, 1000), 0) << "each pulse starts from rest";
 }
 
-// The whole control update of one tic for a bike on the flat, at race tic `tic`.
-void control_tic(BikeState *b, const Terrain *t, int tic, int gate_drop)
-{
-    RiderTic ctx = { tic, gate_drop, t, nullptr, nullptr };
-    bike_touches_world(b, t);
-    bike_world_step();
-    wheel_after_step(b);
-    update_rider_mount(b);
-    update_suspension(b);
-    bike_drive_update(b, tic);
-    bike_steering_update(b, &ctx);
-    bike_dab_and_falls(b, &ctx);
-    if (tic >= 2 && b->fall_timer <= 0)
-        correct_internal_forces(b);
-}
-
 TEST_F(BikeWorld, BackingUpWalksTheBikeBackwardsAndStaysUp)
 {
     BikeState *b = bike_on_ground("yz250f(2017)");

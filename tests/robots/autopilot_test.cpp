@@ -6,9 +6,11 @@
 
 #include <vector>
 
+#include "../bike/ride_fixture.h"
 #include "../race/race_fixture.h"
 #include "common/mem.h"
 #include "common/mt.h"
+#include "bike/steering.h"
 #include "race/robot_hooks.h"
 #include "race/session_steps.h"
 #include "robots/autopilot.h"
@@ -335,6 +337,51 @@ TEST(RobotPathUpkeep, TargetAdvancesWithinReachUnlessThePathTurnsBack)
     // Heading the other way, the path runs against the bike: not reached unless within 4 ft.
     EXPECT_FALSE(target_reached(&path, 0, 0, 0, 1, 60));
     EXPECT_TRUE(target_reached(&path, 0, -28, 0, 1, 60));
+}
+
+// Lost at walking pace the foot holds the bike upright: steered for a lean, it held full lock
+// away from its target and rode round into the bikes beside it.
+TEST_F(BikeWorld, ALostBikeAtWalkingPaceTurnsTowardsItsTarget)
+{
+    ASSERT_TRUE(choice_set(&g_setup.arcade, "No"));
+    for (float side : { -1.0f, 1.0f }) {
+        BikeState *b = bike_on_ground("yz250f(2017)");
+        ASSERT_NE(b, nullptr);
+        dBodyID frame = b->body[BODY_FRAME];
+        // 30 ft away, 60 degrees off the nose (the bike faces -z; +x is its right)
+        const dReal *p0 = dBodyGetPosition(frame);
+        float tx = (float)p0[0] + side * 30 * sinf(1.0471976f), tz = (float)p0[2] - 30 * cosf(1.0471976f);
+        float bearing = 0;
+        for (int tic = 0; tic < 5 * 128; tic++) {
+            const dReal *p = dBodyGetPosition(frame), *vel = dBodyGetLinearVel(frame);
+            dVector3 f;
+            dBodyVectorToWorld(frame, 0, 0, -1, f);
+            float fl = hypotf((float)f[0], (float)f[2]), hx = (float)f[0] / fl, hz = (float)f[2] / fl;
+            float px = tx - (float)p[0], pz = tz - (float)p[2];
+            float x = -hz * px + hx * pz, z = -(hx * px + hz * pz);
+            bearing = atan2f(x, -z);
+            float v = (float)sqrt(vel[0] * vel[0] + vel[1] * vel[1] + vel[2] * vel[2]);
+            float lean = (float)lean_angle(frame);
+            const dReal *w = dBodyGetAngularVel(frame);
+            float roll = (float)(w[0] * f[0] + w[1] * f[1] + w[2] * f[2]) * -1;
+            LostRide ride;
+            lost_ride(x, z, v, lean, &ride);
+            b->inputs.steer = lost_steer(x, z, v, ride.wanted_lean, lean, roll);
+            b->inputs.sit = ride.sit;
+            b->inputs.throttle = v < 3 ? 0.3f : 0;
+            b->inputs.clutch = 0;
+            b->inputs.front_brake = b->inputs.rear_brake = 0;
+            control_tic(b, &terrain, tic + 1000, 0);
+            ASSERT_TRUE(bike_is_finite(b));
+        }
+        EXPECT_LT(fabsf(bearing), 0.35f) << "target to the " << (side < 0 ? "left" : "right");
+        EXPECT_FALSE(bike_fallen(b));
+    }
+    // At riding pace the lean law steers as before: a target to the left wants a lean to the
+    // left, for which the bars go right first.
+    EXPECT_LT(lost_steer(-5, -20, 15, 0.2f, 0, 0), 0);
+    EXPECT_GT(lost_steer(-5, -20, 3, 0.2f, 0, 0), 0);
+    EXPECT_EQ(lost_steer(0, 0, 3, 0, 0, 0), 0);
 }
 
 class RobotAtTheGate : public RaceTrack {
