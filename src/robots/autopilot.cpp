@@ -32,7 +32,9 @@ static const float k_cross_track_span = 30;     // ft over which the correction 
 static const float k_cross_track_most = 6;      // ft: a settled error, not a bike heading across its line
 static const float k_alone_distance = 40;       // ft to the nearest other bike
 static const float k_downed_lean = 0.95f;        // rad: past anything a line asks for
-static const float k_downed_speed = 10;         // ft/s
+// ft/s: leaned past k_downed_lean below this a bike would be turning on a radius under 9 ft,
+// so it is lying over, not cornering
+static const float k_downed_speed = 20;
 static const float k_stood_lean = 0.5f;          // rad: stood up far enough to ride on
 static const int k_stand_tics = 3 * 128;        // the longest wait for the foot to stand it up
 static const int k_stand_retry_tics = 2 * 128;  // ridden after a wait in vain before the next
@@ -739,9 +741,9 @@ void autopilot(int slot)
 
     if (r.lost == 0 && now - r.advance_tic > k_stuck_tics)
         r.lost = 3;
-    // A bike lying over, slow: throttle would only spin it round on its side. Stop and let the
-    // rider's foot stand it up before riding on. Once the drag is due it goes first: a bike
-    // pinned on its side under another never stands up by itself.
+    // A bike lying over: throttle only spins it round on its side, at a crash's pace and far off
+    // the track. Stop and let the rider's foot stand it up before riding on. Once the drag is due
+    // it goes first: a bike pinned on its side under another never stands up by itself.
     downed_wait(&r.downed, lean, v, now, dragging(r, now));
     if (r.downed.since >= 0) {
         waiting_inputs(&in);

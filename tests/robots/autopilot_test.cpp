@@ -197,7 +197,8 @@ TEST(RobotLost, ALyingBikeWaitsUntilStoodWellUp)
     } cases[] = {
         { -1, never, 1.2f, 2, 1000, false, 1000, never },   // goes down: the wait starts
         { -1, never, -1.2f, 2, 1000, false, 1000, never },  // either side
-        { -1, never, 1.2f, 12, 1000, false, -1, never },    // still rolling fast: it rides
+        { -1, never, 1.2f, 15, 1000, false, 1000, never },  // sliding on its side: the wait starts
+        { -1, never, 1.2f, 22, 1000, false, -1, never },    // fast enough to be cornering: it rides
         { -1, never, 0.9f, 2, 1000, false, -1, never },     // leaned, not lying over
         { -1, never, 1.2f, 2, 1000, true, -1, never },      // the drag is due: no waiting
         { 1000, never, 0.9f, 2, 1100, false, 1000, never }, // half stood up: waits on
@@ -363,14 +364,15 @@ TEST_F(BikeWorld, ALostBikeAtWalkingPaceTurnsTowardsItsTarget)
             float v = (float)sqrt(vel[0] * vel[0] + vel[1] * vel[1] + vel[2] * vel[2]);
             float lean = (float)lean_angle(frame);
             const dReal *w = dBodyGetAngularVel(frame);
-            float roll = (float)(w[0] * f[0] + w[1] * f[1] + w[2] * f[2]) * -1;
+            float roll = -(float)(w[0] * f[0] + w[1] * f[1] + w[2] * f[2]);
             LostRide ride;
             lost_ride(x, z, v, lean, &ride);
-            b->inputs.steer = lost_steer(x, z, v, ride.wanted_lean, lean, roll);
-            b->inputs.sit = ride.sit;
-            b->inputs.throttle = v < 3 ? 0.3f : 0;
-            b->inputs.clutch = 0;
-            b->inputs.front_brake = b->inputs.rear_brake = 0;
+            BikeInputs &in = b->inputs;
+            in.steer = lost_steer(x, z, v, ride.wanted_lean, lean, roll);
+            in.sit = ride.sit;
+            in.throttle = v < 3 ? 0.3f : 0;
+            in.clutch = 0;
+            in.front_brake = in.rear_brake = 0;
             control_tic(b, &terrain, tic + 1000, 0);
             ASSERT_TRUE(bike_is_finite(b));
         }
