@@ -39,6 +39,7 @@ static const float k_stood_lean = 0.5f;          // rad: stood up far enough to 
 static const int k_stand_tics = 3 * 128;        // the longest wait for the foot to stand it up
 static const int k_stand_retry_tics = 2 * 128;  // ridden after a wait in vain before the next
 static const int k_lost_drag_tics = 19 * 128;
+static const float k_spin_slip = 8;             // ft/s: the rear tyre spinning, its grip falling away
 static const float k_walking_speed = 5;         // ft/s: the foot holds the bike upright
 static const float k_stall_speed = 1;           // ft/s: not getting anywhere
 static const int k_stall_tics = 2 * 128;
@@ -141,6 +142,13 @@ void speed_control(float d, float m, const SpeedState *s, RobotInputs *out)
         out->front_brake = out->rear_brake = fminf(m - d, 1);
     }
     out->clutch_engagement = s->gear > 0 ? 1 : clampf((s->rpm - s->down_shift_rpm + 1000) * 0.001f, 0, 1);
+}
+
+float spin_guard(float throttle, float memory, float v, float rear_slip, bool rear_on_ground)
+{
+    if (v < 2 * k_walking_speed && rear_on_ground && rear_slip > k_spin_slip)
+        return fminf(throttle, memory * 0.5f);
+    return throttle;
 }
 
 float throttle_rate_limit(float wanted, float memory, int now, int grip_limited_tic)
@@ -904,6 +912,7 @@ void autopilot(int slot)
     in.sit = sit;
     bool wedged = r.lost > 0 && backing_up(&r.backing, v, r.throttle, now);
     in.throttle = throttle_rate_limit(in.throttle, r.throttle, now, r.grip_tic);
+    in.throttle = spin_guard(in.throttle, r.throttle, v, bike->wheel[1].slip, bike->wheel[1].depth > 0);
     if (wedged) {
         in.throttle = 0;
         in.front_brake = in.rear_brake = 0;

@@ -52,6 +52,10 @@ void speed_control(float d, float m, const SpeedState *s, RobotInputs *out);
 // The throttle actually given: it rises at most 1/32 a tic, and not at all for 0.125 s after
 // a grip-limited corner.
 float throttle_rate_limit(float wanted, float memory, int now, int grip_limited_tic);
+// Slow, with the rear tyre spinning: the throttle drops to half of last tic's. Grip falls away
+// with the slip, and a robot climbing from a standstill at full throttle sat on the rev limiter
+// going nowhere.
+float spin_guard(float throttle, float memory, float v, float rear_slip, bool rear_on_ground);
 
 // The natural-steer term G of the steering output, with its dead bands.
 float natural_steer_term(float natural_steer, float steer_angle, float steer_rate);

@@ -107,6 +107,26 @@ TEST(RobotSpeed, ThrottleAndBrakesTowardsTheTargetSpeed)
     EXPECT_EQ(in.clutch_engagement, 0);
 }
 
+// Slow with the rear tyre spinning, the throttle halves from last tic's; riding, gripping or
+// with the wheel in the air it is left alone.
+TEST(RobotSpeed, ASpinningRearTyreAtWalkingPaceEasesTheThrottle)
+{
+    struct Case {
+        float throttle, memory, v, slip;
+        bool on_ground;
+        float out;
+    } cases[] = {
+        { 1, 1, 1, 30, true, 0.5f },
+        { 0.2f, 1, 1, 30, true, 0.2f },     // already lower
+        { 1, 1, 9.5f, 30, true, 0.5f },
+        { 1, 1, 10.5f, 30, true, 1 },       // riding pace: left to the speed control
+        { 1, 1, 1, 6, true, 1 },            // gripping
+        { 1, 1, 1, 30, false, 1 },          // in the air
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(spin_guard(c.throttle, c.memory, c.v, c.slip, c.on_ground), c.out) << c.v << " " << c.slip;
+}
+
 TEST(RobotSpeed, ThrottleRisesSlowlyAndHoldsAfterAGripLimitedCorner)
 {
     EXPECT_FLOAT_EQ(throttle_rate_limit(1, 0.5f, 1000, -100000), 0.5f + 1.0f / 32);
