@@ -40,6 +40,7 @@ static const int k_stand_tics = 3 * 128;        // the longest wait for the foot
 static const int k_stand_retry_tics = 2 * 128;  // ridden after a wait in vain before the next
 static const int k_lost_drag_tics = 19 * 128;
 static const float k_spin_slip = 8;             // ft/s: the rear tyre spinning, its grip falling away
+static const float k_spin_speed = 10;           // ft/s: faster, a spinning rear is ridden, not stuck
 static const float k_walking_speed = 5;         // ft/s: the foot holds the bike upright
 static const float k_stall_speed = 1;           // ft/s: not getting anywhere
 static const int k_stall_tics = 2 * 128;
@@ -146,7 +147,7 @@ void speed_control(float d, float m, const SpeedState *s, RobotInputs *out)
 
 float spin_guard(float throttle, float memory, float v, float rear_slip, bool rear_on_ground)
 {
-    if (v < 2 * k_walking_speed && rear_on_ground && rear_slip > k_spin_slip)
+    if (v < k_spin_speed && rear_on_ground && rear_slip > k_spin_slip)
         return fminf(throttle, memory * 0.5f);
     return throttle;
 }

@@ -249,22 +249,11 @@ TEST_F(BikeWorld, TenSecondsWithEveryAssistAtEitherEnd)
             ASSERT_TRUE(choice_set(&s.arcade, arcade));
             BikeState *b = bike_on_ground("yz250f(2017)");
             ASSERT_NE(b, nullptr);
-            RiderTic ctx = { 0, 0, &terrain, nullptr, nullptr };
             for (int k = 0; k < 10 * 128; k++, tic++) {
-                ctx.tic = tic;
                 set_throttle(b, 1);
                 b->inputs.steer = (float)sin(k / 64.0);
                 b->inputs.sit = k % 256 < 128 ? 1 : 0;
-                bike_touches_world(b, &terrain);
-                bike_world_step();
-                wheel_after_step(b);
-                update_rider_mount(b);
-                update_suspension(b);
-                bike_drive_update(b, tic);
-                bike_steering_update(b, &ctx);
-                bike_dab_and_falls(b, &ctx);
-                if (tic >= 2 && b->fall_timer <= 0)
-                    correct_internal_forces(b);
+                control_tic(b, &terrain, tic, 0);
                 ASSERT_TRUE(bike_is_finite(b)) << end << " arcade " << arcade << " tic " << k;
                 ASSERT_TRUE(isfinite(b->steer_indicator) && isfinite(b->foot_down) && isfinite(b->land_multiplier));
             }
