@@ -45,6 +45,7 @@ static const float k_walking_speed = 5;         // ft/s: the foot holds the bike
 static const float k_stall_speed = 1;           // ft/s: not getting anywhere
 static const int k_stall_tics = 2 * 128;
 static const int k_back_up_tics = 3 * 64;
+static const int k_walk_free_tics = 2 * 128;
 static const int k_lost_reset_tics = 40 * 128;
 static const float k_max_lean_grip = 1.1780972f;
 static const int k_flight_aim = 3;             // points past a take-off aimed at on its approach
@@ -461,23 +462,30 @@ void downed_wait(DownedWait *w, float lean, float v, int now, bool dragging)
     }
 }
 
-bool backing_up(BackingUp *b, float v, float throttle, int now)
+Wedged backing_up(BackingUp *b, float v, float throttle, int now)
 {
+    if (now < b->walk_until)
+        return WEDGED_WALK;
     if (now < b->until)
-        return true;
+        return WEDGED_BACK_UP;
     if (!(v < k_stall_speed) || !(throttle > 0.5f)) {
         b->stalled_since = -1;
-        return false;
+        return WEDGED_NO;
     }
     if (b->stalled_since < 0) {
         b->stalled_since = now;
-        return false;
+        return WEDGED_NO;
     }
     if (now - b->stalled_since < k_stall_tics)
-        return false;
+        return WEDGED_NO;
     b->stalled_since = -1;
+    if (b->tries++ > 0) {
+        b->tries = 0;
+        b->walk_until = now + k_walk_free_tics;
+        return WEDGED_WALK;
+    }
     b->until = now + k_back_up_tics;
-    return true;
+    return WEDGED_BACK_UP;
 }
 
 // ---- per robot
@@ -506,7 +514,7 @@ static void robot_fresh(Robot &r)
     r = {};
     r.grip_tic = -100000;
     r.downed = { -1, -100000 };
-    r.backing = { -1, -1 };
+    r.backing = { -1, -1, 0, -1 };
 }
 
 void robots_clear(void)
@@ -527,10 +535,11 @@ void set_personality(int slot, const char *name)
     r.personality = name ? find_personality(name) : 0;
 }
 
-// Lost so long without a target advance that the robot walks its bike to the path.
+// Lost so long without a target advance that the robot walks its bike to the path, or walking
+// it free of a wedge.
 static bool dragging(const Robot &r, int now)
 {
-    return r.lost > 0 && now - r.advance_tic > k_lost_drag_tics;
+    return r.lost > 0 && (now - r.advance_tic > k_lost_drag_tics || now < r.backing.walk_until);
 }
 
 bool robot_drags(int slot)
@@ -720,6 +729,7 @@ void autopilot(int slot)
     // Target advance, and the next line when the path runs short.
     while (path->count > 0 && target_reached(path, fx, fz, hx, hz, r.lost == 3 ? 30.0f : 60.0f)) {
         r.advance_tic = now;
+        r.backing.tries = 0;
         if (r.lost > 0)
             r.lost--;
         if (++path->target >= path->count) {
@@ -911,7 +921,8 @@ void autopilot(int slot)
     speed_control(target_speed, v, &st, &in);
     in.steer = steer;
     in.sit = sit;
-    bool wedged = r.lost > 0 && backing_up(&r.backing, v, r.throttle, now);
+    // asked for, not given: the spin guard keeps cutting what a wedged bike is given
+    bool wedged = r.lost > 0 && backing_up(&r.backing, v, in.throttle, now) != WEDGED_NO;
     in.throttle = throttle_rate_limit(in.throttle, r.throttle, now, r.grip_tic);
     in.throttle = spin_guard(in.throttle, r.throttle, v, bike->wheel[1].slip, bike->wheel[1].depth > 0);
     if (wedged) {

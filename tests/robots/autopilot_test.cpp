@@ -238,28 +238,34 @@ TEST(RobotLost, ALyingBikeWaitsUntilStoodWellUp)
     }
 }
 
-// A lost robot that gives throttle and goes nowhere for 2 s is wedged: it walks back for 1.5 s,
-// then tries again; moving, or off the throttle, it never backs up.
-TEST(RobotLost, AWedgedRobotBacksUpThenTriesAgain)
+// A lost robot that asks for throttle and goes nowhere for 2 s is wedged: it walks back for
+// 1.5 s; wedged again, it walks its bike free for 2 s. Moving, or off the throttle, it never
+// backs up.
+TEST(RobotLost, AWedgedRobotBacksUpThenWalksItsBikeFree)
 {
-    BackingUp b = { -1, -1 };
-    int backing = 0, first = -1;
+    BackingUp b = { -1, -1, 0, -1 };
+    int first_back = -1, first_walk = -1, backing = 0, walking = 0;
     for (int now = 0; now < 8 * 128; now++) {
-        bool back = backing_up(&b, 0.2f, 1, now);
-        backing += back;
-        if (back && first < 0)
-            first = now;
+        Wedged w = backing_up(&b, 0.2f, 1, now);
+        backing += w == WEDGED_BACK_UP;
+        walking += w == WEDGED_WALK;
+        if (w == WEDGED_BACK_UP && first_back < 0)
+            first_back = now;
+        if (w == WEDGED_WALK && first_walk < 0)
+            first_walk = now;
     }
-    EXPECT_EQ(first, 2 * 128);
-    EXPECT_EQ(backing, 2 * (3 * 64));      // at 2 s and again 2 s after the first back-up ended
+    EXPECT_EQ(first_back, 2 * 128);
+    EXPECT_EQ(backing, 3 * 64);
+    EXPECT_EQ(first_walk, 2 * 128 + 3 * 64 + 2 * 128);
+    EXPECT_EQ(walking, 2 * 128);
     struct Case {
         float v, throttle;
     } never[] = { { 3, 1 }, { 0.2f, 0.3f }, { 0, 0 } };
     for (const Case &c : never) {
-        BackingUp n = { -1, -1 };
+        BackingUp n = { -1, -1, 0, -1 };
         bool any = false;
         for (int now = 0; now < 5 * 128; now++)
-            any |= backing_up(&n, c.v, c.throttle, now);
+            any |= backing_up(&n, c.v, c.throttle, now) != WEDGED_NO;
         EXPECT_FALSE(any) << c.v << " " << c.throttle;
     }
 }
