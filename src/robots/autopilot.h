@@ -114,11 +114,11 @@ struct DownedWait {
 };
 void downed_wait(DownedWait *w, float lean, float v, int now, bool dragging);
 
-// A lost robot asking for throttle without moving is wedged against a bike or a face: after
-// 2 s of it, it walks its bike back for 1.5 s before trying again. Wedged again
-// before its target has moved on, backing up has not freed it (a wheel hooked in another bike, a
-// climb too steep from a standstill): it walks its bike towards the target for 2 s as in the
-// drag, clear of other bikes. The caller clears tries when the target moves on.
+// A lost robot asking for throttle without moving is wedged against a bike or a face: after 2 s
+// of it, it walks its bike back for 1.5 s before trying again. Wedged again before its target has
+// moved on, backing up has not freed it (a wheel hooked in another bike, a climb too steep from a
+// standstill): it walks its bike towards the target for 2 s as in the drag, clear of other
+// bikes. The caller clears tries when the target moves on.
 struct BackingUp {
     int stalled_since;              // -1 while moving
     int until;                      // backs up before this tic
