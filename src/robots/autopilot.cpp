@@ -922,15 +922,15 @@ void autopilot(int slot)
     in.steer = steer;
     in.sit = sit;
     // asked for, not given: the spin guard keeps cutting what a wedged bike is given
-    bool wedged = r.lost > 0 && backing_up(&r.backing, v, in.throttle, now) != WEDGED_NO;
+    Wedged wedged = r.lost > 0 ? backing_up(&r.backing, v, in.throttle, now) : WEDGED_NO;
     in.throttle = throttle_rate_limit(in.throttle, r.throttle, now, r.grip_tic);
     in.throttle = spin_guard(in.throttle, r.throttle, v, bike->wheel[1].slip, bike->wheel[1].depth > 0);
-    if (wedged) {
+    if (wedged != WEDGED_NO) {
         in.throttle = 0;
         in.front_brake = in.rear_brake = 0;
         in.steer = 0;
         in.sit = 1;
-        in.back_up = 1;
+        in.back_up = wedged == WEDGED_BACK_UP;     // a walk starts next tic, through the drag
     }
     r.throttle = in.throttle;
     in.gear = -1;
