@@ -23,9 +23,12 @@ static const int k_offset_count = (int)(sizeof k_offsets / sizeof k_offsets[0]);
 static const float k_jump_spread = 0.5f;       // of the offsets, kept over a jump
 static const float k_jump_close_up = 15;       // ft either side of a jump over which the lines keep close
 static const float k_jump_ease = 40;           // ft over which they close up and spread out again
-static const float k_merge_length = 250;       // ft after the gate over which a gate line reaches its offset
+// ft after the gate over which a gate line reaches its offset: as late as the narrowing start
+// straight lets the outermost lines keep inside its edges, so that a launched field has longer to
+// string out before the lines of a group close in side by side
+static const float k_merge_length = 300;
 static const float k_merge_pace = 45;          // ft/s over the merge for the gate line with least to move across
-static const float k_merge_pace_step = 3;      // ft/s less for each gate line of its group nearer the offset
+static const float k_merge_pace_step = 4;      // ft/s less for each gate line of its group nearer the offset
 static const float k_straight_cap[3] = { 45, 55, 65 };     // ft/s by skill
 static const float k_corner_share[3] = { 0.55f, 0.7f, 0.85f };
 static const float k_crest_span = 8;           // ft either side over which a crest's bend is measured
