@@ -727,7 +727,9 @@ void autopilot(int slot)
     float v = (float)sqrt(vel[0] * vel[0] + vel[1] * vel[1] + vel[2] * vel[2]);
 
     // Target advance, and the next line when the path runs short.
-    while (path->count > 0 && target_reached(path, fx, fz, hx, hz, r.lost == 3 ? 30.0f : 60.0f)) {
+    // One point a tic: a lost robot's counter then comes down one advance at a time, and the hold
+    // below keeps it lost while the next target is still off its nose.
+    if (path->count > 0 && target_reached(path, fx, fz, hx, hz, r.lost == 3 ? 30.0f : 60.0f)) {
         r.advance_tic = now;
         r.backing.tries = 0;
         if (r.lost > 0)
@@ -735,7 +737,6 @@ void autopilot(int slot)
         if (++path->target >= path->count) {
             path->count = 0;
             path->target = 0;
-            break;
         }
     }
     if (path->count == 0 || path->target >= path->count - k_pick_before_end)
