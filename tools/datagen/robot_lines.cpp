@@ -23,9 +23,10 @@ static const int k_offset_count = (int)(sizeof k_offsets / sizeof k_offsets[0]);
 static const float k_jump_spread = 0.5f;       // of the offsets, kept over a jump
 static const float k_jump_close_up = 15;       // ft either side of a jump over which the lines keep close
 static const float k_jump_ease = 40;           // ft over which they close up and spread out again
-// ft after the gate over which a gate line reaches its offset: as late as the narrowing start
-// straight lets the outermost lines keep inside its edges, so that a launched field has longer to
-// string out before the lines of a group close in side by side
+// ft after the gate over which a gate line reaches its offset: as late as the start straight,
+// narrowing from 30 to 280 ft past the gate (track.cpp), keeps the outermost lines inside its
+// edges (a longer merge has them clamped onto one another there), so that a launched field has
+// longer to string out before the lines of a group close in side by side
 static const float k_merge_length = 300;
 static const float k_merge_pace = 45;          // ft/s over the merge for the gate line with least to move across
 static const float k_merge_pace_step = 4;      // ft/s less for each gate line of its group nearer the offset
