@@ -32,7 +32,7 @@ void  physics_log_capture(void);
 void  robot_set_personality(BikeState *bike, const char *name);
 void  robot_autopilot(int slot);
 bool  robot_path_target(int slot, float *x, float *z);     // the robot's path target; false: none
-bool  robot_dragging(int slot);            // a lost robot walking its bike: it meets no other bike
+bool  robot_dragging(int slot);            // a lost robot walking its bike: it meets no bike, no block
 // The finish rule as a bike stopped at a standstill meets it: true when it marks the bike
 // finished (the bike then does not turn).
 bool  finish_rule_at_standstill(int slot);

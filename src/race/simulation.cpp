@@ -205,6 +205,10 @@ static void wheel_query_and_roost(int slot, const Terrain *ground)
 static void touch_world(int slot, BikeState *bike, const Terrain *ground)
 {
     scenery_gather_near(bike);
+    // Walking its bike back to its path a robot lifts it over the blocks and bales it crashed
+    // into, as past other bikes: hauled against one it would hang there until the lost reset.
+    if (robot_dragging(slot))
+        bike->near_solid_count = 0;
     bike_touches_world(bike, ground);
     if (!bike->scenery_mask)
         return;

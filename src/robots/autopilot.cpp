@@ -24,6 +24,8 @@ static const float k_tic = 1.0f / 128;
 static const int k_pick_before_end = 10;       // path points left when the next line is picked
 static const float k_first_target_distance = 10;
 static const int k_stuck_tics = 3 * 128;
+static const float k_off_path = 12;             // ft: knocked off its line, not riding it
+static const float k_off_path_speed = 30;       // ft/s ridden back to it
 // The bike takes most of a second to roll into a turn: a look-ahead point only half a second on
 // leaves it late into every corner and wide of the line.
 static const int k_lookahead_extra = 3;
@@ -45,7 +47,7 @@ static const float k_walking_speed = 5;         // ft/s: the foot holds the bike
 static const float k_stall_speed = 1;           // ft/s: not getting anywhere
 static const int k_stall_tics = 2 * 128;
 static const int k_back_up_tics = 3 * 64;
-static const int k_walk_free_tics = 2 * 128;
+static const int k_walk_free_tics = 4 * 128;
 static const int k_lost_reset_tics = 40 * 128;
 static const float k_max_lean_grip = 1.1780972f;
 static const int k_flight_aim = 3;             // points past a take-off aimed at on its approach
@@ -445,6 +447,25 @@ bool target_reached(const RobotPath *path, float x, float z, float heading_x, fl
             return false;
     }
     return true;
+}
+
+float path_distance(const RobotPath *path, float x, float z)
+{
+    float best = INFINITY;
+    if (path->count <= 0)
+        return best;
+    int last = path->count - 1;
+    int from = path->target - 10 < 0 ? 0 : path->target - 10;
+    int to = path->target + 2 < last ? path->target + 2 : last;
+    if (from > to)
+        from = to;
+    for (int k = from; k <= to; k++) {
+        const LinePoint &a = path->points[k], &b = path->points[k < last ? k + 1 : k];
+        float sx = b.x - a.x, sz = b.z - a.z, len2 = sx * sx + sz * sz;
+        float u = len2 > 0 ? clampf(((x - a.x) * sx + (z - a.z) * sz) / len2, 0, 1) : 0;
+        best = fminf(best, hypotf(a.x + u * sx - x, a.z + u * sz - z));
+    }
+    return best;
 }
 
 // Once down a robot waits until it stands well up: riding off at the edge of lying over only
@@ -867,6 +888,10 @@ void autopilot(int slot)
                 continue;       // too far for the corridors to meet
             others[count++] = { (float)op[0], (float)op[2], (float)ov[0], (float)ov[2] };
         }
+        // Knocked off its line it turns back at a pace it can turn at: at the path's speed it
+        // would swing out on a wide circle, off the track, and crash there.
+        if (path_distance(path, fx, fz) > k_off_path)
+            target_speed = fminf(target_speed, k_off_path_speed);
         bool slowed;
         float race_time = (now - gate_drop_tic()) * k_tic;
         target_speed = traffic_speed(&self, lean, g, others, count, race_time, target_speed, &slowed);

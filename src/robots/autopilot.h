@@ -104,6 +104,9 @@ bool path_append_line(RobotPath *path, const LineEntry *line);
 // Target advance: true when the frame (x, z, heading) has reached the target point and the
 // target moves on. reach: 60 ft, 30 ft when lost.
 bool target_reached(const RobotPath *path, float x, float z, float heading_x, float heading_z, float reach);
+// Horizontal distance from (x, z) to the path near its target: the segments from 10 points
+// before the target to 3 past it. Infinite for an empty path.
+float path_distance(const RobotPath *path, float x, float z);
 
 // A bike lying over (past 0.95 rad) and slow waits for the rider's foot to stand it up: from
 // the tic it went down until it leans less than 0.5 rad, for at most 3 s, and never once the
@@ -117,8 +120,9 @@ void downed_wait(DownedWait *w, float lean, float v, int now, bool dragging);
 // A lost robot asking for throttle without moving is wedged against a bike or a face: after 2 s
 // of it, it walks its bike back for 1.5 s before trying again. Wedged again before its target has
 // moved on, backing up has not freed it (a wheel hooked in another bike, a climb too steep from a
-// standstill): it walks its bike towards the target for 2 s as in the drag, clear of other
-// bikes. The caller clears tries when the target moves on.
+// standstill, a row of blocks between it and its line): it walks its bike towards the target for
+// 4 s (20 ft) as in the drag, clear of other bikes and blocks. The caller clears tries when the
+// target moves on.
 struct BackingUp {
     int stalled_since;              // -1 while moving
     int until;                      // backs up before this tic

@@ -19,6 +19,7 @@
 #include "race/session.h"
 #include "race/simulation.h"
 #include "race/world.h"
+#include "render/scenery/scenery.h"
 #include "terrain/terrain.h"
 #include "vfs/vfs.h"
 
@@ -294,6 +295,42 @@ TEST_F(BikeSession, TwoBikesDroppedOverlappingArePushedApart)
         EXPECT_LT(pa.z, k_flat_z);
         EXPECT_GT(pb.z, k_flat_z + 0.5f);
         EXPECT_LT(pb.z - pa.z, 20.0f);
+    }
+}
+
+// A block stops a bike rolling into it, but not one a robot walks back to its path: hauled
+// against the row of blocks it crashed behind, it would hang there until the lost reset.
+TEST_F(BikeSession, ABlockStopsABikeUnlessARobotWalksIt)
+{
+    for (bool dragged : { false, true }) {
+        SCOPED_TRACE(dragged ? "dragged" : "rolling");
+        RobotHooks hooks = {};
+        hooks.dragging = dragged ? [](int) { return true; } : [](int) { return false; };
+        robot_hooks_install(&hooks);
+        ASSERT_TRUE(load("tracks/practice", 1));
+        BikeState *b = bike(0);
+        const Terrain *t = session_terrain();
+        place_bike(b, t, k_flat_x, k_flat_z, k_east);
+        statue_add(k_flat_x + 8, 0, k_flat_z, 3.5f, nullptr, nullptr, "@tuffblock.shp");
+        scenery_sort_into_grid();
+        set_clutch_lever(b, 1);
+        push(b, 12);
+        for (int tic = 0; tic < 256; tic++) {
+            hold_upright(b);
+            simulation_tic();
+            expect_sound(b, t, tic, 25);
+            if (HasFatalFailure())
+                break;
+        }
+        robot_hooks_install(nullptr);
+        if (HasFatalFailure())
+            return;
+        float x = body_pos(b, BODY_FRAME).x;
+        if (dragged)
+            EXPECT_GT(x, k_flat_x + 12);
+        else
+            EXPECT_LT(x, k_flat_x + 6);
+        free_riders();
     }
 }
 

@@ -239,13 +239,13 @@ TEST(RobotLost, ALyingBikeWaitsUntilStoodWellUp)
 }
 
 // A lost robot that asks for throttle and goes nowhere for 2 s is wedged: it walks back for
-// 1.5 s; wedged again, it walks its bike free for 2 s. Moving, or off the throttle, it never
+// 1.5 s; wedged again, it walks its bike free for 4 s. Moving, or off the throttle, it never
 // backs up.
 TEST(RobotLost, AWedgedRobotBacksUpThenWalksItsBikeFree)
 {
     BackingUp b = { -1, -1, 0, -1 };
     int first_back = -1, first_walk = -1, backing = 0, walking = 0;
-    for (int now = 0; now < 8 * 128; now++) {
+    for (int now = 0; now < 10 * 128; now++) {
         Wedged w = backing_up(&b, 0.2f, 1, now);
         backing += w == WEDGED_BACK_UP;
         walking += w == WEDGED_WALK;
@@ -257,7 +257,7 @@ TEST(RobotLost, AWedgedRobotBacksUpThenWalksItsBikeFree)
     EXPECT_EQ(first_back, 2 * 128);
     EXPECT_EQ(backing, 3 * 64);
     EXPECT_EQ(first_walk, 2 * 128 + 3 * 64 + 2 * 128);
-    EXPECT_EQ(walking, 2 * 128);
+    EXPECT_EQ(walking, 4 * 128);
     struct Case {
         float v, throttle;
     } never[] = { { 3, 1 }, { 0.2f, 0.3f }, { 0, 0 } };
@@ -364,6 +364,20 @@ TEST(RobotPathUpkeep, TargetAdvancesWithinReachUnlessThePathTurnsBack)
     // Heading the other way, the path runs against the bike: not reached unless within 4 ft.
     EXPECT_FALSE(target_reached(&path, 0, 0, 0, 1, 60));
     EXPECT_TRUE(target_reached(&path, 0, -28, 0, 1, 60));
+}
+
+// A robot knocked off its line rides back to it slowly: the distance counts the path near its target.
+TEST(RobotPathUpkeep, DistanceFromThePathNearTheTarget)
+{
+    std::vector<LinePoint> pts = straight(0, 0, 10, 10, 30);
+    RobotPath path = { pts.data(), 10, 10, 3 };
+    EXPECT_FLOAT_EQ(path_distance(&path, -15, -22), 15);       // beside a segment
+    EXPECT_FLOAT_EQ(path_distance(&path, 3, 4), 5);            // behind the first point
+    EXPECT_FLOAT_EQ(path_distance(&path, 0, -80), 20);         // the path past target + 3 is not near
+    path.target = 9;
+    EXPECT_FLOAT_EQ(path_distance(&path, 0, -80), 0);
+    path.count = 0;
+    EXPECT_TRUE(isinf(path_distance(&path, 0, 0)));
 }
 
 // Lost at walking pace the foot holds the bike upright: steered for a lean, it held full lock
