@@ -117,7 +117,7 @@ struct DownedWait {
 };
 void downed_wait(DownedWait *w, float lean, float v, int now, bool dragging);
 
-// A lost robot asking for throttle without moving is wedged against a bike or a face: after 2 s
+// A lost robot asking for throttle without moving is wedged against a bike or a face: after 1 s
 // of it, it walks its bike back for 1.5 s before trying again. Wedged again before its target has
 // moved on, backing up has not freed it (a wheel hooked in another bike, a climb too steep from a
 // standstill, a row of blocks between it and its line): it walks its bike towards the target for
