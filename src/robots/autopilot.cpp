@@ -48,6 +48,8 @@ static const float k_stall_speed = 1;           // ft/s: not getting anywhere
 static const int k_stall_tics = 128;
 static const int k_back_up_tics = 3 * 64;
 static const int k_walk_free_tics = 4 * 128;
+static const float k_progress_distance = 3;     // ft nearer the target: getting somewhere
+static const int k_progress_tics = 5 * 128;
 static const int k_lost_reset_tics = 40 * 128;
 static const float k_max_lean_grip = 1.1780972f;
 static const int k_flight_aim = 3;             // points past a take-off aimed at on its approach
@@ -509,6 +511,18 @@ Wedged backing_up(BackingUp *b, float v, float throttle, int now)
     return WEDGED_BACK_UP;
 }
 
+void lost_progress(BackingUp *b, float distance, int now)
+{
+    if (b->closer_tic < 0 || distance < b->closest - k_progress_distance) {
+        b->closer_tic = now;
+        b->closest = distance;
+    } else if (now >= b->walk_until && now - b->closer_tic > k_progress_tics) {
+        b->walk_until = now + k_walk_free_tics;
+        b->closer_tic = now;
+        b->closest = distance;
+    }
+}
+
 // ---- per robot
 
 struct Robot {
@@ -535,7 +549,7 @@ static void robot_fresh(Robot &r)
     r = {};
     r.grip_tic = -100000;
     r.downed = { -1, -100000 };
-    r.backing = { -1, -1, 0, -1 };
+    r.backing = { -1, -1, 0, -1, -1, 0 };
 }
 
 void robots_clear(void)
@@ -753,6 +767,7 @@ void autopilot(int slot)
     if (path->count > 0 && target_reached(path, fx, fz, hx, hz, r.lost == 3 ? 30.0f : 60.0f)) {
         r.advance_tic = now;
         r.backing.tries = 0;
+        r.backing.closer_tic = -1;
         if (r.lost > 0)
             r.lost--;
         if (++path->target >= path->count) {
@@ -815,6 +830,7 @@ void autopilot(int slot)
         // frame coordinates: x to the right, z along the frame's own z (ahead is negative)
         float x = -hz * px + hx * pz;
         float z = -(hx * px + hz * pz);
+        lost_progress(&r.backing, hypotf(px, pz), now);
         if (dragging(r, now)) {
             RobotInputs drag = {};
             drag.gear = -1;
@@ -846,6 +862,7 @@ void autopilot(int slot)
         in.sit = ride.sit;
         target_speed = ride.target_speed;
     } else {
+        r.backing.closer_tic = -1;
         float fraction;
         int at = path_position(path, fx, fz, hx, hz, &fraction);
         if (at < 0)

@@ -128,9 +128,14 @@ struct BackingUp {
     int until;                      // backs up before this tic
     int tries;                      // back-ups since the target last moved on
     int walk_until;                 // walks its bike free before this tic
+    int closer_tic;                 // when it last came 3 ft nearer its target; -1: not lost
+    float closest;                  // ft from the target then
 };
 enum Wedged { WEDGED_NO, WEDGED_BACK_UP, WEDGED_WALK };
 Wedged backing_up(BackingUp *b, float v, float throttle, int now);
+// Lost and moving, but 5 s without coming 3 ft nearer its target (distance, ft): caught in a
+// knot of fallen bikes, or behind what it cannot ride over. It walks its bike free as when wedged.
+void lost_progress(BackingUp *b, float distance, int now);
 
 // ---- per robot
 

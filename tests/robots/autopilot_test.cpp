@@ -243,7 +243,7 @@ TEST(RobotLost, ALyingBikeWaitsUntilStoodWellUp)
 // backs up.
 TEST(RobotLost, AWedgedRobotBacksUpThenWalksItsBikeFree)
 {
-    BackingUp b = { -1, -1, 0, -1 };
+    BackingUp b = { -1, -1, 0, -1, -1, 0 };
     int first_back = -1, first_walk = -1, backing = 0, walking = 0;
     for (int now = 0; now < 8 * 128; now++) {
         Wedged w = backing_up(&b, 0.2f, 1, now);
@@ -262,11 +262,34 @@ TEST(RobotLost, AWedgedRobotBacksUpThenWalksItsBikeFree)
         float v, throttle;
     } never[] = { { 3, 1 }, { 0.2f, 0.3f }, { 0, 0 } };
     for (const Case &c : never) {
-        BackingUp n = { -1, -1, 0, -1 };
+        BackingUp n = { -1, -1, 0, -1, -1, 0 };
         bool any = false;
         for (int now = 0; now < 5 * 128; now++)
             any |= backing_up(&n, c.v, c.throttle, now) != WEDGED_NO;
         EXPECT_FALSE(any) << c.v << " " << c.throttle;
+    }
+}
+
+// Lost and moving about without getting nearer its target, a robot is caught in a knot of
+// bikes: after 5 s it walks its bike free. Coming 3 ft nearer at a time, it never does.
+TEST(RobotLost, NoNearerForFiveSecondsWalksTheBikeFree)
+{
+    struct Case {
+        float nearer;                   // ft/s towards the target (negative: away)
+        int first_walk;                 // -1: none in 12 s
+    } cases[] = { { 0, 5 * 128 + 1 }, { 0.5f, 5 * 128 + 1 }, { -2, 5 * 128 + 1 }, { 1, -1 }, { 4, -1 } };
+    for (const Case &c : cases) {
+        BackingUp b = { -1, -1, 0, -1, -1, 0 };
+        int first_walk = -1;
+        for (int now = 0; now < 12 * 128 && first_walk < 0; now++) {
+            lost_progress(&b, 60 - c.nearer * now / 128.0f, now);
+            if (now < b.walk_until)
+                first_walk = now;
+        }
+        EXPECT_EQ(first_walk, c.first_walk) << c.nearer;
+        if (first_walk >= 0) {
+            EXPECT_EQ(b.walk_until, first_walk + 4 * 128) << c.nearer;
+        }
     }
 }
 
