@@ -133,7 +133,7 @@ struct BackingUp {
 };
 enum Wedged { WEDGED_NO, WEDGED_BACK_UP, WEDGED_WALK };
 Wedged backing_up(BackingUp *b, float v, float throttle, int now);
-// Lost and moving, but 5 s without coming 3 ft nearer its target (distance, ft): caught in a
+// Lost and moving, but 3 s without coming 3 ft nearer its target (distance, ft): caught in a
 // knot of fallen bikes, or behind what it cannot ride over. It walks its bike free as when wedged.
 void lost_progress(BackingUp *b, float distance, int now);
 
