@@ -459,8 +459,6 @@ float path_distance(const RobotPath *path, float x, float z)
     int last = path->count - 1;
     int from = path->target - 10 < 0 ? 0 : path->target - 10;
     int to = path->target + 2 < last ? path->target + 2 : last;
-    if (from > to)
-        from = to;
     for (int k = from; k <= to; k++) {
         const LinePoint &a = path->points[k], &b = path->points[k < last ? k + 1 : k];
         float sx = b.x - a.x, sz = b.z - a.z, len2 = sx * sx + sz * sz;

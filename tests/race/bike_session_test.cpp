@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,19 @@ void push(BikeState *b, float speed)
         const WheelContact &w = b->wheel[k];
         float spin = -speed / (w.major_radius + w.minor_radius);
         dBodySetAngularVel(w.wheel, spin * axle.x, spin * axle.y, spin * axle.z);
+    }
+}
+
+// Steps the session with each bike held upright, every body checked sound each tic; stops at
+// the first fatal failure.
+void run_upright(std::initializer_list<BikeState *> bikes, const Terrain *t, int tics)
+{
+    for (int tic = 0; tic < tics && !::testing::Test::HasFatalFailure(); tic++) {
+        for (BikeState *b : bikes)
+            hold_upright(b);
+        simulation_tic();
+        for (BikeState *b : bikes)
+            expect_sound(b, t, tic, 25);
     }
 }
 
@@ -269,15 +283,7 @@ TEST_F(BikeSession, TwoBikesDroppedOverlappingArePushedApart)
         place_bike(b, t, k_flat_x, k_flat_z + 0.5f, k_east);
         float apart = body_pos(b, BODY_FRAME).z - body_pos(a, BODY_FRAME).z;
         ASSERT_NEAR(apart, 0.5f, 0.01f);
-        for (int tic = 0; tic < 256; tic++) {
-            hold_upright(a);
-            hold_upright(b);
-            simulation_tic();
-            expect_sound(a, t, tic, 25);
-            expect_sound(b, t, tic, 25);
-            if (HasFatalFailure())
-                break;
-        }
+        run_upright({ a, b }, t, 256);
         robot_hooks_install(nullptr);
         if (HasFatalFailure())
             return;
@@ -315,13 +321,7 @@ TEST_F(BikeSession, ABlockStopsABikeUnlessARobotWalksIt)
         scenery_sort_into_grid();
         set_clutch_lever(b, 1);
         push(b, 12);
-        for (int tic = 0; tic < 256; tic++) {
-            hold_upright(b);
-            simulation_tic();
-            expect_sound(b, t, tic, 25);
-            if (HasFatalFailure())
-                break;
-        }
+        run_upright({ b }, t, 256);
         robot_hooks_install(nullptr);
         if (HasFatalFailure())
             return;
