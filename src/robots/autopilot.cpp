@@ -50,6 +50,8 @@ static const int k_back_up_tics = 3 * 64;
 static const int k_walk_free_tics = 4 * 128;
 static const float k_progress_distance = 3;     // ft nearer the target: getting somewhere
 static const int k_progress_tics = 3 * 128;
+static const int k_hooked_tics = 128;           // touching another bike without a break: hooked
+static const int k_touch_gap_tics = 16;
 static const int k_lost_reset_tics = 40 * 128;
 static const float k_max_lean_grip = 1.1780972f;
 static const int k_flight_aim = 3;             // points past a take-off aimed at on its approach
@@ -468,6 +470,15 @@ float path_distance(const RobotPath *path, float x, float z)
     return best;
 }
 
+bool target_ahead(const RobotPath *path, float x, float z, float heading_x, float heading_z)
+{
+    if (path->count <= 0 || path->target < 0 || path->target >= path->count)
+        return false;
+    const LinePoint &t = path->points[path->target];
+    float px = t.x - x, pz = t.z - z;
+    return heading_x * px + heading_z * pz > fabsf(-heading_z * px + heading_x * pz);
+}
+
 // Once down a robot waits until it stands well up: riding off at the edge of lying over only
 // tips it over again a moment later, and lost time piles up fall by fall. A bike the foot cannot
 // stand up (pinned against another, or on a slope) is ridden for a while before it waits again:
@@ -521,6 +532,22 @@ void lost_progress(BackingUp *b, float distance, int now)
     }
 }
 
+void hooked_walk(BackingUp *b, bool touching, int now)
+{
+    if (!touching) {
+        if (now - b->touch_last > k_touch_gap_tics)
+            b->touch_since = -1;
+        return;
+    }
+    if (b->touch_since < 0 || now - b->touch_last > k_touch_gap_tics)
+        b->touch_since = now;
+    b->touch_last = now;
+    if (now >= b->walk_until && now - b->touch_since >= k_hooked_tics) {
+        b->walk_until = now + k_walk_free_tics;
+        b->touch_since = -1;
+    }
+}
+
 // ---- per robot
 
 struct Robot {
@@ -547,7 +574,7 @@ static void robot_fresh(Robot &r)
     r = {};
     r.grip_tic = -100000;
     r.downed = { -1, -100000 };
-    r.backing = { -1, -1, 0, -1, -1, 0 };
+    r.backing = { -1, -1, 0, -1, -1, 0, -1, -1 };
 }
 
 void robots_clear(void)
@@ -614,6 +641,25 @@ static void frame_values(const BikeState *bike, float *hx, float *hz, float *lea
     *hz = len > 1e-9f ? fz / len : -1;
     float s = clampf(*hx * (float)r[9] - *hz * (float)r[1], -1, 1);
     *lean = acosf(s) - k_pi / 2;
+}
+
+// A bike's place and motion for the traffic rules. Below walking pace the velocity of a bike
+// stopped in a queue, or pressed against another, jitters in every direction, and a bike beside
+// or behind it counts as ahead of it: two stopped robots then wait for each other until both
+// are stuck. Slow, a bike travels the way it points.
+BikeMotion traffic_motion(const BikeState *bike)
+{
+    const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
+    const dReal *v = dBodyGetLinearVel(bike->body[BODY_FRAME]);
+    BikeMotion m = { (float)p[0], (float)p[2], (float)v[0], (float)v[2] };
+    float speed = hypotf(m.vx, m.vz);
+    if (speed < k_walking_speed) {
+        float hx, hz, lean;
+        frame_values(bike, &hx, &hz, &lean);
+        m.vx = hx * speed;
+        m.vz = hz * speed;
+    }
+    return m;
 }
 
 // Picks the next section's line and appends it; false when none could be had this tic.
@@ -795,6 +841,18 @@ void autopilot(int slot)
 
     if (r.lost == 0 && now - r.advance_tic > k_stuck_tics)
         r.lost = 3;
+    // Knocked off its line and turned away from it, a follower reads its place on the path along
+    // a heading that crosses the path, so the place stops moving on: it rides a wide circle away
+    // until it counts as stuck. Lost mode turns it back at once, on a tight circle.
+    float off_path = r.lost == 0 ? path_distance(path, fx, fz) : 0;
+    if (r.lost == 0 && off_path > k_off_path && !target_ahead(path, fx, fz, hx, hz))
+        r.lost = 3;
+    // Hooked into another bike, a wheel caught in its frame or the bike lying across it, a lost
+    // robot is carried off by it or pins it down, and no riding frees them.
+    if (r.lost > 0)
+        hooked_walk(&r.backing, bike->collide_stamp == now, now);
+    else
+        r.backing.touch_since = -1;
     // A bike lying over: throttle only spins it round on its side, at a crash's pace and far off
     // the track. Stop and let the rider's foot stand it up before riding on. Once the drag is due
     // it goes first: a bike pinned on its side under another never stands up by itself.
@@ -887,7 +945,7 @@ void autopilot(int slot)
             n = 1;
         float g = k_gravity * n;
         // other bikes on the way
-        BikeMotion self = { fx, fz, (float)vel[0], (float)vel[2] }, others[RIDER_SLOTS];
+        BikeMotion self = traffic_motion(bike), others[RIDER_SLOTS];
         int count = 0;
         // the first lap's pack is left alone: see following_lean
         bool alone = laps_completed(session_timing(), session_passes(slot)->count) > 0;
@@ -896,16 +954,15 @@ void autopilot(int slot)
             if (k == slot || !o->bike || !o->bike->built)
                 continue;
             const dReal *op = dBodyGetPosition(o->bike->body[BODY_FRAME]);
-            const dReal *ov = dBodyGetLinearVel(o->bike->body[BODY_FRAME]);
             float dx = (float)op[0] - fx, dz = (float)op[2] - fz;
             alone = alone && dx * dx + dz * dz > k_alone_distance * k_alone_distance;
             if (dx * dx + dz * dz > (v + 80) * (v + 80))
                 continue;       // too far for the corridors to meet
-            others[count++] = { (float)op[0], (float)op[2], (float)ov[0], (float)ov[2] };
+            others[count++] = traffic_motion(o->bike);
         }
         // Knocked off its line it turns back at a pace it can turn at: at the path's speed it
         // would swing out on a wide circle, off the track, and crash there.
-        if (path_distance(path, fx, fz) > k_off_path)
+        if (off_path > k_off_path)
             target_speed = fminf(target_speed, k_off_path_speed);
         bool slowed;
         float race_time = (now - gate_drop_tic()) * k_tic;

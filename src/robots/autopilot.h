@@ -93,6 +93,10 @@ float traffic_speed(const BikeMotion *self, float lean, float g, const BikeMotio
 // Whether the corridors of two bikes (2 ft either side, from 4 ft behind to speed + 4 ft ahead
 // along the way each goes) overlap.
 bool corridors_meet(const BikeMotion *a, const BikeMotion *b);
+// A bike's motion as the traffic rules see it: the frame's place and horizontal velocity, which
+// below walking pace (5 ft/s) only jitters, so it is turned to the way the bike points.
+struct BikeState;
+BikeMotion traffic_motion(const BikeState *bike);
 
 // ---- the path
 
@@ -107,6 +111,9 @@ bool target_reached(const RobotPath *path, float x, float z, float heading_x, fl
 // Horizontal distance from (x, z) to the path near its target: the segments from 10 points
 // before the target to 3 past it. Infinite for an empty path.
 float path_distance(const RobotPath *path, float x, float z);
+// True when the target point lies within 45 degrees of the heading (heading_x, heading_z), a unit
+// vector; false for an empty path.
+bool target_ahead(const RobotPath *path, float x, float z, float heading_x, float heading_z);
 
 // A bike lying over (past 0.95 rad) and slow waits for the rider's foot to stand it up: from
 // the tic it went down until it leans less than 0.5 rad, for at most 3 s, and never once the
@@ -130,12 +137,17 @@ struct BackingUp {
     int walk_until;                 // walks its bike free before this tic
     int closer_tic;                 // when it last came 3 ft nearer its target; -1: not lost
     float closest;                  // ft from the target then
+    int touch_since;                // touching another bike since; -1: not
+    int touch_last;                 // the last tic it touched one
 };
 enum Wedged { WEDGED_NO, WEDGED_BACK_UP, WEDGED_WALK };
 Wedged backing_up(BackingUp *b, float v, float throttle, int now);
 // Lost and moving, but 3 s without coming 3 ft nearer its target (distance, ft): caught in a
 // knot of fallen bikes, or behind what it cannot ride over. It walks its bike free as when wedged.
 void lost_progress(BackingUp *b, float distance, int now);
+// Lost and touching another bike (breaks shorter than 1/8 s aside) for 1 s: hooked into it, carried
+// along or pinning it down. It walks its bike free as when wedged.
+void hooked_walk(BackingUp *b, bool touching, int now);
 
 // ---- per robot
 

@@ -243,7 +243,7 @@ TEST(RobotLost, ALyingBikeWaitsUntilStoodWellUp)
 // backs up.
 TEST(RobotLost, AWedgedRobotBacksUpThenWalksItsBikeFree)
 {
-    BackingUp b = { -1, -1, 0, -1, -1, 0 };
+    BackingUp b = { -1, -1, 0, -1, -1, 0, -1, -1 };
     int first_back = -1, first_walk = -1, backing = 0, walking = 0;
     for (int now = 0; now < 8 * 128; now++) {
         Wedged w = backing_up(&b, 0.2f, 1, now);
@@ -262,7 +262,7 @@ TEST(RobotLost, AWedgedRobotBacksUpThenWalksItsBikeFree)
         float v, throttle;
     } never[] = { { 3, 1 }, { 0.2f, 0.3f }, { 0, 0 } };
     for (const Case &c : never) {
-        BackingUp n = { -1, -1, 0, -1, -1, 0 };
+        BackingUp n = { -1, -1, 0, -1, -1, 0, -1, -1 };
         bool any = false;
         for (int now = 0; now < 5 * 128; now++)
             any |= backing_up(&n, c.v, c.throttle, now) != WEDGED_NO;
@@ -279,7 +279,7 @@ TEST(RobotLost, NoNearerForThreeSecondsWalksTheBikeFree)
         int first_walk;                 // -1: none in 12 s
     } cases[] = { { 0, 3 * 128 + 1 }, { 0.5f, 3 * 128 + 1 }, { -2, 3 * 128 + 1 }, { 1.5f, -1 }, { 4, -1 } };
     for (const Case &c : cases) {
-        BackingUp b = { -1, -1, 0, -1, -1, 0 };
+        BackingUp b = { -1, -1, 0, -1, -1, 0, -1, -1 };
         int first_walk = -1;
         for (int now = 0; now < 12 * 128 && first_walk < 0; now++) {
             lost_progress(&b, 60 - c.nearer * now / 128.0f, now);
@@ -289,6 +289,29 @@ TEST(RobotLost, NoNearerForThreeSecondsWalksTheBikeFree)
         EXPECT_EQ(first_walk, c.first_walk) << c.nearer;
         if (first_walk >= 0) {
             EXPECT_EQ(b.walk_until, first_walk + 4 * 128) << c.nearer;
+        }
+    }
+}
+
+// Hooked into another bike a lost robot was carried 60 ft off the track by it: touching for 1 s,
+// with breaks shorter than 1/8 s, it walks its bike free. Touches further apart are bumps.
+TEST(RobotLost, TouchingAnotherBikeForOneSecondWalksTheBikeFree)
+{
+    struct Case {
+        int touch, gap;                 // tics touching, then tics apart, repeated
+        int first_walk;                 // -1: none in 5 s
+    } cases[] = { { 1, 0, 128 }, { 8, 8, 128 }, { 8, 16, -1 }, { 0, 1, -1 } };
+    for (const Case &c : cases) {
+        BackingUp b = { -1, -1, 0, -1, -1, 0, -1, -1 };
+        int first_walk = -1;
+        for (int now = 0; now < 5 * 128 && first_walk < 0; now++) {
+            hooked_walk(&b, now % (c.touch + c.gap) < c.touch, now);
+            if (now < b.walk_until)
+                first_walk = now;
+        }
+        EXPECT_EQ(first_walk, c.first_walk) << c.touch << " " << c.gap;
+        if (first_walk >= 0) {
+            EXPECT_EQ(b.walk_until, first_walk + 4 * 128) << c.touch << " " << c.gap;
         }
     }
 }
@@ -401,6 +424,49 @@ TEST(RobotPathUpkeep, DistanceFromThePathNearTheTarget)
     EXPECT_FLOAT_EQ(path_distance(&path, 0, -80), 0);
     path.count = 0;
     EXPECT_TRUE(isinf(path_distance(&path, 0, 0)));
+}
+
+// Turned away from its target a knocked robot is lost at once: read along a heading across the
+// path, its place on the path stood still while it rode a wide circle away from the track.
+TEST(RobotPathUpkeep, TargetAheadWithin45DegreesOfTheHeading)
+{
+    std::vector<LinePoint> pts = straight(0, 0, 10, 10, 30);
+    RobotPath path = { pts.data(), 10, 10, 3 };     // target at (0, -30)
+    struct { float degrees; bool ahead; } cases[] = {
+        { 0, true }, { 40, true }, { -40, true }, { 50, false }, { -50, false }, { 90, false }, { 180, false },
+    };
+    for (auto c : cases) {
+        float a = c.degrees * 3.14159265f / 180;
+        EXPECT_EQ(target_ahead(&path, 0, 0, sinf(a), -cosf(a)), c.ahead) << c.degrees;
+    }
+    EXPECT_TRUE(target_ahead(&path, 40, -30, -1, 0));     // beside the path, heading back to it
+    path.count = 0;
+    EXPECT_FALSE(target_ahead(&path, 0, 0, 0, -1));
+}
+
+// Two robots stopped in a queue, one a foot behind the other: the jitter of the front one's
+// velocity pointed back at the other, which then counted as ahead of it, and both waited until
+// they were stuck. Slow, a bike travels the way it points; faster, the way it goes.
+TEST_F(BikeWorld, TrafficSeesASlowBikeTravelTheWayItPoints)
+{
+    BikeState *b = bike_on_ground("yz250f(2017)");      // faces -z
+    ASSERT_NE(b, nullptr);
+    dBodyID frame = b->body[BODY_FRAME];
+    const dReal *p = dBodyGetPosition(frame);
+    dBodySetLinearVel(frame, 0.3, 0, 0.4);
+    BikeMotion self = traffic_motion(b);
+    EXPECT_FLOAT_EQ(self.x, (float)p[0]);
+    EXPECT_NEAR(self.vx, 0, 0.01f);
+    EXPECT_NEAR(self.vz, -0.5f, 0.01f);
+    BikeMotion behind = { self.x, self.z + 1.5f, 0, -0.3f };
+    bool slowed;
+    EXPECT_FLOAT_EQ(traffic_speed(&self, 0, 32, &behind, 1, 200, 30, &slowed), 30);
+    BikeMotion ahead = { self.x, self.z - 1.5f, 0, -0.3f };
+    EXPECT_LT(traffic_speed(&self, 0, 32, &ahead, 1, 200, 30, &slowed), 1);
+    dBodySetLinearVel(frame, 12, 0, -5);
+    BikeMotion sliding = traffic_motion(b);
+    EXPECT_FLOAT_EQ(sliding.vx, 12);
+    EXPECT_FLOAT_EQ(sliding.vz, -5);
 }
 
 // Lost at walking pace the foot holds the bike upright: steered for a lean, it held full lock
