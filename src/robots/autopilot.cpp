@@ -532,12 +532,12 @@ void lost_progress(BackingUp *b, float distance, int now)
     }
 }
 
-void hooked_walk(BackingUp *b, bool touching, int now)
+bool hooked_walk(BackingUp *b, bool touching, int now)
 {
     if (!touching) {
         if (now - b->touch_last > k_touch_gap_tics)
             b->touch_since = -1;
-        return;
+        return false;
     }
     if (b->touch_since < 0 || now - b->touch_last > k_touch_gap_tics)
         b->touch_since = now;
@@ -545,7 +545,9 @@ void hooked_walk(BackingUp *b, bool touching, int now)
     if (now >= b->walk_until && now - b->touch_since >= k_hooked_tics) {
         b->walk_until = now + k_walk_free_tics;
         b->touch_since = -1;
+        return true;
     }
+    return false;
 }
 
 // ---- per robot
@@ -848,11 +850,11 @@ void autopilot(int slot)
     if (r.lost == 0 && off_path > k_off_path && !target_ahead(path, fx, fz, hx, hz))
         r.lost = 3;
     // Hooked into another bike, a wheel caught in its frame or the bike lying across it, a lost
-    // robot is carried off by it or pins it down, and no riding frees them.
-    if (r.lost > 0)
-        hooked_walk(&r.backing, bike->collide_stamp == now, now);
-    else
-        r.backing.touch_since = -1;
+    // robot is carried off by it or pins it down, and no riding frees them. Two followers hooked
+    // side by side hold each other still at full throttle.
+    bool hooked = bike->collide_stamp == now && (r.lost > 0 || v < k_walking_speed);
+    if (hooked_walk(&r.backing, hooked, now))
+        r.lost = 3;
     // A bike lying over: throttle only spins it round on its side, at a crash's pace and far off
     // the track. Stop and let the rider's foot stand it up before riding on. Once the drag is due
     // it goes first: a bike pinned on its side under another never stands up by itself.

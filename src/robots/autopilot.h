@@ -145,9 +145,10 @@ Wedged backing_up(BackingUp *b, float v, float throttle, int now);
 // Lost and moving, but 3 s without coming 3 ft nearer its target (distance, ft): caught in a
 // knot of fallen bikes, or behind what it cannot ride over. It walks its bike free as when wedged.
 void lost_progress(BackingUp *b, float distance, int now);
-// Lost and touching another bike (breaks shorter than 1/8 s aside) for 1 s: hooked into it, carried
-// along or pinning it down. It walks its bike free as when wedged.
-void hooked_walk(BackingUp *b, bool touching, int now);
+// Touching another bike (breaks shorter than 1/8 s aside) for 1 s, while lost or below walking
+// pace: hooked into it, carried along or held still. It walks its bike free as when wedged; true
+// when the walk begins.
+bool hooked_walk(BackingUp *b, bool touching, int now);
 
 // ---- per robot
 

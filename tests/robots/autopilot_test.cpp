@@ -293,8 +293,9 @@ TEST(RobotLost, NoNearerForThreeSecondsWalksTheBikeFree)
     }
 }
 
-// Hooked into another bike a lost robot was carried 60 ft off the track by it: touching for 1 s,
-// with breaks shorter than 1/8 s, it walks its bike free. Touches further apart are bumps.
+// Hooked into another bike a lost robot was carried 60 ft off the track by it, and two slow
+// followers held each other still: touching for 1 s, with breaks shorter than 1/8 s, a robot
+// walks its bike free. Touches further apart are bumps.
 TEST(RobotLost, TouchingAnotherBikeForOneSecondWalksTheBikeFree)
 {
     struct Case {
@@ -305,9 +306,10 @@ TEST(RobotLost, TouchingAnotherBikeForOneSecondWalksTheBikeFree)
         BackingUp b = { -1, -1, 0, -1, -1, 0, -1, -1 };
         int first_walk = -1;
         for (int now = 0; now < 5 * 128 && first_walk < 0; now++) {
-            hooked_walk(&b, now % (c.touch + c.gap) < c.touch, now);
+            bool began = hooked_walk(&b, now % (c.touch + c.gap) < c.touch, now);
             if (now < b.walk_until)
                 first_walk = now;
+            EXPECT_EQ(began, first_walk == now) << c.touch << " " << c.gap << " " << now;
         }
         EXPECT_EQ(first_walk, c.first_walk) << c.touch << " " << c.gap;
         if (first_walk >= 0) {
