@@ -534,11 +534,8 @@ void lost_progress(BackingUp *b, float distance, int now)
 
 bool hooked_walk(BackingUp *b, bool touching, int now)
 {
-    if (!touching) {
-        if (now - b->touch_last > k_touch_gap_tics)
-            b->touch_since = -1;
+    if (!touching)
         return false;
-    }
     if (b->touch_since < 0 || now - b->touch_last > k_touch_gap_tics)
         b->touch_since = now;
     b->touch_last = now;
@@ -649,19 +646,22 @@ static void frame_values(const BikeState *bike, float *hx, float *hz, float *lea
 // stopped in a queue, or pressed against another, jitters in every direction, and a bike beside
 // or behind it counts as ahead of it: two stopped robots then wait for each other until both
 // are stuck. Slow, a bike travels the way it points.
+static BikeMotion pointed_motion(float x, float z, float vx, float vz, float hx, float hz)
+{
+    float speed = hypotf(vx, vz);
+    if (speed < k_walking_speed)
+        return { x, z, hx * speed, hz * speed };
+    return { x, z, vx, vz };
+}
+
 BikeMotion traffic_motion(const BikeState *bike)
 {
     const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
     const dReal *v = dBodyGetLinearVel(bike->body[BODY_FRAME]);
-    BikeMotion m = { (float)p[0], (float)p[2], (float)v[0], (float)v[2] };
-    float speed = hypotf(m.vx, m.vz);
-    if (speed < k_walking_speed) {
-        float hx, hz, lean;
-        frame_values(bike, &hx, &hz, &lean);
-        m.vx = hx * speed;
-        m.vz = hz * speed;
-    }
-    return m;
+    float hx = 0, hz = 0, lean;
+    if (hypotf((float)v[0], (float)v[2]) < k_walking_speed)
+        frame_values(bike, &hx, &hz, &lean);       // only a slow bike's heading is wanted
+    return pointed_motion((float)p[0], (float)p[2], (float)v[0], (float)v[2], hx, hz);
 }
 
 // Picks the next section's line and appends it; false when none could be had this tic.
@@ -947,7 +947,7 @@ void autopilot(int slot)
             n = 1;
         float g = k_gravity * n;
         // other bikes on the way
-        BikeMotion self = traffic_motion(bike), others[RIDER_SLOTS];
+        BikeMotion self = pointed_motion(fx, fz, (float)vel[0], (float)vel[2], hx, hz), others[RIDER_SLOTS];
         int count = 0;
         // the first lap's pack is left alone: see following_lean
         bool alone = laps_completed(session_timing(), session_passes(slot)->count) > 0;
