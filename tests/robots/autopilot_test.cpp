@@ -442,6 +442,12 @@ TEST(RobotPathUpkeep, TargetAheadWithin45DegreesOfTheHeading)
         EXPECT_EQ(target_ahead(&path, 0, 0, sinf(a), -cosf(a)), c.ahead) << c.degrees;
     }
     EXPECT_TRUE(target_ahead(&path, 40, -30, -1, 0));     // beside the path, heading back to it
+    // Lost only well off the line, turned away, and slow enough for lost mode to turn back: at
+    // speed it ran straight on, off the track.
+    EXPECT_TRUE(knocked_off_line(&path, 15, 10, 0, 0, 1, 0));
+    EXPECT_FALSE(knocked_off_line(&path, 15, 36, 0, 0, 1, 0));
+    EXPECT_FALSE(knocked_off_line(&path, 10, 10, 0, 0, 1, 0));
+    EXPECT_FALSE(knocked_off_line(&path, 15, 10, 0, 0, 0, -1));
     path.count = 0;
     EXPECT_FALSE(target_ahead(&path, 0, 0, 0, -1));
 }
