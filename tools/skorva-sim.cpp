@@ -8,9 +8,10 @@
 //              [--erode E] [--erode-records FILE] [--erode-replay FILE] [--dump-heights FILE]
 //              [--skill 0..2] [--learn] [--debug] [--practice] [--robot-trace FILE]
 // With --laps, --minutes or --puppets it runs a race until its results are final (or the tics
-// run out), prints the final order as the results overlay shows it and leaves "results.txt" in
-// the home directory. --minutes makes a timed race with --laps extra laps. --puppets makes the
-// first riders scripted puppets at V ft/s ("c": cutting every lap after the first; 0: standing).
+// run out: two hours unless --tics is given), prints the final order as the results overlay
+// shows it and leaves "results.txt" in the home directory. --minutes makes a timed race with
+// --laps extra laps. --puppets makes the first riders scripted puppets at V ft/s ("c": cutting
+// every lap after the first; 0: standing).
 // The data comes from SK_HOME, else the "game" folder beside this executable.
 // --bike gives the first bike that model. --rev takes the first bike from the autopilot: it
 // stands with the clutch lever pulled while the throttle idles 1 s, opens over 2 s, holds 1 s,
@@ -94,7 +95,12 @@ static struct {
     bool quiet;
     BikeTrack *watch;
     int watched;
-} g_sim = { "tracks/sample", 40, 1280, 1, false, nullptr, 0 };
+} g_sim = { "tracks/sample", 40, -1, 1, false, nullptr, 0 };     // tics -1: not given
+
+static const int k_default_tics = 1280;         // 10 s
+// A race without --tics runs until its results are final; two hours stop one that never ends
+// (a standing puppet holds it open).
+static const int k_race_tics = 2 * 3600 * 128;
 
 static double now_us(void)
 {
@@ -907,6 +913,8 @@ int main(int argc, char **argv)
             return usage();
         }
     }
+    if (g_sim.tics < 0)
+        g_sim.tics = g_race.on ? k_race_tics : k_default_tics;
     choose_data_dir();
     if (!ride_prepare()) {
         xfree(g_ride.lines);
