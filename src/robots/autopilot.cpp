@@ -297,9 +297,8 @@ static Corridor corridor(const BikeMotion *b)
 // Whether the corridors overlap: no edge direction of either separates them. (Edges of two
 // bikes riding the same way are parallel and never cross, so crossing edges alone would never
 // see the bike just ahead in the same rut.)
-bool corridors_meet(const BikeMotion *a, const BikeMotion *b)
+static bool corridors_overlap(const Corridor &p, const Corridor &q)
 {
-    Corridor p = corridor(a), q = corridor(b);
     const Corridor *both[2] = { &p, &q };
     for (const Corridor *c : both)
         for (int e = 0; e < 2; e++) {
@@ -307,15 +306,20 @@ bool corridors_meet(const BikeMotion *a, const BikeMotion *b)
             float lo_p = 1e30f, hi_p = -1e30f, lo_q = 1e30f, hi_q = -1e30f;
             for (int k = 0; k < 4; k++) {
                 float sp = p.x[k] * ax + p.z[k] * az, sq = q.x[k] * ax + q.z[k] * az;
-                lo_p = fminf(lo_p, sp);
-                hi_p = fmaxf(hi_p, sp);
-                lo_q = fminf(lo_q, sq);
-                hi_q = fmaxf(hi_q, sq);
+                lo_p = sp < lo_p ? sp : lo_p;
+                hi_p = sp > hi_p ? sp : hi_p;
+                lo_q = sq < lo_q ? sq : lo_q;
+                hi_q = sq > hi_q ? sq : hi_q;
             }
             if (hi_p < lo_q || hi_q < lo_p)
                 return false;
         }
     return true;
+}
+
+bool corridors_meet(const BikeMotion *a, const BikeMotion *b)
+{
+    return corridors_overlap(corridor(a), corridor(b));
 }
 
 float traffic_speed(const BikeMotion *self, float lean, float g, const BikeMotion *others, int count,
@@ -326,12 +330,17 @@ float traffic_speed(const BikeMotion *self, float lean, float g, const BikeMotio
     float ux = v > 0 ? self->vx / v : 0, uz = v > 0 ? self->vz / v : -1;
     const BikeMotion *follow = nullptr;
     float nearest = 0;
+    Corridor mine = corridor(self);
     for (int i = 0; i < count; i++) {
         const BikeMotion *o = &others[i];
-        if (!moving(o) || !corridors_meet(self, o))
+        if (!moving(o))
+            continue;
+        float dx = o->x - self->x, dz = o->z - self->z;
+        // A corridor lies within its speed + 6 ft of its bike: farther apart, they cannot meet.
+        float reach = v + sqrtf(o->vx * o->vx + o->vz * o->vz) + 12;
+        if (dx * dx + dz * dz > reach * reach || !corridors_overlap(mine, corridor(o)))
             continue;
         float os = hypotf(o->vx, o->vz);
-        float dx = o->x - self->x, dz = o->z - self->z;
         if (!(dx * (ux + o->vx / os) + dz * (uz + o->vz / os) > 0))
             continue;
         float dist = hypotf(dx, dz);
@@ -671,9 +680,14 @@ BikeMotion traffic_motion(const BikeState *bike)
 {
     const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
     const dReal *v = dBodyGetLinearVel(bike->body[BODY_FRAME]);
-    float hx = 0, hz = 0, lean;
-    if (hypotf((float)v[0], (float)v[2]) < k_walking_speed)
-        frame_values(bike, &hx, &hz, &lean);       // only a slow bike's heading is wanted
+    float hx = 0, hz = 0;
+    if (v[0] * v[0] + v[2] * v[2] < k_walking_speed * k_walking_speed) {
+        // only a slow bike's heading is wanted
+        const dReal *r = dBodyGetRotation(bike->body[BODY_FRAME]);
+        float fx = (float)-r[2], fz = (float)-r[10], len = hypotf(fx, fz);
+        hx = len > 1e-9f ? fx / len : 0;
+        hz = len > 1e-9f ? fz / len : -1;
+    }
     return pointed_motion((float)p[0], (float)p[2], (float)v[0], (float)v[2], hx, hz);
 }
 
