@@ -26,9 +26,6 @@ static const float k_first_target_distance = 10;
 static const int k_stuck_tics = 3 * 128;
 static const float k_off_path = 12;             // ft: knocked off its line, not riding it
 static const float k_off_path_speed = 30;       // ft/s ridden back to it
-// ft/s: lost mode leans at most 0.5 rad, a turn of some 23 ft radius at this speed. A faster bike
-// it would run straight on, off the track; the off-path cap slows it first.
-static const float k_lost_turn_speed = 20;
 // The bike takes most of a second to roll into a turn: a look-ahead point only half a second on
 // leaves it late into every corner and wide of the line.
 static const int k_lookahead_extra = 3;
@@ -482,25 +479,6 @@ float path_distance(const RobotPath *path, float x, float z)
     return best;
 }
 
-bool target_ahead(const RobotPath *path, float x, float z, float heading_x, float heading_z)
-{
-    if (path->count <= 0 || path->target < 0 || path->target >= path->count)
-        return false;
-    const LinePoint &t = path->points[path->target];
-    float px = t.x - x, pz = t.z - z;
-    return heading_x * px + heading_z * pz > fabsf(-heading_z * px + heading_x * pz);
-}
-
-// Knocked off its line and turned away from it, a follower reads its place on the path along a
-// heading that crosses the path, so the place stops moving on: it rides a wide circle away until
-// it counts as stuck. Lost mode turns it back at once, on a tight circle, once it is slow enough
-// to turn on one.
-bool knocked_off_line(const RobotPath *path, float off_path, float v, float x, float z, float heading_x,
-                      float heading_z)
-{
-    return off_path > k_off_path && v < k_lost_turn_speed && !target_ahead(path, x, z, heading_x, heading_z);
-}
-
 // Once down a robot waits until it stands well up: riding off at the edge of lying over only
 // tips it over again a moment later, and lost time piles up fall by fall. A bike the foot cannot
 // stand up (pinned against another, or on a slope) is ridden for a while before it waits again:
@@ -870,9 +848,6 @@ void autopilot(int slot)
 
     if (r.lost == 0 && now - r.advance_tic > k_stuck_tics)
         r.lost = 3;
-    float off_path = r.lost == 0 ? path_distance(path, fx, fz) : 0;
-    if (r.lost == 0 && knocked_off_line(path, off_path, v, fx, fz, hx, hz))
-        r.lost = 3;
     // Hooked into another bike, a wheel caught in its frame or the bike lying across it, a lost
     // robot is carried off by it or pins it down, and no riding frees them. Two followers hooked
     // side by side hold each other still at full throttle.
@@ -988,7 +963,7 @@ void autopilot(int slot)
         }
         // Knocked off its line it turns back at a pace it can turn at: at the path's speed it
         // would swing out on a wide circle, off the track, and crash there.
-        if (off_path > k_off_path)
+        if (path_distance(path, fx, fz) > k_off_path)
             target_speed = fminf(target_speed, k_off_path_speed);
         bool slowed;
         float race_time = (now - gate_drop_tic()) * k_tic;

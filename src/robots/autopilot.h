@@ -111,13 +111,6 @@ bool target_reached(const RobotPath *path, float x, float z, float heading_x, fl
 // Horizontal distance from (x, z) to the path near its target: the segments from 10 points
 // before the target to 3 past it. Infinite for an empty path.
 float path_distance(const RobotPath *path, float x, float z);
-// True when the target point lies within 45 degrees of the heading (heading_x, heading_z), a unit
-// vector; false for an empty path.
-bool target_ahead(const RobotPath *path, float x, float z, float heading_x, float heading_z);
-// Whether a follower off_path ft from its path at speed v should go lost: well off its line,
-// turned away from its target, and slow enough for lost mode to turn it back.
-bool knocked_off_line(const RobotPath *path, float off_path, float v, float x, float z, float heading_x,
-                      float heading_z);
 
 // A bike lying over (past 0.95 rad) and slow waits for the rider's foot to stand it up: from
 // the tic it went down until it leans less than 0.5 rad, for at most 3 s, and never once the

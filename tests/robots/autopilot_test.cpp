@@ -428,30 +428,6 @@ TEST(RobotPathUpkeep, DistanceFromThePathNearTheTarget)
     EXPECT_TRUE(isinf(path_distance(&path, 0, 0)));
 }
 
-// Turned away from its target a knocked robot is lost at once: read along a heading across the
-// path, its place on the path stood still while it rode a wide circle away from the track.
-TEST(RobotPathUpkeep, TargetAheadWithin45DegreesOfTheHeading)
-{
-    std::vector<LinePoint> pts = straight(0, 0, 10, 10, 30);
-    RobotPath path = { pts.data(), 10, 10, 3 };     // target at (0, -30)
-    struct { float degrees; bool ahead; } cases[] = {
-        { 0, true }, { 40, true }, { -40, true }, { 50, false }, { -50, false }, { 90, false }, { 180, false },
-    };
-    for (auto c : cases) {
-        float a = c.degrees * 3.14159265f / 180;
-        EXPECT_EQ(target_ahead(&path, 0, 0, sinf(a), -cosf(a)), c.ahead) << c.degrees;
-    }
-    EXPECT_TRUE(target_ahead(&path, 40, -30, -1, 0));     // beside the path, heading back to it
-    // Lost only well off the line, turned away, and slow enough for lost mode to turn back: at
-    // speed it ran straight on, off the track.
-    EXPECT_TRUE(knocked_off_line(&path, 15, 10, 0, 0, 1, 0));
-    EXPECT_FALSE(knocked_off_line(&path, 15, 36, 0, 0, 1, 0));
-    EXPECT_FALSE(knocked_off_line(&path, 10, 10, 0, 0, 1, 0));
-    EXPECT_FALSE(knocked_off_line(&path, 15, 10, 0, 0, 0, -1));
-    path.count = 0;
-    EXPECT_FALSE(target_ahead(&path, 0, 0, 0, -1));
-}
-
 // Two robots stopped in a queue, one a foot behind the other: the jitter of the front one's
 // velocity pointed back at the other, which then counted as ahead of it, and both waited until
 // they were stuck. Slow, a bike travels the way it points; faster, the way it goes.
