@@ -632,12 +632,17 @@ static int pick_mode(int slot, const Personality *p)
     return p->mode_near;
 }
 
-static void frame_values(const BikeState *bike, float *hx, float *hz, float *lean)
+static void frame_heading(const dReal *r, float *hx, float *hz)
 {
-    const dReal *r = dBodyGetRotation(bike->body[BODY_FRAME]);
     float fx = (float)-r[2], fz = (float)-r[10], len = hypotf(fx, fz);
     *hx = len > 1e-9f ? fx / len : 0;
     *hz = len > 1e-9f ? fz / len : -1;
+}
+
+static void frame_values(const BikeState *bike, float *hx, float *hz, float *lean)
+{
+    const dReal *r = dBodyGetRotation(bike->body[BODY_FRAME]);
+    frame_heading(r, hx, hz);
     float s = clampf(*hx * (float)r[9] - *hz * (float)r[1], -1, 1);
     *lean = acosf(s) - k_pi / 2;
 }
@@ -658,15 +663,10 @@ BikeMotion traffic_motion(const BikeState *bike)
 {
     const dReal *p = dBodyGetPosition(bike->body[BODY_FRAME]);
     const dReal *v = dBodyGetLinearVel(bike->body[BODY_FRAME]);
-    float hx = 0, hz = 0;
-    if (v[0] * v[0] + v[2] * v[2] < k_walking_speed * k_walking_speed) {
-        // only a slow bike's heading is wanted
-        const dReal *r = dBodyGetRotation(bike->body[BODY_FRAME]);
-        float fx = (float)-r[2], fz = (float)-r[10], len = hypotf(fx, fz);
-        hx = len > 1e-9f ? fx / len : 0;
-        hz = len > 1e-9f ? fz / len : -1;
-    }
-    return pointed_motion((float)p[0], (float)p[2], (float)v[0], (float)v[2], hx, hz);
+    float vx = (float)v[0], vz = (float)v[2], hx = 0, hz = 0;
+    if (hypotf(vx, vz) < k_walking_speed)       // the same test as pointed_motion's
+        frame_heading(dBodyGetRotation(bike->body[BODY_FRAME]), &hx, &hz);
+    return pointed_motion((float)p[0], (float)p[2], vx, vz, hx, hz);
 }
 
 // Picks the next section's line and appends it; false when none could be had this tic.
